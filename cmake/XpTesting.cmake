@@ -1,0 +1,48 @@
+# Test support: GoogleTest built from the Debian source package with the cross
+# compiler, and every test program run under Wine through scripts/wine-run.
+
+set(XP_WINE_STATE ${CMAKE_BINARY_DIR}/wine)
+set(XP_WINE_RUN ${PROJECT_SOURCE_DIR}/scripts/wine-run)
+
+macro(xp_setup_testing)
+  enable_testing()
+  if(NOT TARGET gtest)
+    set(GTEST_SRC /usr/src/googletest CACHE PATH "GoogleTest sources")
+    set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+    set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+    set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
+    add_subdirectory(${GTEST_SRC} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+  endif()
+  if(CMAKE_CROSSCOMPILING)
+    # The first test creates the prefix, the display and the wineserver; the last ends them.
+    add_test(NAME wine_session_start COMMAND ${XP_WINE_RUN} ${XP_WINE_STATE} --start)
+    set_tests_properties(wine_session_start PROPERTIES FIXTURES_SETUP wine TIMEOUT 300)
+    add_test(NAME wine_session_stop COMMAND ${XP_WINE_RUN} ${XP_WINE_STATE} --stop)
+    set_tests_properties(wine_session_stop PROPERTIES FIXTURES_CLEANUP wine)
+  endif()
+endmacro()
+
+# Runs a test command under Wine (the emulator), inside the shared session.
+function(xp_add_wine_test name)
+  cmake_parse_arguments(T "" "TIMEOUT" "COMMAND" ${ARGN})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 600)
+  endif()
+  add_test(NAME ${name} COMMAND ${T_COMMAND})
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT})
+  if(CMAKE_CROSSCOMPILING)
+    set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine)
+  endif()
+endfunction()
+
+# xp_add_gtest(<name> SOURCES ... [LIBS ...] [TIMEOUT s]): one test program, one
+# ctest entry (a Wine process start costs seconds, so a program holds many tests).
+function(xp_add_gtest name)
+  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 600)
+  endif()
+  xp_add_wine_test(${name} COMMAND ${name} --gtest_color=no TIMEOUT ${T_TIMEOUT})
+endfunction()
