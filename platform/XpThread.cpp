@@ -1,0 +1,92 @@
+#include "XpThread.h"
+
+#include <float.h>
+#include <malloc.h>
+#include <process.h>
+
+#include <cfenv>
+#include <clocale>
+#include <new>
+
+namespace XpThreadDetail {
+
+struct _XpThreadStart {
+    XpThreadFunction function;
+    void* argument;
+};
+
+volatile LONG g_threadStarts = 0;
+
+unsigned int RunThread(_XpThreadStart* start) {
+    XpSetRoundTowardZero();
+    setlocale(LC_ALL, "");
+    unsigned int code = start->function(start->argument);
+    delete start;
+    return code;
+}
+
+unsigned int __stdcall ThreadEntry(void* param) {
+    // Offset each new thread's stack so that threads started one after another
+    // do not put their hot frames on the same cache lines.
+    LONG n = InterlockedIncrement(&g_threadStarts);
+    size_t pad = static_cast<size_t>(n % 8) * 2048u;
+    volatile char* reserve = static_cast<volatile char*>(_alloca(pad + 1));
+    reserve[0] = 0;
+    unsigned int code = RunThread(static_cast<_XpThreadStart*>(param));
+    reserve[0] = 1;  // keeps the reservation alive across the call
+    return code;
+}
+
+}  // namespace XpThreadDetail
+
+void XpSetRoundTowardZero() {
+#if defined(_M_IX86) || defined(_M_X64) || defined(__i386__) || defined(__x86_64__)
+    _control87(_RC_CHOP, _MCW_RC);
+#endif
+    // Also sets the SSE rounding mode, which x64 arithmetic uses.
+    std::fesetround(FE_TOWARDZERO);
+}
+
+XpThread* XpThread::Create(XpThreadFunction function, void* argument) {
+    XpThread* thread = new (std::nothrow) XpThread();
+    if (!thread) return NULL;
+    XpThreadDetail::_XpThreadStart* start =
+        new (std::nothrow) XpThreadDetail::_XpThreadStart();
+    if (!start) {
+        delete thread;
+        return NULL;
+    }
+    start->function = function;
+    start->argument = argument;
+    uintptr_t h = _beginthreadex(NULL, 0, &XpThreadDetail::ThreadEntry, start, 0, &thread->m_id);
+    if (h == 0) {
+        delete start;
+        delete thread;
+        return NULL;
+    }
+    thread->m_handle = reinterpret_cast<HANDLE>(h);
+    return thread;
+}
+
+XpResult XpThread::Join(XpThread* thread) {
+    if (!thread) return XP_E_INVALID_HANDLE;
+    if (GetCurrentThreadId() == thread->m_id) return XP_E_SELF_JOIN;
+    WaitForSingleObject(thread->m_handle, INFINITE);
+    DWORD code = 0;
+    GetExitCodeThread(thread->m_handle, &code);
+    delete thread;
+    return static_cast<XpResult>(code);
+}
+
+XpThread::~XpThread() {
+    if (m_handle) CloseHandle(m_handle);
+}
+
+XpResult XpThread::SetPriority(int priority) {
+    return SetThreadPriority(m_handle, priority) ? XP_OK : XP_E_PRIORITY;
+}
+
+XpResult XpThread::LowerPriority() {
+    int current = GetThreadPriority(m_handle);
+    return SetThreadPriority(m_handle, current - 1) ? XP_OK : XP_E_PRIORITY;
+}

@@ -1,0 +1,45 @@
+// Worker threads started through the run-time library. Each started thread
+// computes with rounding toward zero and the user's default locale.
+#pragma once
+
+#include <windows.h>
+
+#include "XpResult.h"
+
+// Some Windows headers still define a 16-bit era Yield() macro.
+#ifdef Yield
+#undef Yield
+#endif
+
+typedef unsigned int (*XpThreadFunction)(void* argument);
+
+class XpThread {
+public:
+    // Returns a running thread owned by the caller, or null if it could not start.
+    static XpThread* Create(XpThreadFunction function, void* argument);
+    // Waits for the end, deletes the object and returns the exit code;
+    // XP_E_INVALID_HANDLE for null, XP_E_SELF_JOIN from the thread itself.
+    static XpResult Join(XpThread* thread);
+
+    XpResult SetPriority(int priority);
+    XpResult LowerPriority();
+    static void Yield() { ::Sleep(0); }
+    static void Sleep(DWORD milliseconds) { ::Sleep(milliseconds); }
+
+    DWORD GetId() const { return m_id; }
+    HANDLE GetHandle() const { return m_handle; }
+
+    // Closes the handle only; a thread not joined runs on.
+    virtual ~XpThread();
+
+private:
+    XpThread() : m_handle(NULL), m_id(0) {}
+    XpThread(const XpThread&) = delete;
+    XpThread& operator=(const XpThread&) = delete;
+
+    HANDLE m_handle;
+    unsigned int m_id;
+};
+
+// Rounding toward zero for the calling thread (the main thread calls it at start-up).
+void XpSetRoundTowardZero();

@@ -1,0 +1,5 @@
+target_sources(xpplatform PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/XpSync.h
+  ${CMAKE_CURRENT_LIST_DIR}/XpSync.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/XpThread.h
+  ${CMAKE_CURRENT_LIST_DIR}/XpThread.cpp)
