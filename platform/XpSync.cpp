@@ -1,5 +1,7 @@
 #include "XpSync.h"
 
+#include <cstddef>
+
 XpCriticalSection::XpCriticalSection() { InitializeCriticalSection(&m_section); }
 XpCriticalSection::~XpCriticalSection() { DeleteCriticalSection(&m_section); }
 
@@ -62,6 +64,27 @@ void XpComboSyncObject::NotifyChange() {
     // that has left m_lock but not yet started waiting.
     PulseEvent(m_event);
     SetEvent(m_event);
+    for (size_t i = 0; i < m_waiters.size(); ++i) {
+        XpComboSyncObject* wakeUp = m_waiters[i]->GetWakeUp();
+        if (wakeUp) wakeUp->Unlock();
+    }
+}
+
+void XpComboSyncObject::AddWaiter(XpMultiWaiterBase* waiter) {
+    XpSingleLock guard(&m_lock);
+    for (size_t i = 0; i < m_waiters.size(); ++i)
+        if (m_waiters[i] == waiter) return;
+    m_waiters.push_back(waiter);
+}
+
+void XpComboSyncObject::RemoveWaiter(XpMultiWaiterBase* waiter) {
+    XpSingleLock guard(&m_lock);
+    for (size_t i = 0; i < m_waiters.size(); ++i) {
+        if (m_waiters[i] == waiter) {
+            m_waiters.erase(m_waiters.begin() + static_cast<std::ptrdiff_t>(i));
+            return;
+        }
+    }
 }
 
 XpManualEvent::XpManualEvent(bool initiallySet) : m_signalled(initiallySet ? 1 : 0) {}
@@ -170,4 +193,209 @@ XpResult XpMutex::Unlock() {
         }
     }
     return XP_OK;
+}
+
+XpRwLock::XpRwLock() : m_readers(0), m_writerCount(0), m_waitingWriters(0), m_writer(0) {}
+
+XpResult XpRwLock::LockTimeout(int seconds) {
+    DWORD self = GetCurrentThreadId();
+    XpSingleLock guard(&m_lock);
+    ++m_waitingWriters;
+    XpResult r = XP_OK;
+    while (!(m_readers == 0 && (m_writerCount == 0 || m_writer == self))) {
+        r = WaitForChange(seconds);
+        if (r != XP_OK) break;
+    }
+    --m_waitingWriters;
+    if (r != XP_OK) {
+        // Readers held back only by this writer may go now.
+        if (m_waitingWriters == 0 && m_writerCount == 0) NotifyChange();
+        return r;
+    }
+    ++m_writerCount;
+    m_writer = self;
+    return XP_OK;
+}
+
+XpResult XpRwLock::LockReadTimeout(int seconds) {
+    XpSingleLock guard(&m_lock);
+    while (m_writerCount > 0 || m_waitingWriters > 0) {
+        XpResult r = WaitForChange(seconds);
+        if (r != XP_OK) return r;
+    }
+    ++m_readers;
+    return XP_OK;
+}
+
+XpResult XpRwLock::Unlock() {
+    XpSingleLock guard(&m_lock);
+    bool notify = false;
+    if (m_writerCount > 0 && m_writer == GetCurrentThreadId()) {
+        if (--m_writerCount == 0) m_writer = 0;
+        if (m_readers == 0) notify = true;
+    } else if (m_readers > 0) {
+        if (--m_readers == 0) notify = true;
+    }
+    if (m_writerCount == 0) notify = true;
+    if (notify) NotifyChange();
+    return XP_OK;
+}
+
+XpRwLockEx::XpRwLockEx() : m_waitingWriters(0), m_writer(0), m_writerCount(0) {}
+
+bool XpRwLockEx::WriteMustWait(DWORD self) const {
+    if (m_writerCount > 0 && m_writer != self) return true;
+    if (m_readers.size() >= 2) return true;
+    return m_readers.size() == 1 && m_readers[0].thread != self;
+}
+
+XpResult XpRwLockEx::LockTimeout(int seconds) {
+    DWORD self = GetCurrentThreadId();
+    XpSingleLock guard(&m_lock);
+    XpResult r = XP_OK;
+    if (WriteMustWait(self)) {
+        ++m_waitingWriters;
+        while (WriteMustWait(self)) {
+            r = WaitForChange(seconds);
+            if (r != XP_OK) break;
+        }
+        --m_waitingWriters;
+    }
+    if (r != XP_OK) {
+        if (m_waitingWriters == 0 && m_writerCount == 0) NotifyChange();
+        return r;
+    }
+    ++m_writerCount;
+    m_writer = self;
+    return XP_OK;
+}
+
+XpResult XpRwLockEx::LockReadTimeout(int seconds) {
+    DWORD self = GetCurrentThreadId();
+    XpSingleLock guard(&m_lock);
+    if (m_writerCount > 0 && m_writer == self) {
+        ++m_writerCount;
+        return XP_OK;
+    }
+    while ((m_writerCount > 0 && m_writer != self) || m_waitingWriters > 0) {
+        XpResult r = WaitForChange(seconds);
+        if (r != XP_OK) return r;
+    }
+    for (size_t i = 0; i < m_readers.size(); ++i) {
+        if (m_readers[i].thread == self) {
+            ++m_readers[i].count;
+            return XP_OK;
+        }
+    }
+    ReaderEntry entry = {self, 1};
+    m_readers.push_back(entry);
+    return XP_OK;
+}
+
+XpResult XpRwLockEx::Unlock() {
+    DWORD self = GetCurrentThreadId();
+    XpSingleLock guard(&m_lock);
+    if (m_writerCount > 0 && m_writer == self) {
+        if (--m_writerCount == 0) m_writer = 0;
+    } else {
+        for (size_t i = 0; i < m_readers.size(); ++i) {
+            if (m_readers[i].thread == self) {
+                if (--m_readers[i].count <= 0)
+                    m_readers.erase(m_readers.begin() + static_cast<std::ptrdiff_t>(i));
+                break;
+            }
+        }
+    }
+    if (m_readers.empty() || m_writerCount == 0) NotifyChange();
+    return XP_OK;
+}
+
+namespace {
+
+std::vector<XpComboSyncObject*> Pair(XpComboSyncObject* first, XpComboSyncObject* second) {
+    std::vector<XpComboSyncObject*> objects;
+    objects.push_back(first);
+    objects.push_back(second);
+    return objects;
+}
+
+}  // namespace
+
+XpMultiLockOne::XpMultiLockOne(bool autoUnlock, const std::vector<XpComboSyncObject*>& objects,
+                               XpComboSyncObject* wakeUp, int seconds)
+    : XpMultiWaiterBase(autoUnlock, wakeUp), m_index(-1), m_acquired(NULL) {
+    Wait(objects, seconds);
+}
+
+XpMultiLockOne::XpMultiLockOne(bool autoUnlock, XpComboSyncObject* first,
+                               XpComboSyncObject* second, XpComboSyncObject* wakeUp,
+                               int seconds)
+    : XpMultiWaiterBase(autoUnlock, wakeUp), m_index(-1), m_acquired(NULL) {
+    Wait(Pair(first, second), seconds);
+}
+
+void XpMultiLockOne::Wait(const std::vector<XpComboSyncObject*>& objects, int seconds) {
+    m_result = XP_OK;
+    for (size_t i = 0; i < objects.size(); ++i) objects[i]->AddWaiter(this);
+    for (;;) {
+        bool got = false;
+        for (size_t i = 0; i < objects.size(); ++i) {
+            if (objects[i]->LockTimeout(0) == XP_OK) {
+                m_acquired = objects[i];
+                m_index = static_cast<int>(i);
+                m_result = XP_OK;
+                got = true;
+                break;
+            }
+        }
+        if (got) break;
+        m_result = m_wakeUp ? m_wakeUp->LockTimeout(seconds) : XP_E_INVALID_HANDLE;
+        if (m_result != XP_OK) break;
+    }
+    for (size_t i = 0; i < objects.size(); ++i) objects[i]->RemoveWaiter(this);
+}
+
+XpMultiLockOne::~XpMultiLockOne() {
+    if (m_autoUnlock && m_acquired) m_acquired->Unlock();
+}
+
+XpMultiLockAll::XpMultiLockAll(bool autoUnlock, const std::vector<XpComboSyncObject*>& objects,
+                               XpComboSyncObject* wakeUp, int seconds)
+    : XpMultiWaiterBase(autoUnlock, wakeUp) {
+    Wait(objects, seconds);
+}
+
+XpMultiLockAll::XpMultiLockAll(bool autoUnlock, XpComboSyncObject* first,
+                               XpComboSyncObject* second, XpComboSyncObject* wakeUp,
+                               int seconds)
+    : XpMultiWaiterBase(autoUnlock, wakeUp) {
+    Wait(Pair(first, second), seconds);
+}
+
+void XpMultiLockAll::Wait(const std::vector<XpComboSyncObject*>& objects, int seconds) {
+    for (size_t i = 0; i < objects.size(); ++i) objects[i]->AddWaiter(this);
+    std::vector<int> pending;
+    for (size_t i = 0; i < objects.size(); ++i) pending.push_back(static_cast<int>(i));
+    for (;;) {
+        for (size_t k = pending.size(); k-- > 0;) {
+            int index = pending[k];
+            if (objects[static_cast<size_t>(index)]->LockTimeout(0) == XP_OK) {
+                m_indices.push_back(index);
+                m_acquired.push_back(objects[static_cast<size_t>(index)]);
+                pending.erase(pending.begin() + static_cast<std::ptrdiff_t>(k));
+            }
+        }
+        if (pending.empty()) {
+            m_result = XP_OK;
+            break;
+        }
+        m_result = m_wakeUp ? m_wakeUp->LockTimeout(seconds) : XP_E_INVALID_HANDLE;
+        if (m_result != XP_OK) break;
+    }
+    for (size_t i = 0; i < objects.size(); ++i) objects[i]->RemoveWaiter(this);
+}
+
+XpMultiLockAll::~XpMultiLockAll() {
+    if (!m_autoUnlock) return;
+    for (size_t i = 0; i < m_acquired.size(); ++i) m_acquired[i]->Unlock();
 }

@@ -6,6 +6,8 @@
 
 #include "XpResult.h"
 
+#include <vector>
+
 class XpSyncObject {
 public:
     virtual XpResult Lock() = 0;
@@ -49,6 +51,8 @@ private:
 XpResult XpMapWaitResult(DWORD waitResult);
 XpResult XpMapLastError(DWORD error);
 
+class XpMultiWaiterBase;
+
 // State lives in plain fields under m_lock; one manual-reset event is where
 // waiters sleep until the state may have changed, so waiters always re-test.
 class XpComboSyncObject : public XpSyncObject {
@@ -60,6 +64,10 @@ public:
     ~XpComboSyncObject() override;
     virtual XpResult LockTimeout(int seconds) = 0;
 
+    // A multi-waiter is woken through its wake-up object on every change.
+    void AddWaiter(XpMultiWaiterBase* waiter);
+    void RemoveWaiter(XpMultiWaiterBase* waiter);
+
 protected:
     // Both are called with m_lock held.
     XpResult WaitForChange(int seconds);
@@ -70,6 +78,7 @@ protected:
 private:
     XpComboSyncObject(const XpComboSyncObject&) = delete;
     XpComboSyncObject& operator=(const XpComboSyncObject&) = delete;
+    std::vector<XpMultiWaiterBase*> m_waiters;
     HANDLE m_event;
 };
 
@@ -111,4 +120,96 @@ private:
     DWORD m_owner;
     LONG m_recursion;
     HANDLE m_mutex;
+};
+
+// Reader count with a recursive, writer-preferring writer. A reader that asks
+// again while a writer waits is made to wait like any new reader.
+class XpRwLock : public XpComboSyncObject {
+public:
+    XpRwLock();
+    XpResult Unlock() override;
+    XpResult LockTimeout(int seconds) override;  // write
+    virtual XpResult LockReadTimeout(int seconds);
+    virtual XpResult TryLockRead() { return LockReadTimeout(0); }
+
+private:
+    LONG m_readers;
+    LONG m_writerCount;
+    LONG m_waitingWriters;
+    DWORD m_writer;
+};
+
+// Per-thread readers; the only reader may upgrade to the write lock, and the
+// writer may take read locks (counted as further write levels).
+class XpRwLockEx : public XpComboSyncObject {
+public:
+    XpRwLockEx();
+    XpResult Unlock() override;
+    XpResult LockTimeout(int seconds) override;  // write
+    virtual XpResult LockReadTimeout(int seconds);
+    virtual XpResult TryLockRead() { return LockReadTimeout(0); }
+
+private:
+    struct ReaderEntry {
+        DWORD thread;
+        LONG count;
+    };
+    bool WriteMustWait(DWORD self) const;
+    LONG m_waitingWriters;
+    std::vector<ReaderEntry> m_readers;
+    DWORD m_writer;
+    LONG m_writerCount;
+};
+
+// Waits on several combo objects at once; the whole wait happens in the
+// constructor. The wake-up object is normally an XpSemaphore(0, kNoMaximum).
+class XpMultiWaiterBase {
+public:
+    XpMultiWaiterBase(bool autoUnlock, XpComboSyncObject* wakeUp)
+        : m_wakeUp(wakeUp), m_result(XP_OK), m_autoUnlock(autoUnlock) {}
+    virtual ~XpMultiWaiterBase() {}
+    XpResult GetResult() const { return m_result; }
+    XpComboSyncObject* GetWakeUp() const { return m_wakeUp; }
+
+protected:
+    XpComboSyncObject* m_wakeUp;
+    XpResult m_result;
+    bool m_autoUnlock;
+
+private:
+    XpMultiWaiterBase(const XpMultiWaiterBase&) = delete;
+    XpMultiWaiterBase& operator=(const XpMultiWaiterBase&) = delete;
+};
+
+class XpMultiLockOne : public XpMultiWaiterBase {
+public:
+    XpMultiLockOne(bool autoUnlock, const std::vector<XpComboSyncObject*>& objects,
+                   XpComboSyncObject* wakeUp, int seconds);
+    XpMultiLockOne(bool autoUnlock, XpComboSyncObject* first, XpComboSyncObject* second,
+                   XpComboSyncObject* wakeUp, int seconds);
+    ~XpMultiLockOne() override;
+    int GetIndex() const { return m_index; }
+    XpComboSyncObject* GetAcquired() const { return m_acquired; }
+
+private:
+    void Wait(const std::vector<XpComboSyncObject*>& objects, int seconds);
+    int m_index;
+    XpComboSyncObject* m_acquired;
+};
+
+class XpMultiLockAll : public XpMultiWaiterBase {
+public:
+    XpMultiLockAll(bool autoUnlock, const std::vector<XpComboSyncObject*>& objects,
+                   XpComboSyncObject* wakeUp, int seconds);
+    XpMultiLockAll(bool autoUnlock, XpComboSyncObject* first, XpComboSyncObject* second,
+                   XpComboSyncObject* wakeUp, int seconds);
+    ~XpMultiLockAll() override;
+    // In acquisition order; what was acquired before a failure stays held.
+    const std::vector<int>& GetAcquiredIndices() const { return m_indices; }
+    const std::vector<XpComboSyncObject*>& GetAcquired() const { return m_acquired; }
+
+private:
+    void Wait(const std::vector<XpComboSyncObject*>& objects, int seconds);
+    std::vector<int> m_indices;
+    std::vector<XpComboSyncObject*> m_acquired;
 };

@@ -206,3 +206,182 @@ TEST(XpMutex, SameNameExcludesSecondObject) {
     EXPECT_NE(XpThread::Join(t), 0u);
     EXPECT_EQ(first.Unlock(), 0u);
 }
+
+namespace {
+
+struct ReaderTry {
+    XpRwLock* plain;
+    XpRwLockEx* ex;
+    int seconds;
+};
+
+unsigned int TakeReadAndRelease(void* argument) {
+    ReaderTry* t = static_cast<ReaderTry*>(argument);
+    XpResult r = t->plain ? t->plain->LockReadTimeout(t->seconds) : t->ex->LockReadTimeout(t->seconds);
+    if (r == XP_OK) {
+        if (t->plain) t->plain->Unlock(); else t->ex->Unlock();
+    }
+    return r;
+}
+
+struct ExReader {
+    XpRwLockEx* lock;
+    HANDLE locked;
+    HANDLE release;
+};
+
+unsigned int HoldReadUntilReleased(void* argument) {
+    ExReader* r = static_cast<ExReader*>(argument);
+    XpResult result = r->lock->LockReadTimeout(-1);
+    SetEvent(r->locked);
+    WaitForSingleObject(r->release, INFINITE);
+    if (result == XP_OK) r->lock->Unlock();
+    return result;
+}
+
+unsigned int SetAfterDelay(void* argument) {
+    XpThread::Sleep(100);
+    static_cast<XpManualEvent*>(argument)->Set(true);
+    return 0;
+}
+
+}  // namespace
+
+TEST(XpRwLock, WriterIsRecursiveAndExcludesReaders) {
+    XpRwLock lock;
+    EXPECT_EQ(lock.Lock(), 0u);
+    EXPECT_EQ(lock.Lock(), 0u);
+    ReaderTry t = {&lock, nullptr, 0};
+    XpThread* th = XpThread::Create(&TakeReadAndRelease, &t);
+    ASSERT_NE(th, nullptr);
+    EXPECT_EQ(XpThread::Join(th), XP_E_TIMEOUT);
+    EXPECT_EQ(lock.Unlock(), 0u);
+    th = XpThread::Create(&TakeReadAndRelease, &t);
+    ASSERT_NE(th, nullptr);
+    EXPECT_EQ(XpThread::Join(th), XP_E_TIMEOUT);  // one write level still held
+    EXPECT_EQ(lock.Unlock(), 0u);
+    th = XpThread::Create(&TakeReadAndRelease, &t);
+    ASSERT_NE(th, nullptr);
+    EXPECT_EQ(XpThread::Join(th), 0u);
+}
+
+TEST(XpRwLock, ReadersShareAndBlockWriter) {
+    XpRwLock lock;
+    EXPECT_EQ(lock.TryLockRead(), 0u);
+    EXPECT_EQ(lock.TryLockRead(), 0u);
+    EXPECT_EQ(lock.TryLock(), XP_E_TIMEOUT);
+    EXPECT_EQ(lock.Unlock(), 0u);
+    EXPECT_EQ(lock.TryLock(), XP_E_TIMEOUT);
+    EXPECT_EQ(lock.Unlock(), 0u);
+    EXPECT_EQ(lock.TryLock(), 0u);
+    EXPECT_EQ(lock.Unlock(), 0u);
+}
+
+TEST(XpRwLock, NewReaderWaitsWhileWriterWaits) {
+    XpRwLock lock;
+    EXPECT_EQ(lock.TryLockRead(), 0u);
+    Waiters writer = {&lock, 0, 0, -1};
+    XpThread* w = XpThread::Create(&WaitOnObject, &writer);
+    ASSERT_NE(w, nullptr);
+    WaitUntilStarted(writer, 1);
+    ReaderTry t = {&lock, nullptr, 1};
+    XpThread* r = XpThread::Create(&TakeReadAndRelease, &t);
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(XpThread::Join(r), XP_E_TIMEOUT);
+    EXPECT_EQ(writer.passed, 0);
+    EXPECT_EQ(lock.Unlock(), 0u);  // last reader leaves: the writer gets in
+    // The writer thread ends holding the write lock; nothing else uses it.
+    EXPECT_EQ(XpThread::Join(w), 0u);
+    EXPECT_EQ(writer.passed, 1);
+}
+
+TEST(XpRwLockEx, OnlyReaderMayUpgrade) {
+    XpRwLockEx lock;
+    EXPECT_EQ(lock.TryLockRead(), 0u);
+    EXPECT_EQ(lock.TryLock(), 0u);      // upgrade
+    EXPECT_EQ(lock.TryLockRead(), 0u);  // the writer reads as another write level
+    ReaderTry t = {nullptr, &lock, 0};
+    XpThread* th = XpThread::Create(&TakeReadAndRelease, &t);
+    ASSERT_NE(th, nullptr);
+    EXPECT_EQ(XpThread::Join(th), XP_E_TIMEOUT);
+    EXPECT_EQ(lock.Unlock(), 0u);
+    EXPECT_EQ(lock.Unlock(), 0u);  // write levels gone, the read entry stays
+    th = XpThread::Create(&TakeReadAndRelease, &t);
+    ASSERT_NE(th, nullptr);
+    EXPECT_EQ(XpThread::Join(th), 0u);
+    EXPECT_EQ(lock.Unlock(), 0u);
+}
+
+TEST(XpRwLockEx, TwoReadersMakeWriterWait) {
+    XpRwLockEx lock;
+    ExReader other = {&lock, CreateEventW(nullptr, TRUE, FALSE, nullptr),
+                      CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    XpThread* th = XpThread::Create(&HoldReadUntilReleased, &other);
+    ASSERT_NE(th, nullptr);
+    WaitForSingleObject(other.locked, INFINITE);
+    EXPECT_EQ(lock.TryLockRead(), 0u);
+    EXPECT_EQ(lock.TryLock(), XP_E_TIMEOUT);
+    SetEvent(other.release);
+    EXPECT_EQ(XpThread::Join(th), 0u);
+    EXPECT_EQ(lock.TryLock(), 0u);  // now the only reader
+    EXPECT_EQ(lock.Unlock(), 0u);
+    EXPECT_EQ(lock.Unlock(), 0u);
+    CloseHandle(other.locked);
+    CloseHandle(other.release);
+}
+
+TEST(XpMultiLockOne, ReportsTheSetObject) {
+    XpManualEvent a(false), b(true);
+    XpSemaphore wake(0, XpSemaphore::kNoMaximum);
+    XpMultiLockOne m(false, &a, &b, &wake, 1);
+    EXPECT_EQ(m.GetResult(), 0u);
+    EXPECT_EQ(m.GetIndex(), 1);
+    EXPECT_EQ(m.GetAcquired(), &b);
+}
+
+TEST(XpMultiLockOne, NoneSetTimesOut) {
+    XpManualEvent a(false), b(false);
+    XpSemaphore wake(0, XpSemaphore::kNoMaximum);
+    XpMultiLockOne m(false, &a, &b, &wake, 1);
+    EXPECT_EQ(m.GetResult(), 0x8201u);
+    EXPECT_EQ(m.GetIndex(), -1);
+    EXPECT_EQ(m.GetAcquired(), nullptr);
+}
+
+TEST(XpMultiLockOne, WokenByLaterChange) {
+    XpManualEvent a(false), b(false);
+    XpSemaphore wake(0, XpSemaphore::kNoMaximum);
+    XpThread* th = XpThread::Create(&SetAfterDelay, &b);
+    ASSERT_NE(th, nullptr);
+    XpMultiLockOne m(false, &a, &b, &wake, -1);
+    EXPECT_EQ(m.GetResult(), 0u);
+    EXPECT_EQ(m.GetIndex(), 1);
+    EXPECT_EQ(XpThread::Join(th), 0u);
+}
+
+TEST(XpMultiLockAll, TakesEveryObjectAndAutoUnlocks) {
+    XpSemaphore s1(1, 1), s2(0, 1);
+    XpSemaphore wake(0, XpSemaphore::kNoMaximum);
+    std::vector<XpComboSyncObject*> objects;
+    objects.push_back(&s1);
+    objects.push_back(&s2);
+    {
+        XpMultiLockAll m(true, objects, &wake, 1);
+        EXPECT_EQ(m.GetResult(), 0x8201u);
+        ASSERT_EQ(m.GetAcquired().size(), 1u);  // s1 stays acquired after the failure
+        EXPECT_EQ(m.GetAcquiredIndices()[0], 0);
+        EXPECT_EQ(s1.TryLock(), XP_E_TIMEOUT);
+    }
+    EXPECT_EQ(s1.TryLock(), 0u);  // given back by auto-unlock
+    s1.Unlock();
+    s2.Unlock();
+    {
+        XpMultiLockAll m(true, objects, &wake, 1);
+        EXPECT_EQ(m.GetResult(), 0u);
+        ASSERT_EQ(m.GetAcquiredIndices().size(), 2u);
+        EXPECT_EQ(m.GetAcquiredIndices()[0], 1);  // tried from the last to the first
+        EXPECT_EQ(m.GetAcquiredIndices()[1], 0);
+    }
+    EXPECT_EQ(s1.TryLock(), 0u);
+    EXPECT_EQ(s2.TryLock(), 0u);
+}
