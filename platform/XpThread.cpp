@@ -3,6 +3,7 @@
 #include <float.h>
 #include <malloc.h>
 #include <process.h>
+#include <time.h>
 
 #include <cfenv>
 #include <clocale>
@@ -90,3 +91,25 @@ XpResult XpThread::LowerPriority() {
     int current = GetThreadPriority(m_handle);
     return SetThreadPriority(m_handle, current - 1) ? XP_OK : XP_E_PRIORITY;
 }
+
+DWORD GetProcessorCount() {
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    return info.dwNumberOfProcessors;
+}
+
+XpMemoryStatus GetMemoryStatus() {
+    XpMemoryStatus status = {0, 0};
+    MEMORYSTATUSEX ex;
+    ex.dwLength = sizeof(ex);
+    if (GlobalMemoryStatusEx(&ex)) {
+        status.totalPhysical = ex.ullTotalPhys;
+        status.availablePhysical = ex.ullAvailPhys;
+    }
+    return status;
+}
+
+unsigned long long GetTotalPhysicalMemory() { return GetMemoryStatus().totalPhysical; }
+unsigned long long GetAvailablePhysicalMemory() { return GetMemoryStatus().availablePhysical; }
+
+long long GetCurrentTime64() { return static_cast<long long>(_time64(NULL)); }

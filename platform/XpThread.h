@@ -43,3 +43,14 @@ private:
 
 // Rounding toward zero for the calling thread (the main thread calls it at start-up).
 void XpSetRoundTowardZero();
+
+struct XpMemoryStatus {
+    unsigned long long totalPhysical;
+    unsigned long long availablePhysical;
+};
+
+DWORD GetProcessorCount();
+XpMemoryStatus GetMemoryStatus();
+unsigned long long GetTotalPhysicalMemory();
+unsigned long long GetAvailablePhysicalMemory();
+long long GetCurrentTime64();

@@ -122,3 +122,11 @@ TEST(XpThreadPriority, SetAndLower) {
     EXPECT_EQ(XpThread::Join(t), 0u);
     CloseHandle(stop);
 }
+
+TEST(XpSystemInfo, ReportsPlausibleValues) {
+    EXPECT_GE(GetProcessorCount(), 1u);
+    XpMemoryStatus m = GetMemoryStatus();
+    EXPECT_GT(m.totalPhysical, 0u);
+    EXPECT_LE(m.availablePhysical, m.totalPhysical);
+    EXPECT_GT(GetCurrentTime64(), 0);
+}
