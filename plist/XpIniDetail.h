@@ -1,0 +1,25 @@
+// Helpers shared by the tree and the XML code; not part of the interface.
+#pragma once
+
+#include <cstdint>
+
+#include "plist/XpIni.h"
+
+namespace XpIniDetail {
+
+// Read like _wtoi64 / _wtoi (leading white space, sign, digits), but a value
+// too large for the type saturates instead of depending on the run-time library.
+std::int64_t ParseInt64(const wchar_t* text);
+int ParseInt(const wchar_t* text);
+
+// The node factory of Add and InsertAt.
+XpResult NewNode(XpIniType type, std::intptr_t low, std::int32_t high, XpIniElement** node);
+// An empty data node, or null when out of memory.
+XpIniElement* NewMemChunk();
+
+// Resolves every part of path but the last, starting at start. XP_OK with the
+// container holding the last part; XP_E_INI_NOT_FOUND for a missing part;
+// XP_E_INI_NOT_SUPPORTED when a part names a scalar.
+XpResult WalkToParent(XpIniElement* start, const XpString& path, XpIniElement** parent, XpString* last);
+
+}  // namespace XpIniDetail
