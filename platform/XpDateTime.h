@@ -138,6 +138,7 @@ class XpDateTimeSpan {
   bool operator>=(const XpDateTimeSpan& other) const;
 
  private:
+  friend class XpDateTime;
   void SetDays(double days);
 
   double m_days;
