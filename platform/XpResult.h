@@ -50,6 +50,7 @@ const XpResult XP_E_PRIORITY = 0x8207;
 const XpResult XP_E_OUT_OF_MEMORY = 0x8401;
 
 // Category 5: property lists.
+const XpResult XP_E_INI_FILE = 0x8500;  // no document element, or the output failed
 const XpResult XP_E_INI_NOT_SUPPORTED = 0x8501;
 const XpResult XP_E_INI_NOT_FOUND = 0x8502;
 const XpResult XP_E_INI_PARSE = 0x8503;
