@@ -1,0 +1,423 @@
+#include "modules/ExternalProgram.h"
+
+#include <algorithm>
+#include <cwchar>
+#include <cwctype>
+
+#include "platform/XpFileOperation.h"
+#include "platform/XpFileSystem.h"
+#include "platform/XpRegistry.h"
+#include "plist/XpIni.h"
+
+namespace {
+
+const wchar_t kMaker[] = L"Zelm Corporation";
+const wchar_t kSuite[] = L"Vantolo";
+const wchar_t kSuiteKey[] = L"Software/Zelm Corporation/Vantolo/";
+const wchar_t kFoldersKey[] = L"Software\\Zelm Corporation\\Vantolo\\Browser\\ExtProgramXML";
+const wchar_t kIgnoreKey[] = L"Software\\Zelm Corporation\\Vantolo\\Browser\\ExtProgramXML\\Ignore";
+const wchar_t kWrittenFilesKey[] = L"Software\\Zelm Corporation\\Vantolo\\InitTool\\1.0\\ExpAppData";
+const wchar_t kWrittenFilesList[] = L"Delete";
+const DWORD kNoIgnoreEntry = 0xFFFFFFFF;
+
+class ScopedRegistry {
+ public:
+  explicit ScopedRegistry(XpRegistry* registry) : m_registry(registry) {}
+  ~ScopedRegistry() { XpRegistry::Close(m_registry); }
+  XpRegistry* get() const { return m_registry; }
+  XpRegistry* operator->() const { return m_registry; }
+  explicit operator bool() const { return m_registry != nullptr; }
+
+ private:
+  ScopedRegistry(const ScopedRegistry&);
+  ScopedRegistry& operator=(const ScopedRegistry&);
+  XpRegistry* m_registry;
+};
+
+// Typed reads of one key: a missing key or a value of another type keeps the
+// field's default.
+bool ReadString(XpIniDict* dict, const wchar_t* key, XpString& value) {
+  XpIniElement* node = dict->Lookup(key);
+  return node != nullptr && XpSucceeded(node->GetString(value));
+}
+
+void ReadBool(XpIniDict* dict, const wchar_t* key, bool& value) {
+  XpIniElement* node = dict->Lookup(key);
+  bool read = false;
+  if (node != nullptr && XpSucceeded(node->GetBool(read))) value = read;
+}
+
+// An integer that does not fit 32 bits is not a display level or an order.
+void ReadInt(XpIniDict* dict, const wchar_t* key, int& value) {
+  XpIniElement* node = dict->Lookup(key);
+  std::int32_t read = 0;
+  if (node != nullptr && XpSucceeded(node->GetInt(read))) value = read;
+}
+
+void ReadMask(XpIniDict* dict, const wchar_t* key, DWORD& value) {
+  XpIniElement* node = dict->Lookup(key);
+  std::int64_t read = 0;
+  if (node != nullptr && XpSucceeded(node->GetInt64(read)) && read >= 0 && read <= 0xFFFFFFFFLL) {
+    value = static_cast<DWORD>(read);
+  }
+}
+
+void ReadMaskList(XpIniDict* dict, const wchar_t* key, std::vector<DWORD>& masks) {
+  XpIniElement* array = dict->Lookup(key);
+  if (array == nullptr || array->GetType() != XpIniTypeArray) return;
+  masks.clear();
+  for (int i = 0; i < array->GetCount(); ++i) {
+    XpIniElement* item = array->GetAt(i);
+    XpString text;
+    if (item == nullptr || XpFailed(item->GetString(text))) continue;
+    masks.push_back(static_cast<DWORD>(std::wcstoul(text.c_str(), nullptr, 16)));
+  }
+}
+
+void WriteMaskList(XpIniDict* dict, const wchar_t* key, const std::vector<DWORD>& masks) {
+  if (XpFailed(dict->AddNode(key, XpIniTypeArray))) return;
+  XpIniElement* array = dict->Lookup(key);
+  for (DWORD mask : masks) {
+    XpString text;
+    text.Format(L"%x", static_cast<unsigned int>(mask));
+    array->InsertAt(-1, XpIniTypeString, reinterpret_cast<std::intptr_t>(text.c_str()), 0);
+  }
+}
+
+bool StartsWith(const XpString& text, const wchar_t* prefix) {
+  size_t n = std::wcslen(prefix);
+  return static_cast<size_t>(text.GetLength()) >= n && std::wcsncmp(text.c_str(), prefix, n) == 0;
+}
+
+// "HKEY_LOCAL_MACHINE\key path\value name" or the same under
+// HKEY_CURRENT_USER: the string value it names; empty for any other form.
+XpString ReadRegistryReference(const XpString& reference) {
+  int first = reference.Find(L'\\');
+  int last = reference.ReverseFind(L'\\');
+  if (first <= 0 || last <= first) return XpString();
+  XpString root = reference.Left(first);
+  DWORD rootCode;
+  if (root == L"HKEY_LOCAL_MACHINE") {
+    rootCode = XpRegistry::kRootLocalMachine;
+  } else if (root == L"HKEY_CURRENT_USER") {
+    rootCode = XpRegistry::kRootCurrentUser;
+  } else {
+    return XpString();
+  }
+  XpString keyPath = reference.Left(last).Right(last - first - 1);
+  XpString valueName = reference.Right(reference.GetLength() - last - 1);
+  ScopedRegistry key(XpRegistry::Open(keyPath, rootCode, XpRegistry::kRead));
+  if (!key) return XpString();
+  return key->ReadString(valueName, XpString());
+}
+
+XpString LongPath(const XpString& path) {
+  DWORD n = GetLongPathNameW(path.c_str(), nullptr, 0);
+  if (n == 0) return path;
+  std::vector<wchar_t> buffer(n + 1, 0);
+  DWORD m = GetLongPathNameW(path.c_str(), &buffer[0], n + 1);
+  if (m == 0 || m > n) return path;
+  return XpString(&buffer[0]);
+}
+
+bool SameTool(const ExternalProgram& a, const ExternalProgram& b) {
+  return a.appName == b.appName && a.programPath.CompareNoCase(b.programPath.c_str()) == 0 &&
+         a.option == b.option;
+}
+
+// "<digits>.xml": the number, else 0.
+int NumberedFileNumber(const XpString& fileName) {
+  int n = fileName.GetLength();
+  if (n < 5 || fileName.Right(4).CompareNoCase(L".xml") != 0) return 0;
+  long long number = 0;
+  for (int i = 0; i < n - 4; ++i) {
+    wchar_t c = *fileName.At(i);
+    if (c < L'0' || c > L'9') return 0;
+    number = number * 10 + (c - L'0');
+    if (number > 1000000) return 0;
+  }
+  return static_cast<int>(number);
+}
+
+}  // namespace
+
+ExternalProgram::ExternalProgram()
+    : groupApp(false),
+      modal(false),
+      displayLevel(-1),
+      multiple(true),
+      uiOrder(0),
+      xmlReceivable(false),
+      everyTimeEnable(false),
+      supportedDeviceMask(0),
+      includeNotSelected(false),
+      sequence(0) {}
+
+bool ExternalProgram::read(const XpString& path) {
+  if (!FileExists(path)) return false;
+  filePath = path;
+  GetPathTimes(path, nullptr, &fileTime, nullptr);
+  XpIniRootPtr root;
+  if (!root) return false;
+  if (XpFailed(root->LoadFile(path.c_str()))) return false;
+  XpIniDict* dict = root.get();
+
+  ReadString(dict, L"AppName", appName);
+  ReadString(dict, L"Description", description);
+  ReadBool(dict, L"GroupApp", groupApp);
+  ReadString(dict, L"InstallSettingName", installSettingName);
+  if (groupApp) ReadBool(dict, L"Modal", modal);
+  ReadString(dict, L"Option", option);
+  ReadInt(dict, L"DisplayLevel", displayLevel);
+  ReadBool(dict, L"Multiple", multiple);
+  ReadInt(dict, L"UIOrder", uiOrder);
+  ReadMaskList(dict, L"ContentTypeMaskList", contentTypeMasks);
+  ReadMaskList(dict, L"MediaTypeMaskList", mediaTypeMasks);
+  ReadBool(dict, L"XMLReceivable", xmlReceivable);
+  ReadBool(dict, L"EveryTimeEnable", everyTimeEnable);
+  ReadString(dict, L"SettingDescription", settingDescription);
+  ReadString(dict, L"SummaryString", summary);
+  ReadMask(dict, L"SupportedDeviceMask", supportedDeviceMask);
+  ReadBool(dict, L"IncludeNotSelected", includeNotSelected);
+
+  XpString exeName, location;
+  bool hasExeName = ReadString(dict, L"ExeName", exeName);
+  bool hasLocation = ReadString(dict, L"InstalledLocation", location);
+
+  programPath = XpString();
+  if (!installSettingName.IsEmpty() && groupApp) {
+    XpString keyPath = XpString(kSuiteKey) + installSettingName;
+    keyPath.Replace(L"\\", L"/");
+    ScopedRegistry install(XpRegistry::Open(keyPath, XpRegistry::kRootLocalMachine, XpRegistry::kRead));
+    XpString version = L"1.0";
+    if (install) {
+      XpString current = install->ReadString(L"CurrentVersion", XpString());
+      if (!current.IsEmpty()) version = current;
+    }
+    ScopedRegistry versionKey(XpRegistry::OpenSubKey(install.get(), version, XpRegistry::kRead));
+    if (versionKey) {
+      XpString folder = versionKey->ReadString(L"InstalledLocation", XpString());
+      XpString file = hasExeName ? exeName : versionKey->ReadString(L"ExeName", XpString());
+      XpString candidate = JoinPath(folder, file);
+      if (!folder.IsEmpty() && !file.IsEmpty() && FileExists(candidate)) programPath = candidate;
+    }
+  }
+  if (programPath.IsEmpty() && hasLocation && hasExeName) {
+    if (!StartsWith(location, L"HKEY_")) {
+      programPath = JoinPath(location, exeName);
+    } else {
+      // A reference that names no folder gives no program path rather than
+      // a bare file name relative to whatever folder is current.
+      XpString folder = ReadRegistryReference(location);
+      if (!folder.IsEmpty()) programPath = JoinPath(folder, exeName);
+    }
+  }
+  if (!programPath.IsEmpty()) programPath = LongPath(programPath);
+
+  XpString folder = GetDirectory(programPath);
+  XpString iconName, imageName;
+  if (ReadString(dict, L"IconName", iconName)) iconPath = folder + iconName;
+  if (ReadString(dict, L"ImageBitmapName", imageName)) imagePath = JoinPath(folder, imageName);
+  return true;
+}
+
+bool ExternalProgram::write() {
+  XpIniRootPtr root;
+  if (!root || filePath.IsEmpty()) return false;
+  XpIniDict* dict = root.get();
+  dict->AddString(L"AppName", appName.c_str());
+  dict->AddString(L"Description", description.c_str());
+  dict->AddBool(L"GroupApp", groupApp);
+  dict->AddString(L"InstallSettingName", installSettingName.c_str());
+  dict->AddString(L"InstalledLocation", GetDirectory(programPath).c_str());
+  dict->AddString(L"ExeName", GetFileName(programPath).c_str());
+  dict->AddString(L"IconName", GetFileName(iconPath).c_str());
+  dict->AddBool(L"Modal", modal);
+  dict->AddString(L"Option", option.c_str());
+  dict->AddInt64(L"DisplayLevel", displayLevel);
+  dict->AddBool(L"Multiple", multiple);
+  dict->AddInt64(L"UIOrder", uiOrder);
+  WriteMaskList(dict, L"ContentTypeMaskList", contentTypeMasks);
+  // The media masks travel too: a tool kept only in the tools folder would
+  // otherwise lose them at the first write.
+  WriteMaskList(dict, L"MediaTypeMaskList", mediaTypeMasks);
+  dict->AddBool(L"XMLReceivable", xmlReceivable);
+  dict->AddBool(L"EveryTimeEnable", everyTimeEnable);
+  dict->AddBool(L"IncludeNotSelected", includeNotSelected);
+  if (XpFailed(dict->SaveFile(filePath.c_str()))) return false;
+  GetPathTimes(filePath, nullptr, &fileTime, nullptr);
+  return true;
+}
+
+XpString ExternalProgramCatalog::ToolsFolder(bool create) {
+  XpString appData = GetSpecialFolderPath(XP_FOLDER_APPDATA, false);
+  if (appData.IsEmpty()) return XpString();
+  XpString folder;
+  folder.Format(L"%s\\%s\\%s\\ExtTools", appData.c_str(), kMaker, kSuite);
+  if (create && !IsDirectoryPath(folder)) XpFileOperation::MakeDirectories(folder);
+  return folder;
+}
+
+ExternalProgramCatalog::ExternalProgramCatalog()
+    : m_level1Capacity(kLevel1Capacity), m_fileCounter(0), m_sequenceCounter(0) {
+  load();
+}
+
+ExternalProgramCatalog::~ExternalProgramCatalog() { writeBack(); }
+
+const ExternalProgramList& ExternalProgramCatalog::programsOfLevel(int level) const {
+  static const ExternalProgramList kEmpty;
+  if (level < 0 || level >= kLevelCount) return kEmpty;
+  return m_lists[level];
+}
+
+void ExternalProgramCatalog::load() {
+  m_toolsFolder = ToolsFolder(true);
+  std::vector<XpString> folders;
+  if (!m_toolsFolder.IsEmpty()) folders.push_back(m_toolsFolder);
+  {
+    ScopedRegistry key(XpRegistry::Open(kFoldersKey, XpRegistry::kRootLocalMachine, XpRegistry::kRead));
+    if (key) {
+      XpRegistry::StringList names = key->EnumValues();
+      for (const XpString& name : names) {
+        XpString folder = key->ReadString(name, XpString());
+        if (!folder.IsEmpty() && IsDirectoryPath(folder)) folders.push_back(folder);
+      }
+    }
+  }
+  {
+    ScopedRegistry key(XpRegistry::Open(kIgnoreKey, XpRegistry::kRootCurrentUser, XpRegistry::kRead));
+    if (key) {
+      XpRegistry::StringList names = key->EnumValues();
+      for (const XpString& name : names) {
+        DWORD level = key->ReadDword(name, 0);
+        if (level == kNoIgnoreEntry) continue;
+        IgnoreEntry entry;
+        entry.name = name;
+        entry.level = level;
+        m_ignore.push_back(entry);
+      }
+    }
+  }
+  for (const XpString& folder : folders) {
+    if (!IsDirectoryPath(folder)) continue;
+    bool fromToolsFolder = folder == m_toolsFolder;
+    XpDir dir(folder);
+    if (XpFailed(dir.BeginFind(XP_FIND_ALL, XpString()))) continue;
+    for (XpSharedPtr<XpAbstractFSObj> entry = dir.FindNext(); !entry.IsNull(); entry = dir.FindNext()) {
+      XpString path = entry->GetPath();
+      if (GetExtension(path).CompareNoCase(L".xml") != 0) continue;
+      ExternalProgram program;
+      if (!program.read(path)) continue;
+      bool ignored = false;
+      for (const IgnoreEntry& ignore : m_ignore) {
+        if (ignore.name == program.installSettingName &&
+            static_cast<int>(ignore.level) == program.displayLevel) {
+          ignored = true;
+          break;
+        }
+      }
+      if (!ignored) distribute(program, fromToolsFolder);
+    }
+    dir.EndFind();
+  }
+  for (int level = 0; level <= 3; ++level) {
+    std::stable_sort(m_lists[level].begin(), m_lists[level].end(),
+                     [](const ExternalProgram& a, const ExternalProgram& b) { return a.uiOrder < b.uiOrder; });
+  }
+}
+
+bool ExternalProgramCatalog::addToLevel1(ExternalProgram& program) {
+  ExternalProgramList& list = m_lists[1];
+  if (static_cast<int>(list.size()) >= m_level1Capacity || m_toolsFolder.IsEmpty()) return false;
+  program.filePath.Format(L"%s\\%d.xml", m_toolsFolder.c_str(), ++m_fileCounter);
+  program.sequence = ++m_sequenceCounter;
+  list.push_back(program);
+  return true;
+}
+
+void ExternalProgramCatalog::distribute(ExternalProgram& program, bool fromToolsFolder) {
+  int level = program.displayLevel;
+  if (level == 1) {
+    ExternalProgramList& list = m_lists[1];
+    ExternalProgramList::iterator same = list.begin();
+    for (; same != list.end(); ++same) {
+      if (SameTool(*same, program)) break;
+    }
+    if (!fromToolsFolder) {
+      if (same != list.end()) {
+        same->appName = program.appName;
+        same->contentTypeMasks = program.contentTypeMasks;
+        same->description = program.description;
+        same->displayLevel = program.displayLevel;
+        same->mediaTypeMasks = program.mediaTypeMasks;
+        same->modal = program.modal;
+        same->multiple = program.multiple;
+        same->option = program.option;
+        same->xmlReceivable = program.xmlReceivable;
+      } else {
+        addToLevel1(program);
+      }
+    } else if (same == list.end() &&
+               (program.installSettingName.IsEmpty() || FileExists(program.programPath))) {
+      // A numbered file left behind by an earlier, longer list holds a copy
+      // of a tool already listed: it must not come back as a second entry.
+      addToLevel1(program);
+    }
+    return;
+  }
+  if (!program.groupApp) return;
+  switch (level) {
+    case 0:
+    case 2:
+    case 3:
+    case 6:
+      m_lists[level].push_back(program);
+      break;
+    case 4:
+    case 5:
+      m_lists[4].push_back(program);
+      m_lists[5].push_back(program);
+      break;
+    default:
+      break;
+  }
+}
+
+void ExternalProgramCatalog::writeBack() {
+  ExternalProgramList& list = m_lists[1];
+  std::vector<XpString> written;
+  for (size_t i = 0; i < list.size(); ++i) {
+    ExternalProgram& program = list[i];
+    program.uiOrder = static_cast<int>(i) + 1;
+    if (!program.write()) continue;
+    written.push_back(program.filePath);
+    ScopedRegistry key(XpRegistry::Open(kWrittenFilesKey, XpRegistry::kRootCurrentUser, XpRegistry::kReadWrite));
+    if (!key) continue;
+    XpRegistry::StringList files = key->ReadStringList(kWrittenFilesList, XpRegistry::StringList());
+    bool known = false;
+    for (const XpString& file : files) {
+      if (file.CompareNoCase(program.filePath.c_str()) == 0) {
+        known = true;
+        break;
+      }
+    }
+    if (!known) {
+      files.push_back(program.filePath);
+      key->WriteStringList(kWrittenFilesList, files);
+    }
+  }
+  if (m_toolsFolder.IsEmpty()) return;
+  // Numbered files above the new count were written by an earlier, longer
+  // list; left in place they would be read again as copies of the tools just
+  // written. Only files this system recorded as its own are removed.
+  ScopedRegistry key(XpRegistry::Open(kWrittenFilesKey, XpRegistry::kRootCurrentUser, XpRegistry::kRead));
+  if (!key) return;
+  XpRegistry::StringList files = key->ReadStringList(kWrittenFilesList, XpRegistry::StringList());
+  for (const XpString& file : files) {
+    if (GetDirectory(file).CompareNoCase((m_toolsFolder + L"\\").c_str()) != 0) continue;
+    int number = NumberedFileNumber(GetFileName(file));
+    if (number <= static_cast<int>(list.size())) continue;
+    if (FileExists(file)) XpFileOperation::DeleteFile(file);
+  }
+}

@@ -1,0 +1,89 @@
+// External tool registrations: small property-list files in which programs
+// that cooperate with the suite describe themselves. The catalogue finds them
+// in the user's tools folder and in folders named in the registry, drops the
+// ones the user switched off and sorts the rest by display level. It also
+// keeps the user's list of level-1 tools as numbered files in the tools folder.
+#pragma once
+
+#include <windows.h>
+
+#include <vector>
+
+#include "platform/XpDateTime.h"
+#include "platform/XpResult.h"
+#include "platform/XpString.h"
+
+class ExternalProgram {
+ public:
+  ExternalProgram();
+
+  // Reads one registration file; false when it is missing or not a
+  // property-list dictionary (the record may then be partly filled).
+  bool read(const XpString& filePath);
+  // Writes the registration to filePath; on success fileTime is the file's new time.
+  bool write();
+
+  XpString appName;
+  XpString description;
+  bool groupApp;
+  XpString installSettingName;
+  XpString programPath;
+  XpString iconPath;
+  bool modal;
+  XpString option;
+  int displayLevel;
+  bool multiple;
+  int uiOrder;
+  std::vector<DWORD> contentTypeMasks;
+  std::vector<DWORD> mediaTypeMasks;
+  bool xmlReceivable;
+  bool everyTimeEnable;
+  XpString imagePath;
+  XpString settingDescription;
+  XpString summary;
+  DWORD supportedDeviceMask;
+  bool includeNotSelected;
+  XpString filePath;
+  XpDateTime fileTime;
+  int sequence;
+};
+
+typedef std::vector<ExternalProgram> ExternalProgramList;
+
+class ExternalProgramCatalog {
+ public:
+  static const int kLevelCount = 7;
+  static const int kLevel1Capacity = 20;
+
+  // Loads every registration (see the class comment).
+  ExternalProgramCatalog();
+  // Writes the level-1 list back into the tools folder.
+  virtual ~ExternalProgramCatalog();
+
+  // The list of one display level; an empty list for levels outside 0..6.
+  const ExternalProgramList& programsOfLevel(int level) const;
+
+  // The user's tools folder: AppData\Zelm Corporation\Vantolo\ExtTools.
+  static XpString ToolsFolder(bool create);
+
+ private:
+  ExternalProgramCatalog(const ExternalProgramCatalog&);
+  ExternalProgramCatalog& operator=(const ExternalProgramCatalog&);
+
+  struct IgnoreEntry {
+    XpString name;
+    DWORD level;
+  };
+
+  void load();
+  void distribute(ExternalProgram& program, bool fromToolsFolder);
+  bool addToLevel1(ExternalProgram& program);
+  void writeBack();
+
+  ExternalProgramList m_lists[kLevelCount];
+  int m_level1Capacity;
+  int m_fileCounter;
+  int m_sequenceCounter;
+  XpString m_toolsFolder;
+  std::vector<IgnoreEntry> m_ignore;
+};

@@ -1,0 +1,418 @@
+#include "modules/SfImporterModule.h"
+
+#include <cwchar>
+
+#include "modules/ExternalProgram.h"
+#include "platform/XpFileSystem.h"
+#include "platform/XpRegistry.h"
+
+namespace {
+
+const wchar_t kImporterPath[] = L"Software/Zelm Corporation/Vantolo/Importer";
+const wchar_t kAccessorPath[] = L"Software/Zelm Corporation/Vantolo/Accessor";
+const wchar_t kAccessorSubkey[] = L"HDD1";
+const wchar_t kAccessorKey[] = L"Accessor/HDD1";
+const wchar_t kCameraFolderSubkey[] = L"DCF";
+
+const UINT kSettingsMenuFallback = 300;
+const UINT kVisibleNameFallback = 301;
+const UINT kCommentFallback = 302;
+const int kStringBuffer = 1024;
+
+// Owns a registry object for the length of one reading task.
+class ScopedRegistry {
+ public:
+  explicit ScopedRegistry(XpRegistry* registry) : m_registry(registry) {}
+  ~ScopedRegistry() { XpRegistry::Close(m_registry); }
+  XpRegistry* get() const { return m_registry; }
+  XpRegistry* operator->() const { return m_registry; }
+  explicit operator bool() const { return m_registry != nullptr; }
+
+ private:
+  ScopedRegistry(const ScopedRegistry&);
+  ScopedRegistry& operator=(const ScopedRegistry&);
+  XpRegistry* m_registry;
+};
+
+// The module's resource library, mapped as data only: nothing of a module's
+// code runs inside the watcher.
+class ScopedResourceLibrary {
+ public:
+  explicit ScopedResourceLibrary(const XpString& path)
+      : m_module(path.IsEmpty() ? NULL : LoadLibraryExW(path.c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE)) {}
+  ~ScopedResourceLibrary() {
+    if (m_module != NULL) FreeLibrary(m_module);
+  }
+  HMODULE get() const { return m_module; }
+
+ private:
+  ScopedResourceLibrary(const ScopedResourceLibrary&);
+  ScopedResourceLibrary& operator=(const ScopedResourceLibrary&);
+  HMODULE m_module;
+};
+
+XpString LoadText(HMODULE library, UINT id) {
+  wchar_t buffer[kStringBuffer];
+  buffer[0] = 0;
+  int n = LoadStringW(library, id, buffer, kStringBuffer);
+  if (n <= 0) return XpString();
+  buffer[n < kStringBuffer ? n : kStringBuffer - 1] = 0;
+  return XpString(buffer);
+}
+
+// The string named by the id value, else the fallback string; when both are
+// missing the text keeps what it had, so a menu item never loses its name.
+void LoadModuleText(HMODULE library, const XpRegistry* version, const wchar_t* valueName, UINT fallback,
+                    XpString& text) {
+  DWORD id = version->ReadDword(valueName, 0);
+  XpString loaded;
+  if (id != 0) loaded = LoadText(library, id);
+  if (loaded.IsEmpty()) loaded = LoadText(library, fallback);
+  if (!loaded.IsEmpty()) text = loaded;
+}
+
+bool NeedsQuotes(const XpString& text) {
+  if (text.IsEmpty()) return true;
+  for (int i = 0; i < text.GetLength(); ++i) {
+    wchar_t c = *text.At(i);
+    if (c == L' ' || c == L'\t' || c == L'\n' || c == L'\v' || c == L'"') return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+XpString SfQuoteArgumentAlways(const XpString& text) {
+  // Backslashes are literal unless they precede a quote: then each one must
+  // be doubled and the quote escaped; those before the closing quote are
+  // doubled too, so E:\ becomes "E:\\".
+  XpString out(L"\"");
+  int backslashes = 0;
+  for (int i = 0; i < text.GetLength(); ++i) {
+    wchar_t c = *text.At(i);
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    if (c == L'"') {
+      for (int k = 0; k < backslashes * 2 + 1; ++k) out += L"\\";
+      out += L"\"";
+    } else {
+      for (int k = 0; k < backslashes; ++k) out += L"\\";
+      wchar_t one[2] = {c, 0};
+      out += one;
+    }
+    backslashes = 0;
+  }
+  for (int k = 0; k < backslashes * 2; ++k) out += L"\\";
+  out += L"\"";
+  return out;
+}
+
+XpString SfQuoteArgument(const XpString& text) {
+  return NeedsQuotes(text) ? SfQuoteArgumentAlways(text) : text;
+}
+
+SfImporterModule::SfImporterModule(const XpString& subkeyName)
+    : m_settingsMenuText(subkeyName),
+      m_visibleName(subkeyName),
+      m_hasSettingsDialog(false),
+      m_supportedDevices(SF_DEVICE_VOLUME),
+      m_parentWindow(NULL),
+      m_worker(nullptr),
+      m_completion(nullptr) {}
+
+SfImporterModule::~SfImporterModule() { reapWorker(true); }
+
+void SfImporterModule::reapWorker(bool wait) {
+  if (m_worker == nullptr) return;
+  if (!wait && WaitForSingleObject(m_worker->GetHandle(), 0) == WAIT_TIMEOUT) return;
+  XpThread::Join(m_worker);
+  m_worker = nullptr;
+}
+
+void SfImporterModule::formKeyAndName(const XpString& fullPath) {
+  XpString path = fullPath;
+  path.Replace(L"\\", L"/");
+  while (path.Replace(L"//", L"/") > 0) {
+  }
+  if (path.GetLength() > 0 && *path.At(path.GetLength() - 1) == L'/') path = path.Left(path.GetLength() - 1);
+  int last = path.ReverseFind(L'/');
+  m_name = last < 0 ? path : path.Right(path.GetLength() - last - 1);
+  int previous = -1;
+  if (last > 0) {
+    for (int i = last - 1; i >= 0; --i) {
+      if (*path.At(i) == L'/') {
+        previous = i;
+        break;
+      }
+    }
+  }
+  m_key = previous < 0 ? path : path.Right(path.GetLength() - previous - 1);
+}
+
+SfImporterModule* SfImporterModule::CreateFromRegistry(const XpString& rootPath, const XpString& subkey) {
+  SfImporterModule* module = new SfImporterModule(subkey);
+  ScopedRegistry root(XpRegistry::Open(rootPath, XpRegistry::kRootLocalMachine, XpRegistry::kRead));
+  ScopedRegistry moduleKey(XpRegistry::OpenSubKey(root.get(), subkey, XpRegistry::kRead));
+  XpString versionName;
+  if (moduleKey) versionName = moduleKey->ReadString(L"CurrentVersion", XpString());
+  ScopedRegistry version(moduleKey && !versionName.IsEmpty()
+                             ? XpRegistry::OpenSubKey(moduleKey.get(), versionName, XpRegistry::kRead)
+                             : nullptr);
+  if (version) {
+    module->m_name = subkey;
+    XpString location = version->ReadString(L"InstalledLocation", XpString());
+    XpString exeName = version->ReadString(L"ExeName", XpString());
+    module->m_exePath = JoinPath(location, exeName);
+    module->m_hasSettingsDialog = version->ReadDword(L"HasSettingsDialog", 1) != 0;
+    module->m_supportedDevices = version->ReadDword(L"SupportedDevice", 1);
+    XpString resourceName = version->ReadString(L"ResourceName", XpString());
+    if (resourceName.IsEmpty()) {
+      resourceName = exeName;
+      int dot = resourceName.ReverseFind(L'.');
+      if (dot >= 0) resourceName = resourceName.Left(dot);
+      resourceName += L"Loc.dll";
+    }
+    module->m_resourceLibrary = JoinPath(location, resourceName);
+
+    ScopedResourceLibrary library(module->m_resourceLibrary);
+    if (library.get() != NULL) {
+      LoadModuleText(library.get(), version.get(), L"SettingsMenuStrId", kSettingsMenuFallback,
+                     module->m_settingsMenuText);
+      LoadModuleText(library.get(), version.get(), L"VisibleNameStrId", kVisibleNameFallback,
+                     module->m_visibleName);
+      LoadModuleText(library.get(), version.get(), L"CommentStrId", kCommentFallback, module->m_comment);
+    }
+  }
+  module->formKeyAndName(rootPath + L"/" + subkey);
+  return module;
+}
+
+SfImporterModule* SfImporterModule::CreateFromExternalProgram(const ExternalProgram& program) {
+  SfImporterModule* module = new SfImporterModule();
+  module->m_exePath = program.programPath;
+  module->m_settingsMenuText = program.settingDescription;
+  module->m_hasSettingsDialog = !program.settingDescription.IsEmpty();
+  module->m_supportedDevices = program.supportedDeviceMask;
+  module->m_visibleName = program.description;
+  module->m_comment = program.summary;
+  module->m_fixedArguments = program.option;
+  module->formKeyAndName(program.installSettingName);
+  return module;
+}
+
+bool SfImporterModule::isInstalled() const { return !m_exePath.IsEmpty() && FileExists(m_exePath); }
+
+HWND SfImporterModule::setParentWindow(HWND window) {
+  HWND previous = m_parentWindow;
+  m_parentWindow = window;
+  return previous;
+}
+
+XpString SfImporterModule::parentWindowPart() const {
+  if (m_parentWindow == NULL) return XpString();
+  // The protocol carries the handle's 32-bit value in eight digits, also from
+  // a 64-bit build (window handles are 32-bit values on every Windows).
+  XpString part;
+  part.Format(L" /parentwindow %08lX", static_cast<unsigned long>(
+                                            static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(m_parentWindow))));
+  return part;
+}
+
+XpString SfImporterModule::scoreArguments(const XpString& path) const {
+  return XpString(L"/importscore ") + SfQuoteArgument(path);
+}
+
+XpString SfImporterModule::importArguments(const XpString& source, const XpString& extra) const {
+  XpString arguments;
+  if (!source.IsEmpty()) arguments += XpString(L" /import ") + SfQuoteArgumentAlways(source);
+  arguments += parentWindowPart();
+  if (!extra.IsEmpty()) arguments += XpString(L" ") + SfQuoteArgument(extra);
+  return arguments;
+}
+
+XpString SfImporterModule::settingsArguments() const { return XpString(L"/config") + parentWindowPart(); }
+
+XpString SfImporterModule::destinationArguments() const { return XpString(L"/destdir") + parentWindowPart(); }
+
+XpResult SfImporterModule::run(const XpString& arguments, bool wait, DWORD* exitCode, HANDLE* process) {
+  // The program path is put in quotes on the command line; a quote inside it
+  // would end them early and let the rest of the path pose as arguments.
+  if (m_exePath.Find(L'"') >= 0) return XP_E_FILE_BAD_ARGUMENT;
+  XpString commandLine;
+  if (!m_fixedArguments.IsEmpty()) commandLine = m_fixedArguments + L" ";
+  commandLine += arguments;
+  DWORD code = 0;
+  DWORD* wanted = exitCode;
+  if (wanted == nullptr && wait) wanted = &code;
+  return RunProgram(m_exePath, commandLine, wanted, process);
+}
+
+XpResult SfImporterModule::runImportScore(const XpString& path, int* score) {
+  DWORD code = 0;
+  XpResult result = run(scoreArguments(path), true, &code, nullptr);
+  if (score != nullptr) *score = XpSucceeded(result) ? static_cast<int>(code) : -1;
+  return result;
+}
+
+int SfImporterModule::importScore(const XpString& path) {
+  int score = -1;
+  runImportScore(path, &score);
+  return score;
+}
+
+XpResult SfImporterModule::startImport(const XpString& source, const XpString& extra, bool wait,
+                                       HANDLE* process) {
+  return run(importArguments(source, extra), wait, nullptr, process);
+}
+
+XpResult SfImporterModule::openSettings(bool wait) { return run(settingsArguments(), wait, nullptr, nullptr); }
+
+XpResult SfImporterModule::openDestinationFolder(HANDLE* process, DWORD* exitCode) {
+  if (process != nullptr) return run(destinationArguments(), false, nullptr, process);
+  DWORD code = 0;
+  XpResult result = run(destinationArguments(), true, &code, nullptr);
+  if (XpSucceeded(result) && exitCode != nullptr) *exitCode = code;
+  return result;
+}
+
+unsigned int SfImporterModule::DestinationWorker(void* argument) {
+  SfImporterModule* module = static_cast<SfImporterModule*>(argument);
+  DWORD code = 0;
+  XpResult result = module->openDestinationFolder(nullptr, &code);
+  if (XpFailed(result)) return result;
+  if (module->m_completion != nullptr) module->m_completion->OnImporterRunDone(static_cast<int>(code));
+  return code;
+}
+
+XpResult SfImporterModule::runDestinationDialog(ISfImporterCompletion* completion, bool modal) {
+  if (modal) {
+    m_completion = completion;
+    return runDestinationModal();
+  }
+  // One background run at a time: the worker field holds one thread, and a
+  // second dialog of the same module would only stand beside the first.
+  reapWorker(false);
+  if (m_worker != nullptr) return XP_OK;
+  m_completion = completion;
+  m_worker = XpThread::Create(&SfImporterModule::DestinationWorker, this);
+  return m_worker != nullptr ? XP_OK : XP_E_FAIL;
+}
+
+XpResult SfImporterModule::runDestinationModal() {
+  HANDLE process = NULL;
+  XpResult result = openDestinationFolder(&process, nullptr);
+  if (XpFailed(result)) return result;
+  HWND focus = GetFocus();
+  if (m_parentWindow != NULL) EnableWindow(m_parentWindow, FALSE);
+  bool quit = false;
+  WPARAM quitCode = 0;
+  while (!quit) {
+    DWORD wait = MsgWaitForMultipleObjects(1, &process, FALSE, INFINITE, QS_ALLINPUT);
+    if (wait != WAIT_OBJECT_0 + 1) break;  // the process ended (or the wait failed)
+    MSG msg;
+    while (PeekMessageW(&msg, NULL, 0, 0, PM_REMOVE)) {
+      if (msg.message == WM_QUIT) {
+        quit = true;
+        quitCode = msg.wParam;
+        break;
+      }
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+      if (m_parentWindow != NULL) EnableWindow(m_parentWindow, FALSE);
+    }
+  }
+  DWORD code = 0;
+  if (!GetExitCodeProcess(process, &code)) code = static_cast<DWORD>(-1);
+  if (m_completion != nullptr) m_completion->OnImporterRunDone(static_cast<int>(code));
+  CloseHandle(process);
+  if (m_parentWindow != NULL) EnableWindow(m_parentWindow, TRUE);
+  if (focus != NULL) SetFocus(focus);
+  // The quit request belongs to the thread's own loop: put it back so that
+  // loop ends too.
+  if (quit) PostQuitMessage(static_cast<int>(quitCode));
+  return XP_OK;
+}
+
+SfImporterModuleManager::SfImporterModuleManager() {
+  bool importersRead = false;
+  {
+    ScopedRegistry importers(XpRegistry::Open(kImporterPath, XpRegistry::kRootLocalMachine, XpRegistry::kRead));
+    if (importers) {
+      importersRead = true;
+      XpRegistry::StringList subkeys = importers->EnumSubKeys();
+      for (const XpString& subkey : subkeys) {
+        SfImporterModulePtr module(SfImporterModule::CreateFromRegistry(kImporterPath, subkey));
+        m_modules.push_back(module);
+        if (subkey.CompareNoCase(kCameraFolderSubkey) == 0) m_cameraFolderModule = module;
+      }
+    }
+  }
+  {
+    ExternalProgramCatalog catalog;
+    const ExternalProgramList& level6 = catalog.programsOfLevel(6);
+    for (const ExternalProgram& program : level6) {
+      m_modules.push_back(SfImporterModulePtr(SfImporterModule::CreateFromExternalProgram(program)));
+    }
+  }
+  if (importersRead && findByKey(kAccessorKey).IsNull()) {
+    SfImporterModulePtr accessor(SfImporterModule::CreateFromRegistry(kAccessorPath, kAccessorSubkey));
+    if (accessor->isInstalled()) {
+      m_modules.push_back(accessor);
+      m_diskAccessorModule = accessor;
+    }
+  }
+}
+
+SfImporterModuleManager::~SfImporterModuleManager() {}
+
+SfImporterModulePtr SfImporterModuleManager::findByKey(const XpString& key) const {
+  for (const SfImporterModulePtr& module : m_modules) {
+    if (module->key().CompareNoCase(key.c_str()) == 0) return module;
+  }
+  return SfImporterModulePtr();
+}
+
+bool SfImporterModuleManager::hasDiskAccessor() const { return !findByKey(kAccessorKey).IsNull(); }
+
+SfImporterModulePtr SfImporterModuleManager::selectFor(const XpString& path, DWORD kindMask) {
+  for (int scan = 0; scan < kMaxScans; ++scan) {
+    SfImporterModulePtr choice;
+    int best = 0;
+    bool rescan = false;
+    for (const SfImporterModulePtr& module : m_modules) {
+      if ((module->supportedDevices() & kindMask) == 0) continue;
+      int score = 0;
+      // A program that cannot be started claims nothing; only a module that
+      // ran and answered a negative score asks to be asked again.
+      if (XpFailed(module->runImportScore(path, &score))) continue;
+      if (score < 0) {
+        rescan = true;
+        break;
+      }
+      if (score > best) {
+        best = score;
+        choice = module;
+      }
+    }
+    if (!rescan) return choice;
+    if (scan + 1 < kMaxScans) XpThread::Sleep(kRescanPause);
+  }
+  return SfImporterModulePtr();
+}
+
+SfImporterModuleList SfImporterModuleManager::modulesWithSettings() const {
+  SfImporterModuleList list;
+  for (const SfImporterModulePtr& module : m_modules) {
+    if (module->hasSettingsDialog()) list.push_back(module);
+  }
+  return list;
+}
+
+XpResult SfImporterModuleManager::openCameraFolderDestination(HWND parent, ISfImporterCompletion* completion,
+                                                              bool modal) {
+  if (m_cameraFolderModule.IsNull()) return XP_E_FILE_NOT_FOUND;
+  if (parent != NULL) m_cameraFolderModule->setParentWindow(parent);
+  return m_cameraFolderModule->runDestinationDialog(completion, modal);
+}
