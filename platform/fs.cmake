@@ -1,0 +1,7 @@
+# Directories, paths, special folders, process start and whole-file operations.
+target_sources(xpplatform PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/XpFileSystem.h
+  ${CMAKE_CURRENT_LIST_DIR}/XpFileSystem.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/XpFileOperation.h
+  ${CMAKE_CURRENT_LIST_DIR}/XpFileOperation.cpp)
+target_link_libraries(xpplatform PUBLIC shlwapi shell32 ole32 uuid)
