@@ -49,10 +49,12 @@ class XpRegistry {
   bool HasValue(const XpString& name) const;
   DWORD ReadDword(const XpString& name, DWORD defaultValue) const;
   bool ReadBool(const XpString& name, bool defaultValue) const;
-  // REG_SZ only; the text ends at its first terminator.
+  // REG_SZ only; the text ends at its first terminator. Values over 16 MiB read
+  // as the default.
   XpString ReadString(const XpString& name, const XpString& defaultValue) const;
   // name + "Count" entries name + "0", name + "1", ...; entry i missing or
   // unreadable reads as defaults[i] (or empty). Without the Count value: defaults.
+  // A Count above 4096 is taken as 4096.
   StringList ReadStringList(const XpString& name, const StringList& defaults) const;
 
   // 0 or XP_E_FAIL (at once when no key is open).
@@ -66,9 +68,11 @@ class XpRegistry {
   StringList EnumSubKeys() const;
   StringList EnumValues() const;
 
-  // The key with its whole subtree. The path is taken as given (backslashes).
+  // The key with its whole subtree. The path is taken as given (backslashes);
+  // an empty path (the root itself) is refused.
   static XpResult DeleteKey(const XpString& path, DWORD root);
-  // path is "key\value": split at the last backslash; the value is deleted from the key.
+  // path is "key\value": split at the last backslash; the value is deleted from
+  // the key. A path without a key part is refused.
   static XpResult DeleteValue(const XpString& path, DWORD root);
 
  private:
