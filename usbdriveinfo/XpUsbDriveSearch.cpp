@@ -1,0 +1,447 @@
+#include "usbdriveinfo/XpUsbDriveSearch.h"
+
+#include <winioctl.h>
+
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+
+namespace {
+
+using namespace XpUsbDriveResult;
+
+const DWORD kIoctlStorageGetDeviceNumber = 0x2D1080;
+const DWORD kIoctlUsbGetNodeConnectionInformation = 0x22040C;
+const DWORD kIoctlUsbGetDescriptorFromNodeConnection = 0x220410;
+
+const GUID kDiskInterface = {0x53F56307, 0xB6BF, 0x11D0, {0x94, 0xF2, 0x00, 0xA0, 0xC9, 0x1E, 0xFB, 0x8B}};
+const GUID kHubInterface = {0xF18A0E88, 0xC30C, 0x11D0, {0x88, 0x15, 0x00, 0xA0, 0xC9, 0x06, 0xBE, 0xD8}};
+
+// Room for every MS-DOS device name of the system, as one list of strings.
+const DWORD kNameListChars = 65536;
+const DWORD kTargetChars = 256;
+// Manufacturer and description are read with 256 bytes.
+const ULONG kNodeTextBytes = 256;
+const int kNodeTextChars = kNodeTextBytes / sizeof(wchar_t);
+const int kCallerTextChars = 256;
+// A device name longer than this cannot be a disk's name; it is not opened.
+const size_t kMaxDeviceNameChars = 260;
+// An enumeration that never reports its end is cut off here.
+const DWORD kMaxDevices = 4096;
+// A hub's interface path never comes near this; larger answers are refused.
+const DWORD kMaxInterfaceDetailBytes = 65536;
+
+// Record layouts of the hub requests.
+const DWORD kConnectionInfoBytes = 365;
+const DWORD kConnIdVendor = 12;
+const DWORD kConnIdProduct = 14;
+const DWORD kConnBcdDevice = 16;
+const DWORD kConnSerialIndex = 20;
+const DWORD kDescriptorRequestBytes = 524;
+const DWORD kDescriptorDataOffset = 12;
+const DWORD kDescriptorDataBytes = 512;
+const BYTE kStringDescriptorType = 3;
+// A serial of 12 UTF-16 characters behind the 2-byte header.
+const BYTE kSerialDescriptorLength = 26;
+const int kSerialChars = 12;
+
+// Closes a device handle of the api; keeps the last error for the caller.
+class _XpApiHandle {
+ public:
+  _XpApiHandle(IXpUsbDeviceApi& api, HANDLE handle) : m_api(api), m_handle(handle) {}
+  ~_XpApiHandle() {
+    if (IsValid()) {
+      DWORD error = GetLastError();
+      m_api.CloseHandle(m_handle);
+      SetLastError(error);
+    }
+  }
+  bool IsValid() const { return m_handle != INVALID_HANDLE_VALUE && m_handle != nullptr; }
+  HANDLE Get() const { return m_handle; }
+
+ private:
+  _XpApiHandle(const _XpApiHandle&);
+  _XpApiHandle& operator=(const _XpApiHandle&);
+  IXpUsbDeviceApi& m_api;
+  HANDLE m_handle;
+};
+
+// Destroys a device information set of the api.
+class _XpApiDevInfo {
+ public:
+  _XpApiDevInfo(IXpUsbDeviceApi& api, HDEVINFO set) : m_api(api), m_set(set) {}
+  ~_XpApiDevInfo() {
+    if (IsValid()) {
+      DWORD error = GetLastError();
+      m_api.SetupDiDestroyDeviceInfoList(m_set);
+      SetLastError(error);
+    }
+  }
+  bool IsValid() const { return m_set != INVALID_HANDLE_VALUE && m_set != nullptr; }
+  HDEVINFO Get() const { return m_set; }
+
+ private:
+  _XpApiDevInfo(const _XpApiDevInfo&);
+  _XpApiDevInfo& operator=(const _XpApiDevInfo&);
+  IXpUsbDeviceApi& m_api;
+  HDEVINFO m_set;
+};
+
+// Zero-filled heap block, freed on scope exit.
+class _XpHeapBlock {
+ public:
+  explicit _XpHeapBlock(size_t bytes) : m_data(std::calloc(bytes, 1)) {}
+  ~_XpHeapBlock() { std::free(m_data); }
+  void* Get() const { return m_data; }
+
+ private:
+  _XpHeapBlock(const _XpHeapBlock&);
+  _XpHeapBlock& operator=(const _XpHeapBlock&);
+  void* m_data;
+};
+
+struct _XpNodeTexts {
+  // One unit more than the read can fill, so the text is always terminated.
+  wchar_t manufacturer[kNodeTextChars + 1];
+  wchar_t description[kNodeTextChars + 1];
+};
+
+// What the disk walk found out about the drive's USB device.
+struct _XpUsbDevicePlace {
+  DWORD port;
+  DEVINST hubNode;
+};
+
+void Put(int* target, int value) {
+  if (target != nullptr) *target = value;
+}
+
+bool IsDriveLetter(wchar_t letter) {
+  return (letter >= L'A' && letter <= L'Z') || (letter >= L'a' && letter <= L'z');
+}
+
+HANDLE OpenDevice(IXpUsbDeviceApi& api, const wchar_t* path) {
+  return api.CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, 0);
+}
+
+// A reply shorter than the record counts as a failed request.
+bool ReadDeviceNumber(IXpUsbDeviceApi& api, HANDLE device, STORAGE_DEVICE_NUMBER* number) {
+  STORAGE_DEVICE_NUMBER answer;
+  std::memset(&answer, 0, sizeof(answer));
+  DWORD returned = 0;
+  if (!api.DeviceIoControl(device, kIoctlStorageGetDeviceNumber, &answer, sizeof(answer), &answer,
+                           sizeof(answer), &returned))
+    return false;
+  if (returned < sizeof(answer)) return false;
+  *number = answer;
+  return true;
+}
+
+// The first MS-DOS name of the list whose target is objectName, or null.
+const wchar_t* FindDosName(IXpUsbDeviceApi& api, const wchar_t* names, DWORD count,
+                           const wchar_t* objectName) {
+  const wchar_t* end = names + count;
+  const wchar_t* name = names;
+  while (name < end && *name != 0) {
+    // The list is terminated past count, so wcslen stays inside the buffer.
+    size_t length = std::wcslen(name);
+    wchar_t target[kTargetChars + 1];
+    std::memset(target, 0, sizeof(target));
+    if (api.QueryDosDeviceW(name, target, kTargetChars) != 0) {
+      target[kTargetChars] = 0;
+      if (_wcsicmp(target, objectName) == 0) return name;
+    }
+    name += length + 1;
+  }
+  return nullptr;
+}
+
+// Cleared first, so a property that does not fit gives an empty text.
+void ReadNodeText(IXpUsbDeviceApi& api, DEVINST node, ULONG property,
+                  wchar_t (&text)[kNodeTextChars + 1]) {
+  std::memset(text, 0, sizeof(text));
+  ULONG length = kNodeTextBytes;
+  if (api.CM_Get_DevNode_Registry_PropertyW(node, property, nullptr, text, &length, 0) !=
+      CR_SUCCESS)
+    std::memset(text, 0, sizeof(text));
+  text[kNodeTextChars] = 0;
+}
+
+// A parent equal to the node itself (or to the node below) is no parent.
+bool GetParent(IXpUsbDeviceApi& api, DEVINST node, DEVINST below, DEVINST* parent) {
+  DEVINST answer = 0;
+  if (api.CM_Get_Parent(&answer, node, 0) != CR_SUCCESS) return false;
+  if (answer == 0 || answer == node || answer == below) return false;
+  *parent = answer;
+  return true;
+}
+
+// Examines one disk of the set; fills place and texts when it is the volume's
+// USB disk with a hub port.
+void ExamineDisk(IXpUsbDeviceApi& api, HDEVINFO set, SP_DEVINFO_DATA* disk, const wchar_t* names,
+                 DWORD nameCount, const STORAGE_DEVICE_NUMBER& volume, _XpUsbDevicePlace* place,
+                 _XpNodeTexts* texts) {
+  wchar_t objectName[kTargetChars + 1];
+  std::memset(objectName, 0, sizeof(objectName));
+  if (!api.SetupDiGetDeviceRegistryPropertyW(set, disk, SPDRP_PHYSICAL_DEVICE_OBJECT_NAME,
+                                             reinterpret_cast<BYTE*>(objectName),
+                                             kTargetChars * sizeof(wchar_t), nullptr))
+    return;
+  objectName[kTargetChars] = 0;
+  if (objectName[0] == 0) return;
+
+  const wchar_t* dosName = FindDosName(api, names, nameCount, objectName);
+  if (dosName == nullptr || _wcsnicmp(dosName, L"USBST", 5) != 0) return;
+  size_t nameLength = std::wcslen(dosName);
+  if (nameLength > kMaxDeviceNameChars) return;
+  wchar_t path[4 + kMaxDeviceNameChars + 1];
+  std::memcpy(path, L"\\\\.\\", 4 * sizeof(wchar_t));
+  std::memcpy(path + 4, dosName, (nameLength + 1) * sizeof(wchar_t));
+
+  _XpApiHandle device(api, OpenDevice(api, path));
+  if (!device.IsValid()) return;
+  STORAGE_DEVICE_NUMBER number;
+  if (!ReadDeviceNumber(api, device.Get(), &number)) return;
+  if (number.DeviceType != volume.DeviceType || number.DeviceNumber != volume.DeviceNumber) return;
+
+  DEVINST usbNode = 0;
+  if (!GetParent(api, disk->DevInst, 0, &usbNode)) return;
+  DWORD address = 0;
+  ULONG length = sizeof(address);
+  if (api.CM_Get_DevNode_Registry_PropertyW(usbNode, CM_DRP_ADDRESS, nullptr, &address, &length,
+                                            0) != CR_SUCCESS)
+    address = 0;
+  ReadNodeText(api, usbNode, CM_DRP_MFG, texts->manufacturer);
+  ReadNodeText(api, usbNode, CM_DRP_DEVICEDESC, texts->description);
+  DEVINST hubNode = 0;
+  if (!GetParent(api, usbNode, disk->DevInst, &hubNode)) return;
+  place->port = address;
+  place->hubNode = hubNode;
+}
+
+// Opens the hub whose device node is hubNode, through its interface path.
+HANDLE OpenHub(IXpUsbDeviceApi& api, HDEVINFO hubs, DEVINST hubNode) {
+  for (DWORD index = 0; index < kMaxDevices; ++index) {
+    SP_DEVINFO_DATA device;
+    std::memset(&device, 0, sizeof(device));
+    device.cbSize = sizeof(device);
+    if (!api.SetupDiEnumDeviceInfo(hubs, index, &device)) break;
+    if (device.DevInst != hubNode) continue;
+
+    SP_DEVICE_INTERFACE_DATA iface;
+    std::memset(&iface, 0, sizeof(iface));
+    iface.cbSize = sizeof(iface);
+    if (!api.SetupDiEnumDeviceInterfaces(hubs, &kHubInterface, index, &iface))
+      return INVALID_HANDLE_VALUE;
+    DWORD required = 0;
+    api.SetupDiGetDeviceInterfaceDetailW(hubs, &iface, nullptr, 0, &required);
+    const DWORD header = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath);
+    if (required < header + sizeof(wchar_t) || required > kMaxInterfaceDetailBytes)
+      return INVALID_HANDLE_VALUE;
+    // One spare terminator behind what the system fills.
+    _XpHeapBlock block(required + sizeof(wchar_t) + sizeof(DWORD));
+    SP_DEVICE_INTERFACE_DETAIL_DATA_W* detail =
+        static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(block.Get());
+    if (detail == nullptr) return INVALID_HANDLE_VALUE;
+    // The fixed part's own size: 6 bytes on 32-bit systems, 8 on 64-bit ones.
+    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+    if (!api.SetupDiGetDeviceInterfaceDetailW(hubs, &iface, detail, required, nullptr))
+      return INVALID_HANDLE_VALUE;
+    wchar_t* path = detail->DevicePath;
+    path[(required - header) / sizeof(wchar_t)] = 0;
+    return OpenDevice(api, path);
+  }
+  return INVALID_HANDLE_VALUE;
+}
+
+// A string descriptor reply that passed its checks: bLength is at least 2,
+// inside the reply, and the type is a string.
+struct _XpStringDescriptor {
+  BYTE length;
+  BYTE data[kDescriptorDataBytes];
+};
+
+bool RequestString(IXpUsbDeviceApi& api, HANDLE hub, DWORD port, BYTE index, WORD language,
+                   _XpStringDescriptor* reply) {
+  BYTE request[kDescriptorRequestBytes];
+  std::memset(request, 0, sizeof(request));
+  std::memcpy(request, &port, sizeof(port));
+  request[4] = 0x80;  // device to host, standard, device
+  request[5] = 6;     // GET_DESCRIPTOR
+  WORD value = static_cast<WORD>(0x0300 + index);
+  WORD length = static_cast<WORD>(kDescriptorDataBytes);
+  std::memcpy(request + 6, &value, sizeof(value));
+  std::memcpy(request + 8, &language, sizeof(language));
+  std::memcpy(request + 10, &length, sizeof(length));
+  DWORD returned = 0;
+  if (!api.DeviceIoControl(hub, kIoctlUsbGetDescriptorFromNodeConnection, request,
+                           sizeof(request), request, sizeof(request), &returned))
+    return false;
+  if (returned > sizeof(request)) returned = sizeof(request);
+  if (returned < kDescriptorDataOffset + 2) return false;
+  DWORD available = returned - kDescriptorDataOffset;
+  const BYTE* data = request + kDescriptorDataOffset;
+  if (data[1] != kStringDescriptorType || data[0] < 2 || data[0] > available) return false;
+  reply->length = data[0];
+  std::memcpy(reply->data, data, data[0]);
+  return true;
+}
+
+bool ParseSerialReply(const _XpStringDescriptor& reply, std::uint64_t* serial) {
+  if (reply.length != kSerialDescriptorLength) return false;
+  wchar_t text[kSerialChars + 1];
+  std::memcpy(text, reply.data + 2, kSerialChars * sizeof(wchar_t));
+  text[kSerialChars] = 0;
+  *serial = XpUsbParseHexSerial(text);
+  return true;
+}
+
+void ReadSerial(IXpUsbDeviceApi& api, HANDLE hub, DWORD port, BYTE serialIndex,
+                std::uint64_t* serial) {
+  _XpStringDescriptor reply;
+  if (RequestString(api, hub, port, serialIndex, 0, &reply)) ParseSerialReply(reply, serial);
+  if (*serial != 0) return;
+
+  if (!RequestString(api, hub, port, 0, 0, &reply)) return;
+  // An odd length leaves its last byte out; a bare header lists nothing.
+  int count = reply.length / 2 - 1;
+  WORD languages[kDescriptorDataBytes / 2];
+  for (int i = 0; i < count; ++i) std::memcpy(&languages[i], reply.data + 2 + 2 * i, 2);
+  for (int i = 0; i < count; ++i) {
+    if (RequestString(api, hub, port, serialIndex, languages[i], &reply) &&
+        ParseSerialReply(reply, serial))
+      return;
+  }
+}
+
+void CopyText(wchar_t* target, const wchar_t* source) {
+  if (target == nullptr) return;
+  int i = 0;
+  for (; i < kCallerTextChars - 1 && source[i] != 0; ++i) target[i] = source[i];
+  target[i] = 0;
+}
+
+}  // namespace
+
+std::uint64_t XpUsbParseHexSerial(const wchar_t* text) {
+  std::uint64_t value = 0;
+  for (; *text != 0; ++text) {
+    wchar_t c = *text;
+    unsigned digit;
+    if (c >= L'0' && c <= L'9')
+      digit = static_cast<unsigned>(c - L'0');
+    else if (c >= L'a' && c <= L'f')
+      digit = static_cast<unsigned>(c - L'a' + 10);
+    else if (c >= L'A' && c <= L'F')
+      digit = static_cast<unsigned>(c - L'A' + 10);
+    else
+      break;
+    value = value * 16 + digit;
+  }
+  return value;
+}
+
+std::uint32_t XpUsbDriveSearch(IXpUsbDeviceApi& api, wchar_t letter, int* busType, int* vendorId,
+                               int* productId, wchar_t* manufacturer, wchar_t* product,
+                               std::uint64_t* serial, std::uint16_t* bcdDevice) {
+  if (serial != nullptr) *serial = 0;
+  if (bcdDevice != nullptr) *bcdDevice = 0;
+  Put(busType, 0);
+
+  _XpHeapBlock nameBlock(kNameListChars * sizeof(wchar_t));
+  wchar_t* names = static_cast<wchar_t*>(nameBlock.Get());
+  if (names == nullptr) return kOutOfMemory;
+  // Two units stay free so the list always ends in two terminators.
+  DWORD nameCount = api.QueryDosDeviceW(nullptr, names, kNameListChars - 2);
+  if (nameCount > kNameListChars - 2) nameCount = kNameListChars - 2;
+  names[nameCount] = 0;
+  names[nameCount + 1] = 0;
+
+  if (!IsDriveLetter(letter)) return kOpenFailed;
+  wchar_t volumePath[] = L"\\\\.\\?:";
+  volumePath[4] = letter;
+  STORAGE_DEVICE_NUMBER volume;
+  std::memset(&volume, 0, sizeof(volume));
+  bool volumeKnown;
+  {
+    _XpApiHandle handle(api, OpenDevice(api, volumePath));
+    if (!handle.IsValid()) return kOpenFailed;
+    volumeKnown = ReadDeviceNumber(api, handle.Get(), &volume);
+  }
+
+  std::uint32_t result = kOutOfMemory;
+  _XpUsbDevicePlace place = {0, 0};
+  _XpNodeTexts texts;
+  std::memset(&texts, 0, sizeof(texts));
+  {
+    _XpApiDevInfo disks(api, api.SetupDiGetClassDevsW(&kDiskInterface, DIGCF_PRESENT |
+                                                                            DIGCF_ALLCLASSES |
+                                                                            DIGCF_DEVICEINTERFACE));
+    if (!disks.IsValid()) return result;
+    // Without the volume's number no disk can be its disk.
+    for (DWORD index = 0; volumeKnown && index < kMaxDevices && place.port == 0; ++index) {
+      SP_DEVINFO_DATA disk;
+      std::memset(&disk, 0, sizeof(disk));
+      disk.cbSize = sizeof(disk);
+      if (!api.SetupDiEnumDeviceInfo(disks.Get(), index, &disk)) break;
+      ExamineDisk(api, disks.Get(), &disk, names, nameCount, volume, &place, &texts);
+    }
+  }
+  if (place.port == 0) return kNotSupported;
+
+  _XpApiDevInfo hubs(api, api.SetupDiGetClassDevsW(&kHubInterface,
+                                                   DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
+  if (!hubs.IsValid()) return result;
+  _XpApiHandle hub(api, OpenHub(api, hubs.Get(), place.hubNode));
+  if (!hub.IsValid()) return kNotSupported;
+
+  BYTE connection[kConnectionInfoBytes];
+  std::memset(connection, 0, sizeof(connection));
+  std::memcpy(connection, &place.port, sizeof(place.port));
+  DWORD returned = 0;
+  BYTE serialIndex = 0;
+  if (api.DeviceIoControl(hub.Get(), kIoctlUsbGetNodeConnectionInformation, connection,
+                          sizeof(connection), connection, sizeof(connection), &returned) &&
+      returned > kConnSerialIndex) {
+    WORD idVendor, idProduct, release;
+    std::memcpy(&idVendor, connection + kConnIdVendor, sizeof(idVendor));
+    std::memcpy(&idProduct, connection + kConnIdProduct, sizeof(idProduct));
+    std::memcpy(&release, connection + kConnBcdDevice, sizeof(release));
+    serialIndex = connection[kConnSerialIndex];
+    Put(busType, XP_USB_BUS_TYPE_USB_STORAGE);
+    Put(vendorId, idVendor);
+    Put(productId, idProduct);
+    CopyText(manufacturer, texts.manufacturer);
+    CopyText(product, texts.description);
+    if (bcdDevice != nullptr) *bcdDevice = release;
+    result = kOk;
+  } else {
+    result = kNotSupported;
+  }
+
+  if (serial != nullptr && serialIndex != 0) ReadSerial(api, hub.Get(), place.port, serialIndex, serial);
+  return result;
+}
+
+std::uint32_t XpUsbGetVenIdAndProdId(IXpUsbDeviceApi& api, wchar_t letter, int* busType,
+                                     int* vendorId, int* productId, wchar_t* manufacturer,
+                                     wchar_t* product) {
+  return XpUsbDriveSearch(api, letter, busType, vendorId, productId, manufacturer, product,
+                          nullptr, nullptr);
+}
+
+std::uint32_t XpUsbGetSerial(IXpUsbDeviceApi& api, wchar_t letter, std::uint64_t* serial) {
+  return XpUsbGetSerialAndBcdDevice(api, letter, serial, nullptr);
+}
+
+std::uint32_t XpUsbGetSerialAndBcdDevice(IXpUsbDeviceApi& api, wchar_t letter,
+                                         std::uint64_t* serial, std::uint16_t* bcdDevice) {
+  if (bcdDevice != nullptr) *bcdDevice = 0;
+  if (serial == nullptr) return kNoSerial;
+  int busType = 0, vendorId = 0, productId = 0;
+  std::uint32_t result = XpUsbDriveSearch(api, letter, &busType, &vendorId, &productId, nullptr,
+                                          nullptr, serial, bcdDevice);
+  if (*serial == 0) return kNoSerial;
+  return result;
+}

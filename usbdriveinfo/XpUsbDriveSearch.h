@@ -1,0 +1,42 @@
+// The drive-to-USB-device search behind the three library exports. It walks
+// from the volume to its disk, from the disk to the USB device node and its
+// hub port, and asks the hub for the device descriptor and, on request, the
+// serial-number string. Every system call goes through IXpUsbDeviceApi.
+#pragma once
+
+#include "usbdriveinfo/XpUsbDeviceApi.h"
+
+#include <cstdint>
+
+// The library links against nothing of the program, so it carries its own
+// copies of the result codes it returns (same values as the program's).
+namespace XpUsbDriveResult {
+const std::uint32_t kOk = 0;
+const std::uint32_t kOpenFailed = 0x810D;    // the volume does not open
+const std::uint32_t kNotSupported = 0x8116;  // not USB storage, or no hub port found
+const std::uint32_t kOutOfMemory = 0x8401;   // a device information query failed
+const std::uint32_t kNoSerial = 0x8601;      // no serial number obtained
+}  // namespace XpUsbDriveResult
+
+// Bus type written on success; 0 is written at the start of every search.
+const int XP_USB_BUS_TYPE_USB_STORAGE = 3;
+
+// The shared search. Integer outputs may be null (then they are not written);
+// text buffers, when given, hold 256 wide characters and are always terminated.
+// serial and bcdDevice are requested by passing non-null pointers.
+std::uint32_t XpUsbDriveSearch(IXpUsbDeviceApi& api, wchar_t letter, int* busType, int* vendorId,
+                               int* productId, wchar_t* manufacturer, wchar_t* product,
+                               std::uint64_t* serial, std::uint16_t* bcdDevice);
+
+// The exports' behaviour over a given api.
+std::uint32_t XpUsbGetVenIdAndProdId(IXpUsbDeviceApi& api, wchar_t letter, int* busType,
+                                     int* vendorId, int* productId, wchar_t* manufacturer,
+                                     wchar_t* product);
+// A null serial pointer gives kNoSerial without a search.
+std::uint32_t XpUsbGetSerial(IXpUsbDeviceApi& api, wchar_t letter, std::uint64_t* serial);
+std::uint32_t XpUsbGetSerialAndBcdDevice(IXpUsbDeviceApi& api, wchar_t letter,
+                                         std::uint64_t* serial, std::uint16_t* bcdDevice);
+
+// Reads the leading hexadecimal digits of a terminated text; stops at the first
+// other character (no sign, blanks or "0x" prefix accepted). Overflow wraps.
+std::uint64_t XpUsbParseHexSerial(const wchar_t* text);
