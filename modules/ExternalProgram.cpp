@@ -290,6 +290,9 @@ void ExternalProgramCatalog::load() {
     if (key) {
       XpRegistry::StringList names = key->EnumValues();
       for (const XpString& name : names) {
+        // Reads turn "/" in a value name into "\", so a name holding "/" cannot
+        // be read back; it would count as level 0 and switch off the wrong one.
+        if (name.Find(L'/') >= 0 && !key->HasValue(name)) continue;
         DWORD level = key->ReadDword(name, 0);
         if (level == kNoIgnoreEntry) continue;
         IgnoreEntry entry;

@@ -165,13 +165,13 @@ TEST_F(CatalogTest, LevelsGroupAppIgnoreEntriesAndOrder) {
   WritePlist(m_regs / L"a6.xml", Tool(L"A6", 6, true, folder, L"a.exe"));
   WritePlist(m_regs / L"b6.xml", Tool(L"B6nogroup", 6, false, folder, L"b.exe"));
   std::vector<PlistEntry> off = Tool(L"Off6", 6, true, folder, L"c.exe");
-  off.push_back({L"InstallSettingName", "string", L"Tools/Off"});
+  off.push_back({L"InstallSettingName", "string", L"Tools\\Off"});
   WritePlist(m_regs / L"c6.xml", off);
   std::vector<PlistEntry> kept = Tool(L"Kept6", 6, true, folder, L"d.exe");
-  kept.push_back({L"InstallSettingName", "string", L"Tools/Kept"});
+  kept.push_back({L"InstallSettingName", "string", L"Tools\\Kept"});
   WritePlist(m_regs / L"d6.xml", kept);
   std::vector<PlistEntry> other = Tool(L"OtherLevel", 2, true, folder, L"e.exe");
-  other.push_back({L"InstallSettingName", "string", L"Tools/Off"});
+  other.push_back({L"InstallSettingName", "string", L"Tools\\Off"});
   WritePlist(m_regs / L"e2.xml", other);
   std::vector<PlistEntry> late = Tool(L"Late2", 2, true, folder, L"f.exe");
   late.push_back({L"UIOrder", "integer", L"9"});
@@ -188,8 +188,13 @@ TEST_F(CatalogTest, LevelsGroupAppIgnoreEntriesAndOrder) {
   WriteText(m_regs / L"wrongroot.xml", "<?xml version=\"1.0\"?><other><dict/></other>");
   WritePlist(m_regs / L"k6.txt", Tool(L"NotXmlName", 6, true, folder, L"k.exe"));
   std::wstring ignore = std::wstring(kSuiteKey) + L"\\Browser\\ExtProgramXML\\Ignore";
-  SetDword(HKEY_CURRENT_USER, ignore, L"Tools/Off", 6);
-  SetDword(HKEY_CURRENT_USER, ignore, L"Tools/Kept", 0xFFFFFFFF);
+  SetDword(HKEY_CURRENT_USER, ignore, L"Tools\\Off", 6);
+  SetDword(HKEY_CURRENT_USER, ignore, L"Tools\\Kept", 0xFFFFFFFF);
+  // A name with a slash cannot be read back as written: it switches nothing off.
+  SetDword(HKEY_CURRENT_USER, ignore, L"Zero/Name", 0);
+  std::vector<PlistEntry> zero = Tool(L"GroupZero", 0, true, folder, L"z.exe");
+  zero.push_back({L"InstallSettingName", "string", L"Zero/Name"});
+  WritePlist(m_regs / L"z0.xml", zero);
 
   ExternalProgramCatalog catalog;
   const ExternalProgramList& six = catalog.programsOfLevel(6);
@@ -204,7 +209,8 @@ TEST_F(CatalogTest, LevelsGroupAppIgnoreEntriesAndOrder) {
   ASSERT_EQ(1u, catalog.programsOfLevel(4).size());
   ASSERT_EQ(1u, catalog.programsOfLevel(5).size());
   EXPECT_STREQ(L"Both45", catalog.programsOfLevel(5)[0].appName.c_str());
-  EXPECT_TRUE(catalog.programsOfLevel(0).empty());
+  ASSERT_EQ(1u, catalog.programsOfLevel(0).size());
+  EXPECT_STREQ(L"GroupZero", catalog.programsOfLevel(0)[0].appName.c_str());
   EXPECT_TRUE(catalog.programsOfLevel(7).empty());
   EXPECT_TRUE(catalog.programsOfLevel(-1).empty());
 }
@@ -219,7 +225,7 @@ TEST_F(CatalogTest, TwentyFiveLevelOneToolsBecomeTwentyNumberedFiles) {
     WritePlist(m_regs / name, e);
   }
   std::wstring tools = ToolsFolderPath();
-  std::wstring firstApp;
+  std::wstring firstApp, firstFile;
   {
     ExternalProgramCatalog catalog;
     const ExternalProgramList& one = catalog.programsOfLevel(1);
@@ -235,12 +241,13 @@ TEST_F(CatalogTest, TwentyFiveLevelOneToolsBecomeTwentyNumberedFiles) {
       numbers[one[i].sequence] = true;
     }
     firstApp = one[0].appName.c_str();
+    firstFile = one[0].filePath.c_str();
   }
   for (int n = 1; n <= 20; ++n) EXPECT_TRUE(Exists(Join(tools, std::to_wstring(n) + L".xml"))) << n;
   EXPECT_FALSE(Exists(Join(tools, L"21.xml")));
   EXPECT_EQ(20u, DeleteList().size());
   ExternalProgram first;
-  ASSERT_TRUE(first.read(Join(tools, L"1.xml").c_str()));
+  ASSERT_TRUE(first.read(firstFile.c_str()));
   EXPECT_EQ(firstApp, first.appName.c_str());
   EXPECT_EQ(1, first.uiOrder);
 

@@ -264,7 +264,7 @@ TEST_F(ImporterTest, PathWithBlanksReachesTheModuleAsOneArgument) {
   EXPECT_EQ(L"# arg " + path, log[2]);
   std::vector<std::wstring> commands = ReadLog(a);
   ASSERT_EQ(2u, commands.size());
-  EXPECT_EQ(Quoted(a) + L" \"" + folder + L"\\\\\"", commands[1]);
+  EXPECT_EQ(Quoted(a) + L"  \"" + folder + L"\\\\\"", commands[1]);
 }
 
 TEST_F(ImporterTest, AccessorRegisteredBothWaysIsListedOnce) {
