@@ -170,17 +170,20 @@ XpResult XpMutex::LockTimeout(int seconds) {
     }
     if (!outermost || !m_mutex) return XP_OK;
     DWORD w = WaitForSingleObject(m_mutex, seconds < 0 ? INFINITE : 0);
-    if (w != WAIT_OBJECT_0) {
-        // Not acquired: roll back so a failed attempt does not leave the object
-        // held. An abandoned mutex was handed to us; give it back as well.
-        if (w == WAIT_ABANDONED) ReleaseMutex(m_mutex);
-        XpSingleLock guard(&m_lock);
-        if (m_owner == self && m_recursion > 0 && --m_recursion == 0) {
-            m_owner = 0;
-            NotifyChange();
-        }
+    if (w == WAIT_OBJECT_0) return XP_OK;
+    // Mapped before the clean-up can change the last error, so callers get a
+    // code of this layer (0x8201, 0x8204, ...) rather than a raw wait value.
+    XpResult r = XpMapWaitResult(w);
+    if (r == XP_OK) r = XP_E_SYNC;
+    // Not acquired: roll back so a failed attempt does not leave the object
+    // held. An abandoned mutex was handed to us; give it back as well.
+    if (w == WAIT_ABANDONED) ReleaseMutex(m_mutex);
+    XpSingleLock guard(&m_lock);
+    if (m_owner == self && m_recursion > 0 && --m_recursion == 0) {
+        m_owner = 0;
+        NotifyChange();
     }
-    return static_cast<XpResult>(w);
+    return r;
 }
 
 XpResult XpMutex::Unlock() {

@@ -113,6 +113,9 @@ public:
     explicit XpMutex(const wchar_t* name);
     XpResult Unlock() override;
     // Only -1 and 0 are accepted; other time-outs give XP_E_INVALID_HANDLE.
+    // When the system mutex is not acquired the call fails with the mapped
+    // wait result (XP_E_TIMEOUT when held elsewhere, XP_E_ABANDONED when its
+    // owner ended without releasing it) and the object is left unheld.
     XpResult LockTimeout(int seconds) override;
     ~XpMutex() override;
 

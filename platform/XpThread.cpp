@@ -100,12 +100,27 @@ DWORD GetProcessorCount() {
 
 XpMemoryStatus GetMemoryStatus() {
     XpMemoryStatus status = {0, 0};
-    MEMORYSTATUSEX ex;
-    ex.dwLength = sizeof(ex);
-    if (GlobalMemoryStatusEx(&ex)) {
-        status.totalPhysical = ex.ullTotalPhys;
-        status.availablePhysical = ex.ullAvailPhys;
+    // Windows 95/98 and NT 4 lack the 64-bit query: look it up for the call.
+    typedef BOOL(WINAPI * MemoryStatusExFn)(MEMORYSTATUSEX*);
+    HMODULE kernel = LoadLibraryW(L"kernel32.dll");
+    if (kernel) {
+        MemoryStatusExFn query = reinterpret_cast<MemoryStatusExFn>(
+            reinterpret_cast<void*>(GetProcAddress(kernel, "GlobalMemoryStatusEx")));
+        MEMORYSTATUSEX ex;
+        ex.dwLength = sizeof(ex);
+        bool ok = query && query(&ex);
+        FreeLibrary(kernel);
+        if (ok) {
+            status.totalPhysical = ex.ullTotalPhys;
+            status.availablePhysical = ex.ullAvailPhys;
+            return status;
+        }
     }
+    MEMORYSTATUS old;
+    old.dwLength = sizeof(old);
+    GlobalMemoryStatus(&old);
+    status.totalPhysical = static_cast<DWORD>(old.dwTotalPhys);
+    status.availablePhysical = static_cast<DWORD>(old.dwAvailPhys);
     return status;
 }
 
@@ -113,3 +128,75 @@ unsigned long long GetTotalPhysicalMemory() { return GetMemoryStatus().totalPhys
 unsigned long long GetAvailablePhysicalMemory() { return GetMemoryStatus().availablePhysical; }
 
 long long GetCurrentTime64() { return static_cast<long long>(_time64(NULL)); }
+
+XpResult GetOsVersion(DWORD& platform, DWORD* major, DWORD* minor) {
+    OSVERSIONINFOW info;
+    ZeroMemory(&info, sizeof(info));
+    info.dwOSVersionInfoSize = sizeof(info);
+#ifdef _MSC_VER
+#pragma warning(push)
+#pragma warning(disable : 4996)  // the version query is what the callers ask for
+#endif
+    BOOL ok = GetVersionExW(&info);
+#ifdef _MSC_VER
+#pragma warning(pop)
+#endif
+    if (!ok) return XP_E_FAIL;
+    if (info.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS) platform = XP_OS_WIN9X;
+    else if (info.dwPlatformId == VER_PLATFORM_WIN32_NT) platform = XP_OS_NT;
+    else platform = XP_OS_UNKNOWN;
+    if (major) *major = info.dwMajorVersion;
+    if (minor) *minor = info.dwMinorVersion;
+    return XP_OK;
+}
+
+namespace XpThreadDetail {
+
+// The module of the run-time library this program uses, or null.
+HMODULE RuntimeModule() {
+    const wchar_t* names[] = {L"msvcrt.dll", L"ucrtbase.dll"};
+    for (const wchar_t* name : names) {
+        HMODULE module = GetModuleHandleW(name);
+        if (module) return module;
+    }
+    return NULL;
+}
+
+}  // namespace XpThreadDetail
+
+void XpSetupProcess() {
+    HMODULE user = GetModuleHandleW(L"user32.dll");
+    if (user) {
+        typedef BOOL(WINAPI * DpiAwareFn)();
+        DpiAwareFn dpiAware = reinterpret_cast<DpiAwareFn>(
+            reinterpret_cast<void*>(GetProcAddress(user, "SetProcessDPIAware")));
+        if (dpiAware) dpiAware();
+    }
+
+    // Both run-time entries are looked up, not imported: neither exists in
+    // every run-time library the program may meet.
+    HMODULE runtime = XpThreadDetail::RuntimeModule();
+    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    typedef BOOL(WINAPI * HeapSetFn)(HANDLE, int, void*, SIZE_T);
+    HeapSetFn heapSet = kernel ? reinterpret_cast<HeapSetFn>(reinterpret_cast<void*>(
+                                     GetProcAddress(kernel, "HeapSetInformation")))
+                               : NULL;
+    if (heapSet) {
+        typedef intptr_t(__cdecl * HeapHandleFn)();
+        HeapHandleFn heapHandle = runtime ? reinterpret_cast<HeapHandleFn>(reinterpret_cast<void*>(
+                                                GetProcAddress(runtime, "_get_heap_handle")))
+                                          : NULL;
+        if (heapHandle) {
+            ULONG lowFragmentation = 2;
+            heapSet(reinterpret_cast<HANDLE>(heapHandle()), 0 /* heap compatibility */,
+                    &lowFragmentation, sizeof(lowFragmentation));
+        }
+    } else if (runtime) {
+        typedef int(__cdecl * SbhThresholdFn)(size_t);
+        SbhThresholdFn threshold = reinterpret_cast<SbhThresholdFn>(
+            reinterpret_cast<void*>(GetProcAddress(runtime, "_set_sbh_threshold")));
+        if (threshold) threshold(120);
+    }
+
+    XpSetRoundTowardZero();
+}

@@ -44,6 +44,12 @@ private:
 // Rounding toward zero for the calling thread (the main thread calls it at start-up).
 void XpSetRoundTowardZero();
 
+// Process start-up settings, called once by the entry point before anything
+// else: DPI awareness where the system offers it, the low-fragmentation heap
+// for the run-time library's heap (or its small-block heap on systems without
+// it), and rounding toward zero for the main thread.
+void XpSetupProcess();
+
 struct XpMemoryStatus {
     unsigned long long totalPhysical;
     unsigned long long availablePhysical;
@@ -54,3 +60,12 @@ XpMemoryStatus GetMemoryStatus();
 unsigned long long GetTotalPhysicalMemory();
 unsigned long long GetAvailablePhysicalMemory();
 long long GetCurrentTime64();
+
+// Platform family of the running system.
+const DWORD XP_OS_UNKNOWN = 0;
+const DWORD XP_OS_WIN9X = 1;  // Windows 95, 98, Me
+const DWORD XP_OS_NT = 2;     // Windows NT, 2000, XP and later
+
+// 0, or XP_E_FAIL (out-parameters untouched) when the version cannot be read.
+// major and minor may be null.
+XpResult GetOsVersion(DWORD& platform, DWORD* major, DWORD* minor);

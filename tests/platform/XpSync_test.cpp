@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cwchar>
+
 namespace {
 
 // Counts how many waiters got through their lock.
@@ -384,4 +386,108 @@ TEST(XpMultiLockAll, TakesEveryObjectAndAutoUnlocks) {
     }
     EXPECT_EQ(s1.TryLock(), 0u);
     EXPECT_EQ(s2.TryLock(), 0u);
+}
+
+TEST(XpWaitResult, MapsWaitResultsAndLastErrors) {
+    EXPECT_EQ(XpMapWaitResult(WAIT_OBJECT_0), XP_OK);
+    EXPECT_EQ(XpMapWaitResult(WAIT_ABANDONED), XP_E_ABANDONED);
+    EXPECT_EQ(XpMapWaitResult(WAIT_TIMEOUT), XP_E_TIMEOUT);
+    const DWORD errors[] = {0, ERROR_INVALID_HANDLE, ERROR_NOT_OWNER, ERROR_ACCESS_DENIED};
+    const XpResult mapped[] = {XP_OK, XP_E_INVALID_HANDLE, XP_E_NOT_OWNER, XP_E_SYNC};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(XpMapLastError(errors[i]), mapped[i]);
+        SetLastError(errors[i]);
+        EXPECT_EQ(XpMapWaitResult(WAIT_FAILED), mapped[i]) << errors[i];
+    }
+    // A real failed wait: the handle is not valid.
+    SetLastError(0);
+    EXPECT_EQ(XpMapWaitResult(WaitForSingleObject(NULL, 0)), XP_E_INVALID_HANDLE);
+}
+
+namespace {
+
+// Runs the mutex helper that is built next to this test program; returns its
+// exit code, or 0xFFFFFFFF if it could not be started or did not end.
+DWORD RunMutexChild(const wchar_t* mode, const wchar_t* name, PROCESS_INFORMATION* keep = nullptr) {
+    wchar_t path[MAX_PATH];
+    DWORD n = GetModuleFileNameW(NULL, path, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return 0xFFFFFFFFu;
+    wchar_t* slash = wcsrchr(path, L'\\');
+    if (!slash) return 0xFFFFFFFFu;
+    wcscpy(slash + 1, L"xp_mutex_child.exe");
+    wchar_t commandLine[600];
+    swprintf(commandLine, 600, L"\"%ls\" %ls %ls", path, mode, name);
+    STARTUPINFOW si;
+    ZeroMemory(&si, sizeof(si));
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi;
+    if (!CreateProcessW(path, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi))
+        return 0xFFFFFFFFu;
+    CloseHandle(pi.hThread);
+    if (keep) {
+        *keep = pi;
+        return 0;
+    }
+    DWORD code = 0xFFFFFFFFu;
+    if (WaitForSingleObject(pi.hProcess, 60000) == WAIT_OBJECT_0) GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hProcess);
+    return code;
+}
+
+HANDLE ChildEvent(const wchar_t* name, const wchar_t* suffix) {
+    wchar_t full[256];
+    swprintf(full, 256, L"%ls%ls", name, suffix);
+    return CreateEventW(NULL, TRUE, FALSE, full);
+}
+
+}  // namespace
+
+TEST(XpMutex, NamedMutexExcludesAnotherProcess) {
+    wchar_t name[64];
+    swprintf(name, 64, L"XpSyncTestCrossProcess%lu", GetCurrentProcessId());
+    XpMutex mine(name);
+
+    // Held here: the other process cannot take it, and gets the time-out code.
+    ASSERT_EQ(mine.Lock(), XP_OK);
+    EXPECT_EQ(RunMutexChild(L"try", name), XP_E_TIMEOUT);
+    EXPECT_EQ(mine.Unlock(), XP_OK);
+    EXPECT_EQ(RunMutexChild(L"try", name), XP_OK);
+
+    // Held there: this process is excluded until the other one lets go.
+    HANDLE held = ChildEvent(name, L"Held");
+    HANDLE release = ChildEvent(name, L"Release");
+    PROCESS_INFORMATION pi;
+    ASSERT_EQ(RunMutexChild(L"hold", name, &pi), 0u);
+    ASSERT_EQ(WaitForSingleObject(held, 60000), WAIT_OBJECT_0);
+    EXPECT_EQ(mine.TryLock(), XP_E_TIMEOUT);
+    SetEvent(release);
+    ASSERT_EQ(WaitForSingleObject(pi.hProcess, 60000), WAIT_OBJECT_0);
+    DWORD code = 1;
+    GetExitCodeProcess(pi.hProcess, &code);
+    EXPECT_EQ(code, 0u);
+    CloseHandle(pi.hProcess);
+    EXPECT_EQ(mine.TryLock(), XP_OK);
+    EXPECT_EQ(mine.Unlock(), XP_OK);
+    CloseHandle(held);
+    CloseHandle(release);
+}
+
+TEST(XpMutex, AbandonedByAnotherProcessIsReportedOnceAndFreed) {
+    wchar_t name[64];
+    swprintf(name, 64, L"XpSyncTestAbandoned%lu", GetCurrentProcessId());
+    XpMutex mine(name);
+    HANDLE held = ChildEvent(name, L"Held");
+    PROCESS_INFORMATION pi;
+    ASSERT_EQ(RunMutexChild(L"abandon", name, &pi), 0u);
+    ASSERT_EQ(WaitForSingleObject(pi.hProcess, 60000), WAIT_OBJECT_0);
+    CloseHandle(pi.hProcess);
+    EXPECT_EQ(WaitForSingleObject(held, 0), WAIT_OBJECT_0);  // it did hold the mutex
+    EXPECT_EQ(mine.TryLock(), XP_E_ABANDONED);
+    // The failed attempt left nothing held: another thread may take it now.
+    XpThread* t = XpThread::Create(&TryLockFromOtherThread, &mine);
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(XpThread::Join(t), XP_OK);
+    EXPECT_EQ(mine.Lock(), XP_OK);
+    EXPECT_EQ(mine.Unlock(), XP_OK);
+    CloseHandle(held);
 }

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cfenv>
 #include <cmath>
+
+#include <float.h>
 
 namespace {
 
@@ -129,4 +132,47 @@ TEST(XpSystemInfo, ReportsPlausibleValues) {
     EXPECT_GT(m.totalPhysical, 0u);
     EXPECT_LE(m.availablePhysical, m.totalPhysical);
     EXPECT_GT(GetCurrentTime64(), 0);
+}
+
+TEST(XpSystemInfo, OsVersionIsTheNtFamilyUnderThisSystem) {
+    DWORD platform = 99, major = 99, minor = 99;
+    ASSERT_EQ(GetOsVersion(platform, &major, &minor), XP_OK);
+    EXPECT_EQ(platform, XP_OS_NT);
+    EXPECT_GE(major, 5u);
+    EXPECT_LT(minor, 99u);
+    platform = 99;
+    EXPECT_EQ(GetOsVersion(platform, nullptr, nullptr), XP_OK);
+    EXPECT_EQ(platform, XP_OS_NT);
+}
+
+TEST(XpSetupProcess, RoundsTowardZeroAndDeclaresDpiAwareness) {
+    int savedRound = std::fegetround();
+    unsigned int savedControl = _control87(0, 0);
+    HMODULE user = LoadLibraryW(L"user32.dll");
+    ASSERT_NE(user, nullptr);
+    XpSetupProcess();
+    volatile double a = 2.7;
+    volatile double b = -2.7;
+    double up = std::nearbyint(a);
+    double down = std::nearbyint(b);
+    int roundingMode = std::fegetround();
+    unsigned int control = _control87(0, 0);
+    std::fesetround(savedRound);
+    _control87(savedControl, _MCW_RC);
+    EXPECT_EQ(up, 2.0);
+    EXPECT_EQ(down, -2.0);
+    EXPECT_EQ(roundingMode, FE_TOWARDZERO);
+    EXPECT_EQ(control & _MCW_RC, static_cast<unsigned int>(_RC_CHOP));
+
+    typedef BOOL(WINAPI * IsAwareFn)();
+    IsAwareFn isAware = reinterpret_cast<IsAwareFn>(
+        reinterpret_cast<void*>(GetProcAddress(user, "IsProcessDPIAware")));
+    if (isAware) {
+        EXPECT_TRUE(isAware());
+    }
+    // Running it again is harmless.
+    XpSetupProcess();
+    std::fesetround(savedRound);
+    _control87(savedControl, _MCW_RC);
+    FreeLibrary(user);
 }
