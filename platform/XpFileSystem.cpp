@@ -102,12 +102,25 @@ XpAbstractDir::XpAbstractDir(const XpString& path)
     : XpAbstractFSObj(path), m_filterFlags(XP_FIND_ALL), m_patternLength(0) {}
 XpAbstractDir::~XpAbstractDir() {}
 
+namespace {
+
+// A folder that is a link to another place (a junction, a mounted folder or a
+// symbolic link) is not descended into: a link back up the tree would never end.
+bool IsLinkedFolder(const XpAbstractFSObj& entry) {
+  if (!entry.IsDirectory()) return false;
+  DWORD attributes = GetFileAttributesW(entry.GetPath().c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+}  // namespace
+
 std::int64_t XpAbstractDir::GetSize() {
   if (BeginFind(XP_FIND_ALL, XpString()) != XP_OK) return -1;
   std::int64_t sum = 0;
   for (;;) {
     XpSharedPtr<XpAbstractFSObj> entry = FindNext();
     if (entry.IsNull()) break;
+    if (IsLinkedFolder(*entry)) continue;
     std::int64_t size = entry->GetSize();
     if (size >= 0) sum += size;
   }
@@ -122,7 +135,7 @@ std::int64_t XpAbstractDir::GetEntryCount(bool recursive) {
     XpSharedPtr<XpAbstractFSObj> entry = FindNext();
     if (entry.IsNull()) break;
     ++count;
-    if (recursive && entry->IsDirectory()) {
+    if (recursive && entry->IsDirectory() && !IsLinkedFolder(*entry)) {
       count += static_cast<XpAbstractDir*>(entry.get())->GetEntryCount(true);
     }
   }

@@ -65,8 +65,8 @@ class XpAbstractDir : public XpAbstractFSObj {
   explicit XpAbstractDir(const XpString& path);
   ~XpAbstractDir() override;
 
-  // Sum of the sizes of the whole tree (entries of unknown size are skipped);
-  // -1 when the enumeration cannot start.
+  // Sum of the sizes of the whole tree (entries of unknown size are skipped,
+  // linked folders are not followed); -1 when the enumeration cannot start.
   std::int64_t GetSize() override;
   bool IsFile() const override { return false; }
   bool IsDirectory() const override { return true; }
@@ -76,7 +76,8 @@ class XpAbstractDir : public XpAbstractFSObj {
   virtual XpSharedPtr<XpAbstractFSObj> FindNext() = 0;
   virtual XpResult EndFind() = 0;
   // Entries of this directory, with recursive those of every subdirectory
-  // too; 0 when the enumeration cannot start.
+  // too (a linked folder counts but is not followed); 0 when the enumeration
+  // cannot start.
   virtual std::int64_t GetEntryCount(bool recursive);
   // The filter applied to each entry, by the flags and pattern of BeginFind.
   virtual bool Accept(bool isDirectory, const XpString& name) const;

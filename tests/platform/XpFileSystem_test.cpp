@@ -259,6 +259,25 @@ TEST_F(XpDirTest, EntriesAreDirectoriesAndFilesWithFullPaths) {
   EXPECT_TRUE(first->IsDirectory());
 }
 
+TEST_F(XpDirTest, LinkBackUpTheTreeIsNotFollowed) {
+  ASSERT_TRUE(scratch.MakeDir(L"a"));
+  ASSERT_TRUE(scratch.Write(L"a\\f.bin", "1234"));
+  typedef BOOLEAN(WINAPI * CreateLinkFn)(LPCWSTR, LPCWSTR, DWORD);
+  CreateLinkFn createLink = reinterpret_cast<CreateLinkFn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "CreateSymbolicLinkW")));
+  if (createLink == nullptr || !createLink(scratch.Sub(L"a\\up").c_str(), scratch.Path().c_str(), 0x1 | 0x2)) {
+    GTEST_SKIP() << "no directory links here";
+  }
+  // Some systems report success without making the link.
+  if (GetFileAttributesW(scratch.Sub(L"a\\up").c_str()) == INVALID_FILE_ATTRIBUTES) {
+    GTEST_SKIP() << "directory links are not made here";
+  }
+  XpDir dir(W(scratch.Path()));
+  EXPECT_EQ(dir.GetEntryCount(true), 3);
+  EXPECT_EQ(dir.GetSize(), 4);
+  RemoveDirectoryW(scratch.Sub(L"a\\up").c_str());
+}
+
 TEST_F(XpDirTest, TimesAndAttributes) {
   ASSERT_TRUE(scratch.MakeDir(L"d"));
   XpDir dir(W(scratch.Sub(L"d")));

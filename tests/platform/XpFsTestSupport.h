@@ -64,7 +64,10 @@ class XpScratchFolder {
         if (name == L"." || name == L"..") continue;
         std::wstring full = path + L"\\" + name;
         SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+          // A link: remove the link itself, never what it points to.
+          if (!RemoveDirectoryW(full.c_str())) DeleteFileW(full.c_str());
+        } else if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
           RemoveTree(full);
         } else {
           DeleteFileW(full.c_str());
