@@ -93,6 +93,12 @@ bool Decompose(double value, bool valid, Parts& p) {
     return true;
 }
 
+int PartOf(double value, bool valid, int Parts::*field) {
+    Parts p;
+    Decompose(value, valid, p);
+    return p.*field;
+}
+
 bool ToSystemTime(const Parts& p, SYSTEMTIME& st) {
     memset(&st, 0, sizeof(st));
     st.wYear = static_cast<WORD>(p.year);
@@ -226,47 +232,13 @@ bool XpDateTime::GetParts(int& year, int& month, int& day, int& hour, int& minut
     return ok;
 }
 
-int XpDateTime::GetYear() const {
-    Parts p;
-    Decompose(m_value, m_valid, p);
-    return p.year;
-}
-
-int XpDateTime::GetMonth() const {
-    Parts p;
-    Decompose(m_value, m_valid, p);
-    return p.month;
-}
-
-int XpDateTime::GetDay() const {
-    Parts p;
-    Decompose(m_value, m_valid, p);
-    return p.day;
-}
-
-int XpDateTime::GetHour() const {
-    Parts p;
-    Decompose(m_value, m_valid, p);
-    return p.hour;
-}
-
-int XpDateTime::GetMinute() const {
-    Parts p;
-    Decompose(m_value, m_valid, p);
-    return p.minute;
-}
-
-int XpDateTime::GetSecond() const {
-    Parts p;
-    Decompose(m_value, m_valid, p);
-    return p.second;
-}
-
-int XpDateTime::GetDayOfWeek() const {
-    Parts p;
-    Decompose(m_value, m_valid, p);
-    return p.dayOfWeek;
-}
+int XpDateTime::GetYear() const { return PartOf(m_value, m_valid, &Parts::year); }
+int XpDateTime::GetMonth() const { return PartOf(m_value, m_valid, &Parts::month); }
+int XpDateTime::GetDay() const { return PartOf(m_value, m_valid, &Parts::day); }
+int XpDateTime::GetHour() const { return PartOf(m_value, m_valid, &Parts::hour); }
+int XpDateTime::GetMinute() const { return PartOf(m_value, m_valid, &Parts::minute); }
+int XpDateTime::GetSecond() const { return PartOf(m_value, m_valid, &Parts::second); }
+int XpDateTime::GetDayOfWeek() const { return PartOf(m_value, m_valid, &Parts::dayOfWeek); }
 
 int XpDateTime::GetDayOfYear() const {
     Parts p;

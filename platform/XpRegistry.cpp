@@ -28,6 +28,24 @@ XpString Numbered(const XpString& name, DWORD index) {
     return result;
 }
 
+// Subkey or value names in index order. A name that does not fit the buffer
+// is left out; the names after it still count.
+XpRegistry::StringList EnumNames(HKEY key, bool subKeys) {
+    XpRegistry::StringList names;
+    if (!key) return names;
+    for (DWORD index = 0;; ++index) {
+        wchar_t buffer[kNameBuffer];
+        DWORD length = kNameBuffer;
+        LONG status = subKeys ? RegEnumKeyExW(key, index, buffer, &length, NULL, NULL, NULL, NULL)
+                              : RegEnumValueW(key, index, buffer, &length, NULL, NULL, NULL, NULL);
+        if (status == ERROR_MORE_DATA) continue;
+        if (status != ERROR_SUCCESS) break;
+        buffer[kNameBuffer - 1] = L'\0';
+        names.push_back(XpString(buffer));
+    }
+    return names;
+}
+
 }  // namespace
 
 XpRegistry* XpRegistry::Open(const XpString& path, DWORD root, DWORD access) {
@@ -165,36 +183,9 @@ XpResult XpRegistry::WriteStringList(const XpString& name, const StringList& lis
     return r;
 }
 
-XpRegistry::StringList XpRegistry::EnumSubKeys() const {
-    StringList names;
-    if (!m_key) return names;
-    for (DWORD index = 0;; ++index) {
-        wchar_t buffer[kNameBuffer];
-        DWORD length = kNameBuffer;
-        LONG status = RegEnumKeyExW(m_key, index, buffer, &length, NULL, NULL, NULL, NULL);
-        if (status == ERROR_MORE_DATA) continue;
-        if (status != ERROR_SUCCESS) break;
-        buffer[kNameBuffer - 1] = L'\0';
-        names.push_back(XpString(buffer));
-    }
-    return names;
-}
+XpRegistry::StringList XpRegistry::EnumSubKeys() const { return EnumNames(m_key, true); }
 
-XpRegistry::StringList XpRegistry::EnumValues() const {
-    StringList names;
-    if (!m_key) return names;
-    for (DWORD index = 0;; ++index) {
-        wchar_t buffer[kNameBuffer];
-        DWORD length = kNameBuffer;
-        LONG status = RegEnumValueW(m_key, index, buffer, &length, NULL, NULL, NULL, NULL);
-        // A name that does not fit is left out; the names after it still count.
-        if (status == ERROR_MORE_DATA) continue;
-        if (status != ERROR_SUCCESS) break;
-        buffer[kNameBuffer - 1] = L'\0';
-        names.push_back(XpString(buffer));
-    }
-    return names;
-}
+XpRegistry::StringList XpRegistry::EnumValues() const { return EnumNames(m_key, false); }
 
 XpResult XpRegistry::DeleteKey(const XpString& path, DWORD root) {
     // An empty path would name the root itself.

@@ -203,18 +203,10 @@ XpRwLock::XpRwLock() : m_readers(0), m_writerCount(0), m_waitingWriters(0), m_wr
 XpResult XpRwLock::LockTimeout(int seconds) {
     DWORD self = GetCurrentThreadId();
     XpSingleLock guard(&m_lock);
-    ++m_waitingWriters;
-    XpResult r = XP_OK;
-    while (!(m_readers == 0 && (m_writerCount == 0 || m_writer == self))) {
-        r = WaitForChange(seconds);
-        if (r != XP_OK) break;
-    }
-    --m_waitingWriters;
-    if (r != XP_OK) {
-        // Readers held back only by this writer may go now.
-        if (m_waitingWriters == 0 && m_writerCount == 0) NotifyChange();
-        return r;
-    }
+    XpResult r = WaitAsWriter(m_waitingWriters, m_writerCount, seconds, [&]() {
+        return !(m_readers == 0 && (m_writerCount == 0 || m_writer == self));
+    });
+    if (r != XP_OK) return r;
     ++m_writerCount;
     m_writer = self;
     return XP_OK;
@@ -255,19 +247,9 @@ bool XpRwLockEx::WriteMustWait(DWORD self) const {
 XpResult XpRwLockEx::LockTimeout(int seconds) {
     DWORD self = GetCurrentThreadId();
     XpSingleLock guard(&m_lock);
-    XpResult r = XP_OK;
-    if (WriteMustWait(self)) {
-        ++m_waitingWriters;
-        while (WriteMustWait(self)) {
-            r = WaitForChange(seconds);
-            if (r != XP_OK) break;
-        }
-        --m_waitingWriters;
-    }
-    if (r != XP_OK) {
-        if (m_waitingWriters == 0 && m_writerCount == 0) NotifyChange();
-        return r;
-    }
+    XpResult r = WaitAsWriter(m_waitingWriters, m_writerCount, seconds,
+                              [&]() { return WriteMustWait(self); });
+    if (r != XP_OK) return r;
     ++m_writerCount;
     m_writer = self;
     return XP_OK;

@@ -73,6 +73,21 @@ protected:
     XpResult WaitForChange(int seconds);
     void NotifyChange();
 
+    // Write-lock wait of the reader-writer locks, with m_lock held: waits while
+    // mustWait() holds, counted among the waiting writers. On failure, readers
+    // that only this writer was holding back are woken.
+    template <class MustWait>
+    XpResult WaitAsWriter(LONG& waitingWriters, const LONG& writerCount, int seconds,
+                          MustWait mustWait) {
+        if (!mustWait()) return XP_OK;
+        XpResult r = XP_OK;
+        ++waitingWriters;
+        while (r == XP_OK && mustWait()) r = WaitForChange(seconds);
+        --waitingWriters;
+        if (r != XP_OK && waitingWriters == 0 && writerCount == 0) NotifyChange();
+        return r;
+    }
+
     XpCriticalSection m_lock;
 
 private:
