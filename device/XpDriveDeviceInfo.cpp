@@ -1,0 +1,242 @@
+#include "device/XpDriveDeviceInfo.h"
+
+#include <windows.h>
+
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+#include <cwctype>
+
+#include "usbdriveinfo/UsbDriveInfo.h"
+
+namespace {
+
+const int kLibraryTextChars = 256;
+const DWORD kLetterBytes = 65;
+// "Manufacturer", "DeviceDesc" and "HardWareKey" are read with 514 bytes.
+const DWORD kTextValueBytes = 514;
+const int kHardwareKeyChars = 256;
+const DWORD kKeyNameChars = 256;
+
+class _XpRegKey {
+ public:
+  _XpRegKey() : m_key(nullptr) {}
+  ~_XpRegKey() {
+    if (m_key != nullptr) RegCloseKey(m_key);
+  }
+  bool Open(HKEY parent, const wchar_t* path) {
+    return RegOpenKeyExW(parent, path, 0, KEY_READ, &m_key) == ERROR_SUCCESS;
+  }
+  HKEY Get() const { return m_key; }
+  // Subkey name number index; false at the end. A name that does not fit is
+  // given back empty so the enumeration can go on past it.
+  bool EnumSubKey(DWORD index, wchar_t (&name)[kKeyNameChars]) const {
+    DWORD length = kKeyNameChars;
+    LONG status = RegEnumKeyExW(m_key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+    if (status == ERROR_MORE_DATA) {
+      name[0] = 0;
+      return true;
+    }
+    if (status != ERROR_SUCCESS) return false;
+    name[kKeyNameChars - 1] = 0;
+    return true;
+  }
+
+ private:
+  _XpRegKey(const _XpRegKey&);
+  _XpRegKey& operator=(const _XpRegKey&);
+  HKEY m_key;
+};
+
+class _XpLibrary {
+ public:
+  explicit _XpLibrary(const wchar_t* name) : m_module(LoadLibraryW(name)) {}
+  ~_XpLibrary() {
+    if (m_module != nullptr) FreeLibrary(m_module);
+  }
+  HMODULE Get() const { return m_module; }
+
+ private:
+  _XpLibrary(const _XpLibrary&);
+  _XpLibrary& operator=(const _XpLibrary&);
+  HMODULE m_module;
+};
+
+// No "insert a disk" box while a removable drive is probed.
+class _XpQuietErrorMode {
+ public:
+  _XpQuietErrorMode() : m_previous(SetErrorMode(SEM_FAILCRITICALERRORS)) {}
+  ~_XpQuietErrorMode() { SetErrorMode(m_previous); }
+
+ private:
+  UINT m_previous;
+};
+
+void Put(int* target, int value) {
+  if (target != nullptr) *target = value;
+}
+
+// A text value of at most 514 bytes, terminated after the returned data.
+bool ReadTextValue(HKEY key, const wchar_t* name, wchar_t (&text)[kTextValueBytes / 2 + 1]) {
+  std::memset(text, 0, sizeof(text));
+  DWORD size = kTextValueBytes;
+  if (RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size) !=
+      ERROR_SUCCESS)
+    return false;
+  if (size > kTextValueBytes) size = kTextValueBytes;
+  text[size / sizeof(wchar_t)] = 0;
+  return true;
+}
+
+// The number behind marker ("VID_", "PID_") in the instance name; target is
+// left alone when the marker or the digits are missing.
+void ParseId(const wchar_t* instance, const wchar_t* marker, int* target) {
+  const wchar_t* found = std::wcsstr(instance, marker);
+  if (found == nullptr) return;
+  const wchar_t* digits = found + 4;
+  wchar_t* end = nullptr;
+  unsigned long value = std::wcstoul(digits, &end, 16);
+  if (end != digits) Put(target, static_cast<int>(value));
+}
+
+int BusTypeOf(const wchar_t* instance) {
+  if (_wcsnicmp(instance, L"USBSTOR&", 8) == 0) return XP_BUS_TYPE_USB_STORAGE;
+  if (_wcsnicmp(instance, L"SBP2&", 5) == 0) return XP_BUS_TYPE_SBP2;
+  if (_wcsnicmp(instance, L"PCMCIA&", 7) == 0) return XP_BUS_TYPE_PCMCIA;
+  return XP_BUS_TYPE_UNKNOWN;
+}
+
+// The instance is a device the configuration manager has running now.
+bool IsPresent(const wchar_t* instance) {
+  _XpRegKey enumKey;
+  if (!enumKey.Open(HKEY_DYN_DATA, L"Config Manager\\Enum")) return false;
+  wchar_t name[kKeyNameChars];
+  for (DWORD index = 0; enumKey.EnumSubKey(index, name); ++index) {
+    if (name[0] == 0) continue;
+    _XpRegKey node;
+    if (!node.Open(enumKey.Get(), name)) continue;
+    wchar_t hardwareKey[kTextValueBytes / 2 + 1];
+    if (!ReadTextValue(node.Get(), L"HardWareKey", hardwareKey)) continue;
+    hardwareKey[kHardwareKeyChars] = 0;
+    for (wchar_t* c = hardwareKey; *c != 0; ++c)
+      if (*c == L'\\') *c = L'&';
+    size_t length = std::wcslen(hardwareKey);
+    // An empty key would equal every instance.
+    if (length != 0 && _wcsnicmp(instance, hardwareKey, length) == 0) return true;
+  }
+  return false;
+}
+
+// The instance lists the letter among its drive letters and is present.
+bool ListsLetterAndIsPresent(HKEY instanceKey, const wchar_t* instance, wchar_t letter) {
+  BYTE letters[kLetterBytes];
+  std::memset(letters, 0, sizeof(letters));
+  DWORD size = sizeof(letters);
+  if (RegQueryValueExW(instanceKey, L"CurrentDriveLetterAssignment", nullptr, nullptr, letters,
+                       &size) != ERROR_SUCCESS)
+    return false;
+  if (size > sizeof(letters)) size = sizeof(letters);
+  // Byte by byte: the characters and their zero bytes alike.
+  for (DWORD i = 0; i < size; ++i) {
+    if (static_cast<wchar_t>(std::toupper(letters[i])) == letter) return IsPresent(instance);
+  }
+  return false;
+}
+
+}  // namespace
+
+namespace XpDeviceDetail {
+
+XpResult _XpSearchScsiEnum(wchar_t letter, int* busType, int* vendorId, int* productId,
+                           XpString* manufacturer, XpString* description) {
+  Put(vendorId, -1);
+  Put(productId, -1);
+  letter = static_cast<wchar_t>(std::towupper(letter));
+  // Only a drive letter can be among the letter bytes (a zero would match every terminator).
+  if (letter < L'A' || letter > L'Z') return XP_E_NOT_SUPPORTED;
+
+  _XpRegKey scsi;
+  if (!scsi.Open(HKEY_LOCAL_MACHINE, L"Enum\\Scsi")) return XP_E_NOT_SUPPORTED;
+  wchar_t deviceName[kKeyNameChars];
+  for (DWORD d = 0; scsi.EnumSubKey(d, deviceName); ++d) {
+    if (deviceName[0] == 0) continue;
+    _XpRegKey device;
+    if (!device.Open(scsi.Get(), deviceName)) continue;
+    wchar_t instance[kKeyNameChars];
+    for (DWORD i = 0; device.EnumSubKey(i, instance); ++i) {
+      // Another prefix never counts, so its values are not even read: they
+      // must not leak into the outputs of a later match.
+      int type = BusTypeOf(instance);
+      if (type == XP_BUS_TYPE_UNKNOWN) continue;
+      _XpRegKey instanceKey;
+      if (!instanceKey.Open(device.Get(), instance)) continue;
+      if (!ListsLetterAndIsPresent(instanceKey.Get(), instance, letter)) continue;
+
+      ParseId(instance, L"VID_", vendorId);
+      ParseId(instance, L"PID_", productId);
+      wchar_t text[kTextValueBytes / 2 + 1];
+      if (manufacturer != nullptr && ReadTextValue(instanceKey.Get(), L"Manufacturer", text))
+        *manufacturer = text;
+      if (description != nullptr && ReadTextValue(instanceKey.Get(), L"DeviceDesc", text))
+        *description = text;
+      Put(busType, type);
+      return XP_OK;
+    }
+  }
+  return XP_E_NOT_SUPPORTED;
+}
+
+}  // namespace XpDeviceDetail
+
+XpResult GetDriveDeviceInfo(wchar_t letter, int* busType, int* vendorId, int* productId,
+                            XpString* manufacturer, XpString* description, bool checkExists) {
+  if (checkExists) {
+    wchar_t root[] = L"?:\\";
+    root[0] = letter;
+    DWORD attributes;
+    {
+      _XpQuietErrorMode quiet;
+      attributes = GetFileAttributesW(root);
+    }
+    if (attributes == INVALID_FILE_ATTRIBUTES) return XP_E_FILE_NOT_FOUND;
+  }
+
+  OSVERSIONINFOW version;
+  std::memset(&version, 0, sizeof(version));
+  version.dwOSVersionInfoSize = sizeof(version);
+#ifdef _MSC_VER
+#pragma warning(suppress : 4996)  // the platform id is what is wanted here
+#endif
+  if (!GetVersionExW(&version)) return XP_E_FAIL;
+
+  if (version.dwPlatformId != VER_PLATFORM_WIN32_NT) {
+    Put(busType, XP_BUS_TYPE_UNKNOWN);
+    return XpDeviceDetail::_XpSearchScsiEnum(letter, busType, vendorId, productId, manufacturer,
+                                             description);
+  }
+
+  _XpLibrary library(L"UsbDriveInfo.dll");
+  if (library.Get() == nullptr) return XP_E_FAIL;
+  XpStgDevGetVenIdAndProdIdFn entry = reinterpret_cast<XpStgDevGetVenIdAndProdIdFn>(
+      reinterpret_cast<void*>(GetProcAddress(library.Get(), "XpStgDevGetVenIdAndProdId")));
+  if (entry == nullptr) return XP_E_FAIL;
+
+  // The library writes all three integers; callers may leave some out.
+  int bus = 0, vendor = 0, product = 0;
+  int* busOut = busType != nullptr ? busType : &bus;
+  int* vendorOut = vendorId != nullptr ? vendorId : &vendor;
+  int* productOut = productId != nullptr ? productId : &product;
+  wchar_t makerText[kLibraryTextChars];
+  wchar_t productText[kLibraryTextChars];
+  std::memset(makerText, 0, sizeof(makerText));
+  std::memset(productText, 0, sizeof(productText));
+  XpResult result = entry(letter, busOut, vendorOut, productOut, makerText, productText);
+  if (result == XP_OK) {
+    makerText[kLibraryTextChars - 1] = 0;
+    productText[kLibraryTextChars - 1] = 0;
+    if (manufacturer != nullptr) *manufacturer = makerText;
+    if (description != nullptr) *description = productText;
+  }
+  return result;
+}
