@@ -1,3 +1,9 @@
+// _wopen is the call that creates a file with the run-time library's errno
+// results; the secure variants add nothing here.
+#ifndef _CRT_SECURE_NO_WARNINGS
+#define _CRT_SECURE_NO_WARNINGS
+#endif
+
 #include "platform/XpFile.h"
 
 #include <errno.h>
@@ -173,7 +179,8 @@ XpResult XpAbstractFile::ReadRawChar(wchar_t* c) {
 
 XpResult XpAbstractFile::WriteRawChar(wchar_t c) {
   char mb[8];
-  int length = WideCharToMultiByte(CP_ACP, 0, &c, 1, mb, sizeof(mb), nullptr, nullptr);
+  int length =
+      WideCharToMultiByte(CP_ACP, 0, &c, 1, mb, static_cast<int>(sizeof(mb)), nullptr, nullptr);
   if (length <= 0) return XP_E_FAIL;
   for (int i = 0; i < length; ++i) {
     XpResult r = Write(&mb[i], 1, nullptr);

@@ -59,7 +59,7 @@ XpMemoryFile::~XpMemoryFile() {
 
 XpString XpMemoryFile::GetName() const {
   wchar_t text[64];
-  _snwprintf(text, 64, L"Memory File(%32p)", static_cast<const void*>(m_buffer));
+  swprintf(text, 64, L"Memory File(%32p)", static_cast<const void*>(m_buffer));
   text[63] = 0;
   return XpString(text);
 }

@@ -18,7 +18,7 @@ class XpFileTest : public ::testing::Test {
     ASSERT_TRUE(n > 0 && n <= MAX_PATH);
     static LONG serial = 0;
     wchar_t name[64];
-    _snwprintf(name, 64, L"xpio_%lu_%ld", GetCurrentProcessId(), InterlockedIncrement(&serial));
+    swprintf(name, 64, L"xpio_%lu_%ld", GetCurrentProcessId(), InterlockedIncrement(&serial));
     name[63] = 0;
     m_dir = std::wstring(temp) + name;
     ASSERT_TRUE(CreateDirectoryW(m_dir.c_str(), nullptr));

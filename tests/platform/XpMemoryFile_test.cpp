@@ -120,7 +120,7 @@ TEST(XpMemoryFileTest, NameShowsThePaddedBufferAddress) {
   char data[4] = {'a', 'b', 'c', 'd'};
   XpMemoryFile file(data, 4, false);
   wchar_t expected[64];
-  _snwprintf(expected, 64, L"Memory File(%32p)", static_cast<void*>(data));
+  swprintf(expected, 64, L"Memory File(%32p)", static_cast<void*>(data));
   expected[63] = 0;
   EXPECT_EQ(file.GetName(), XpString(expected));
   EXPECT_EQ(file.GetName().GetLength(), 12 + 32 + 1);
