@@ -214,6 +214,19 @@ TEST_F(ImporterTest, NegativeScoreRescansAfterThePause) {
   EXPECT_TRUE(sawNegative);
 }
 
+TEST_F(ImporterTest, ThreeNegativeScansChooseNothing) {
+  std::wstring a = AddImporter(L"Never");
+  WriteText(SideFile(a, L".score"), "-1");
+  SfImporterModuleManager manager;
+  DWORD start = GetTickCount();
+  EXPECT_TRUE(manager.selectFor(VolumePath().c_str(), SF_DEVICE_VOLUME).IsNull());
+  DWORD elapsed = GetTickCount() - start;
+  EXPECT_EQ(3u, ReadLog(a).size());
+  // Two pauses: none after the third scan.
+  EXPECT_GE(elapsed, 2u * 3333u - 20u);
+  EXPECT_LT(elapsed, 3u * 3333u);
+}
+
 TEST_F(ImporterTest, StaleRegistrationDoesNotDelayOrBlockTheChoice) {
   // Subkeys enumerate in name order: the stale one is asked first.
   SetString(HKEY_LOCAL_MACHINE, std::wstring(kSuiteKey) + L"\\Importer\\AStale", L"CurrentVersion", L"1.0");

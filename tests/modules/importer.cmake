@@ -13,6 +13,7 @@ if(xp_modules_ready AND TARGET refimporter)
             ${CMAKE_CURRENT_LIST_DIR}/ModulesTestSupport.h
     LIBS xpmodules shell32 user32 TIMEOUT 180)
   # The reference importer and its texts run from beside the test program.
+  target_compile_definitions(modules_tests PRIVATE _CRT_SECURE_NO_WARNINGS)
   add_dependencies(modules_tests refimporter refimporterloc)
   add_custom_command(TARGET modules_tests POST_BUILD
     COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:refimporter> $<TARGET_FILE:refimporterloc>
