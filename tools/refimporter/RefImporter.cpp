@@ -8,6 +8,9 @@
 //   /destdir              exits with the destination run's code
 //   /parentwindow <hex>   the handle; the run notes whether it names a window
 //                         and whether that window is enabled
+//   /register, /unregister  for the demo: adds or removes this program as the
+//                         importer "RefImporter" under the machine's Importer key
+//                         (in the registry view of this program's own bitness)
 //
 // Every run appends its exact command line as one line to <exe>.log (UTF-8);
 // further lines of the same run start with "# ". Files beside the program
@@ -97,6 +100,40 @@ int Score(const std::wstring& path) {
   return CountEntries(path) > 0 ? 1 : 0;
 }
 
+const wchar_t kModuleKey[] = L"Software\\Zelm Corporation\\Vantolo\\Importer\\RefImporter";
+
+void SetValue(HKEY key, const wchar_t* name, DWORD type, const void* data, DWORD size) {
+  RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), size);
+}
+
+int Register(const std::wstring& exe) {
+  HKEY module = nullptr, version = nullptr;
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kModuleKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &module, nullptr) !=
+      ERROR_SUCCESS) {
+    return 1;
+  }
+  const wchar_t current[] = L"1.0";
+  SetValue(module, L"CurrentVersion", REG_SZ, current, sizeof current);
+  LONG rc = RegCreateKeyExW(module, current, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &version, nullptr);
+  RegCloseKey(module);
+  if (rc != ERROR_SUCCESS) return 1;
+  size_t slash = exe.rfind(L'\\');
+  std::wstring folder = exe.substr(0, slash), name = exe.substr(slash + 1);
+  SetValue(version, L"InstalledLocation", REG_SZ, folder.c_str(), (DWORD)((folder.size() + 1) * sizeof(wchar_t)));
+  SetValue(version, L"ExeName", REG_SZ, name.c_str(), (DWORD)((name.size() + 1) * sizeof(wchar_t)));
+  DWORD one = 1;
+  SetValue(version, L"SupportedDevice", REG_DWORD, &one, sizeof one);
+  SetValue(version, L"HasSettingsDialog", REG_DWORD, &one, sizeof one);
+  RegCloseKey(version);
+  return 0;
+}
+
+int Unregister() {
+  LONG rc = RegDeleteTreeW(HKEY_LOCAL_MACHINE, kModuleKey);
+  RegDeleteKeyW(HKEY_LOCAL_MACHINE, kModuleKey);
+  return rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND ? 0 : 1;
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
@@ -116,6 +153,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   for (int i = 0; i < argc; ++i) args.push_back(argv[i]);
   if (argv != nullptr) LocalFree(argv);
   for (size_t i = 1; i < args.size(); ++i) log.push_back(L"# arg " + args[i]);
+
+  if (args.size() == 2 && args[1] == L"/register") return Register(exe);
+  if (args.size() == 2 && args[1] == L"/unregister") return Unregister();
 
   HWND parent = nullptr;
   std::wstring verb, operand;
