@@ -329,3 +329,26 @@ TEST_F(XpRegistryTest, DeletionTakesTheSubtreeAndSplitsValuePaths) {
     EXPECT_EQ(XP_E_FAIL, XpRegistry::DeleteKey(L"", 0));
     EXPECT_TRUE(RawExists(L"", NULL));  // the scratch key itself is untouched
 }
+
+TEST(XpRegistryRoots, RootOneIsTheLocalMachine) {
+    XpString path(L"Software\\XpRegistryTestMachine");
+    path.AppendFormat(L"%lu", GetCurrentProcessId());
+    XpString slashed(path);
+    slashed.Replace(L"\\", L"/");
+    XpRegistry* r = XpRegistry::Open(slashed, XpRegistry::kRootLocalMachine, XpRegistry::kReadWrite);
+    ASSERT_TRUE(r != NULL);
+    EXPECT_EQ(XP_OK, r->WriteDword(L"Marker", 5));
+    XpRegistry::Close(r);
+
+    HKEY raw = NULL;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &raw));
+    DWORD value = 0, size = sizeof(value);
+    EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExW(raw, L"Marker", NULL, NULL, reinterpret_cast<BYTE*>(&value), &size));
+    EXPECT_EQ(5u, value);
+    RegCloseKey(raw);
+    // Not under the current user.
+    EXPECT_EQ(NULL, XpRegistry::Open(slashed, XpRegistry::kRootCurrentUser, XpRegistry::kRead));
+
+    EXPECT_EQ(XP_OK, XpRegistry::DeleteKey(path, XpRegistry::kRootLocalMachine));
+    EXPECT_EQ(NULL, XpRegistry::Open(slashed, XpRegistry::kRootLocalMachine, XpRegistry::kRead));
+}
