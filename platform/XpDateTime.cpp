@@ -200,7 +200,12 @@ bool XpDateTime::SetParts(int year, int month, int day, int hour, int minute, in
 bool XpDateTime::Parse(const wchar_t* text, const wchar_t* format) {
     if (!text || !format) return false;
     int f[6] = {0, 0, 0, 0, 0, 0};
+#ifdef _MSC_VER
+    // Same conversions for integers; the checked form only keeps the compiler quiet.
+    int n = swscanf_s(text, format, &f[0], &f[1], &f[2], &f[3], &f[4], &f[5]);
+#else
     int n = swscanf(text, format, &f[0], &f[1], &f[2], &f[3], &f[4], &f[5]);
+#endif
     if (n < 3 || n > 6) return false;
     return SetParts(f[0], f[1], f[2], f[3], f[4], f[5]);
 }

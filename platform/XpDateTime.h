@@ -38,7 +38,7 @@ class XpDateTime {
   // Reads up to six integers (year, month, day, hour, minute, second) with
   // swscanf and the caller's format; 3 to 6 fields are accepted, missing time
   // fields are 0. Any other count fails and leaves the value unchanged. Null
-  // text or format fails.
+  // text or format fails. The format converts integers only (%d and the like).
   bool Parse(const wchar_t* text, const wchar_t* format);
   // Local time of time; unchanged (and false) if the conversion fails.
   bool SetFromTime64(__time64_t time);
