@@ -1,0 +1,147 @@
+// Helpers shared by the watcher tests: a recording client, made-up device
+// broadcasts, shell notification messages and the drive tool.
+#pragma once
+
+#include <windows.h>
+#include <dbt.h>
+#include <shlobj.h>
+
+#include "platform/XpString.h"
+#include "watch/XpWatchCallbacks.h"
+
+#include <string>
+#include <vector>
+
+namespace watchtest {
+
+struct Event {
+    std::wstring path;
+    bool arrival;
+    DWORD tick;
+    DWORD thread;
+};
+
+class Recorder final : public IXpVolumeWatchDogCallback {
+public:
+    Recorder() : m_changed(CreateEventW(NULL, FALSE, FALSE, NULL)), m_delayMs(0), m_inCall(0) {
+        InitializeCriticalSection(&m_lock);
+    }
+    ~Recorder() {
+        DeleteCriticalSection(&m_lock);
+        CloseHandle(m_changed);
+    }
+    void OnVolumeArrival(const XpString& path) override { Record(path, true); }
+    void OnVolumeRemoval(const XpString& path) override { Record(path, false); }
+
+    std::vector<Event> Events() {
+        EnterCriticalSection(&m_lock);
+        std::vector<Event> copy = m_events;
+        LeaveCriticalSection(&m_lock);
+        return copy;
+    }
+    size_t Count() { return Events().size(); }
+    // Waits until at least n events were recorded or the time is up.
+    bool WaitFor(size_t n, DWORD timeoutMs) {
+        DWORD start = GetTickCount();
+        for (;;) {
+            if (Count() >= n) return true;
+            DWORD spent = GetTickCount() - start;
+            if (spent >= timeoutMs) return false;
+            WaitForSingleObject(m_changed, timeoutMs - spent);
+        }
+    }
+    void SetDelay(DWORD ms) { m_delayMs = ms; }
+    LONG InCall() const { return m_inCall; }
+
+private:
+    void Record(const XpString& path, bool arrival) {
+        InterlockedIncrement(&m_inCall);
+        if (m_delayMs) Sleep(m_delayMs);
+        Event e = {path.c_str(), arrival, GetTickCount(), GetCurrentThreadId()};
+        EnterCriticalSection(&m_lock);
+        m_events.push_back(e);
+        LeaveCriticalSection(&m_lock);
+        InterlockedDecrement(&m_inCall);
+        SetEvent(m_changed);
+    }
+    CRITICAL_SECTION m_lock;
+    HANDLE m_changed;
+    std::vector<Event> m_events;
+    volatile DWORD m_delayMs;
+    volatile LONG m_inCall;
+};
+
+inline LRESULT SendVolumeBroadcast(HWND window, WPARAM event, DWORD mask) {
+    DEV_BROADCAST_VOLUME v;
+    ZeroMemory(&v, sizeof(v));
+    v.dbcv_size = sizeof(v);
+    v.dbcv_devicetype = DBT_DEVTYP_VOLUME;
+    v.dbcv_unitmask = mask;
+    return SendMessageW(window, WM_DEVICECHANGE, event, reinterpret_cast<LPARAM>(&v));
+}
+
+// What the shell sends without new delivery: wParam points to two item lists.
+inline bool SendShellEvent(HWND window, UINT message, LONG event, const wchar_t* path) {
+    PIDLIST_ABSOLUTE item = ILCreateFromPathW(path);
+    if (!item) item = reinterpret_cast<PIDLIST_ABSOLUTE>(SHSimpleIDListFromPath(path));
+    if (!item) return false;
+    PCIDLIST_ABSOLUTE items[2] = {item, NULL};
+    SendMessageW(window, message, reinterpret_cast<WPARAM>(items), event);
+    ILFree(item);
+    return true;
+}
+
+inline std::wstring ExeDir() {
+    wchar_t path[MAX_PATH];
+    DWORD n = GetModuleFileNameW(NULL, path, MAX_PATH);
+    std::wstring s(path, n);
+    size_t slash = s.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? std::wstring() : s.substr(0, slash + 1);
+}
+
+// Runs a program next to the test exe and returns its exit code (-1 if it
+// could not start).
+inline int RunNextToMe(const std::wstring& exe, const std::wstring& args, bool quiet = false) {
+    std::wstring command = L"\"" + ExeDir() + exe + L"\" " + args;
+    std::vector<wchar_t> line(command.begin(), command.end());
+    line.push_back(0);
+    STARTUPINFOW si;
+    ZeroMemory(&si, sizeof(si));
+    si.cb = sizeof(si);
+    SECURITY_ATTRIBUTES sa = {sizeof(sa), NULL, TRUE};
+    HANDLE nul = INVALID_HANDLE_VALUE;
+    if (quiet) {
+        nul = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                          &sa, OPEN_EXISTING, 0, NULL);
+        si.dwFlags = STARTF_USESTDHANDLES;
+        si.hStdInput = si.hStdOutput = si.hStdError = nul;
+    }
+    PROCESS_INFORMATION pi;
+    BOOL started = CreateProcessW(NULL, &line[0], NULL, NULL, quiet ? TRUE : FALSE, 0, NULL, NULL,
+                                  &si, &pi);
+    if (nul != INVALID_HANDLE_VALUE) CloseHandle(nul);
+    if (!started) return -1;
+    WaitForSingleObject(pi.hProcess, 60000);
+    DWORD code = 0;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return static_cast<int>(code);
+}
+
+inline int DriveTool(const std::wstring& args, bool quiet = false) {
+    return RunNextToMe(L"drivetool.exe", args, quiet);
+}
+
+// A fresh folder under the temporary directory, in Windows form.
+inline std::wstring MakeCardFolder(const wchar_t* name) {
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    std::wstring dir = std::wstring(temp) + name;
+    CreateDirectoryW(dir.c_str(), NULL);
+    std::wstring marker = dir + L"\\DCIM";
+    CreateDirectoryW(marker.c_str(), NULL);
+    return dir;
+}
+
+}  // namespace watchtest

@@ -1,0 +1,69 @@
+#include "XpIEEE1394WatchDog.h"
+
+#include <dbt.h>
+
+#include <cstddef>
+#include <cstring>
+
+namespace {
+
+const wchar_t kClassName[] = L"Zelm_XpCommonLib_IEEE1394WatchDogDummyWindow";
+
+// {CC7BFB41-F175-11D1-A392-00E0291F3959}, then {095780C3-48A1-4570-BD95-46707F78C2DC}.
+const GUID kInterfaceClasses[2] = {
+    {0xCC7BFB41, 0xF175, 0x11D1, {0xA3, 0x92, 0x00, 0xE0, 0x29, 0x1F, 0x39, 0x59}},
+    {0x095780C3, 0x48A1, 0x4570, {0xBD, 0x95, 0x46, 0x70, 0x7F, 0x78, 0xC2, 0xDC}},
+};
+
+}  // namespace
+
+XpIEEE1394WatchDog::XpIEEE1394WatchDog() : _XpDeviceWatchDog(kClassName) {
+    for (size_t i = 0; i < 2; ++i) {
+        DEV_BROADCAST_DEVICEINTERFACE_W filter;
+        memset(&filter, 0, sizeof(filter));
+        filter.dbcc_size = sizeof(filter);
+        filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+        filter.dbcc_classguid = kInterfaceClasses[i];
+        AddNotificationFilter(&filter);
+    }
+}
+
+XpIEEE1394WatchDog::~XpIEEE1394WatchDog() {
+    // The window thread calls into this object: end it before the list goes.
+    Stop();
+    m_callbacks.Clear();
+}
+
+XpResult XpIEEE1394WatchDog::AddCallback(IXpDeviceWatchDogCallback* callback) {
+    return m_callbacks.Add(callback);
+}
+
+XpResult XpIEEE1394WatchDog::RemoveCallback(IXpDeviceWatchDogCallback* callback) {
+    return m_callbacks.Remove(callback);
+}
+
+LRESULT XpIEEE1394WatchDog::OnDeviceChange(WPARAM event, LPARAM header) {
+    const DEV_BROADCAST_HDR* hdr = reinterpret_cast<const DEV_BROADCAST_HDR*>(header);
+    if (!hdr) return TRUE;
+    if ((event != DBT_DEVICEARRIVAL && event != DBT_DEVICEREMOVECOMPLETE) ||
+        hdr->dbch_devicetype != DBT_DEVTYP_DEVICEINTERFACE ||
+        hdr->dbch_size < sizeof(DEV_BROADCAST_DEVICEINTERFACE_W))
+        return TRUE;
+    const DEV_BROADCAST_DEVICEINTERFACE_W* device =
+        reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_W*>(hdr);
+    const wchar_t* name = device->dbcc_name;
+    // A name that does not end inside the record is not passed on.
+    size_t chars = (hdr->dbch_size - offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name)) /
+                   sizeof(wchar_t);
+    bool terminated = false;
+    for (size_t i = 0; i < chars && !terminated; ++i) terminated = name[i] == 0;
+    if (!terminated) return TRUE;
+    bool arrival = event == DBT_DEVICEARRIVAL;
+    m_callbacks.ForEach([&](IXpDeviceWatchDogCallback* callback) {
+        if (arrival)
+            callback->OnDeviceArrival(name);
+        else
+            callback->OnDeviceRemoval(name);
+    });
+    return TRUE;
+}

@@ -1,0 +1,234 @@
+#include "XpVolumeWatchDogEx.h"
+
+#include <dbt.h>
+#include <shlobj.h>
+
+#include <new>
+
+namespace {
+
+const wchar_t kClassName[] = L"ZelmXpVolumeWatchDogExDummyWindow";
+const wchar_t kShellMessageName[] = L"XpVolumeWatchDogEx_SHChangeNotify_WindowMessage";
+// Interrupt-level, shell-level and recursive-interrupt sources, without new
+// delivery: wParam then carries the item list pointers and lParam the event.
+const int kShellSources = 0x2381F;
+const LONG kShellEvents = SHCNE_MEDIAINSERTED | SHCNE_MEDIAREMOVED | SHCNE_DRIVEREMOVED |
+                          SHCNE_DRIVEADD;
+const int kShellPathChars = 4160;
+const DWORD kUnitMaskBits = 0x3FFFFFF;
+const DWORD kGatherMs = 20;
+
+}  // namespace
+
+_XpVolumeNotifier::_XpVolumeNotifier(XpVolumeWatchDogEx* owner, const XpString& path)
+    : m_owner(owner),
+      m_path(path),
+      m_thread(NULL),
+      m_pending(false),
+      m_quit(false),
+      m_wakeUp(0, XpSemaphore::kNoMaximum),
+      m_first(0),
+      m_last(0),
+      m_queued(0),
+      m_signalled(false) {
+    m_thread = XpThread::Create(&_XpVolumeNotifier::ThreadEntry, this);
+}
+
+_XpVolumeNotifier::~_XpVolumeNotifier() {
+    m_quit.Set(true);
+    if (m_thread) XpThread::Join(m_thread);
+    m_thread = NULL;
+}
+
+void _XpVolumeNotifier::Queue(bool arrival) {
+    unsigned char event = arrival ? 1 : 0;
+    XpSingleLock guard(&m_lock);
+    if (m_queued == 0) m_first = event;
+    m_last = event;
+    if (m_queued < 2) ++m_queued;
+    // Signalling an event that is already set only costs system calls; a
+    // burst of thousands wakes the notifier once per clear.
+    if (!m_signalled) {
+        m_signalled = true;
+        m_pending.Set(true);
+    }
+}
+
+void _XpVolumeNotifier::ClearPending() {
+    XpSingleLock guard(&m_lock);
+    m_signalled = false;
+    m_pending.Set(false);
+}
+
+unsigned int _XpVolumeNotifier::ThreadEntry(void* argument) {
+    if (!argument) return XP_E_FILE_BAD_ARGUMENT;
+    return static_cast<_XpVolumeNotifier*>(argument)->Loop();
+}
+
+unsigned int _XpVolumeNotifier::Loop() {
+    for (;;) {
+        {
+            XpMultiLockOne wait(false, &m_pending, &m_quit, &m_wakeUp, -1);
+            if (wait.GetResult() != XP_OK) continue;
+            if (wait.GetIndex() == 1) return XP_OK;
+            if (wait.GetIndex() != 0) continue;
+        }
+        ClearPending();
+        // Every further event restarts the quiet second.
+        for (;;) {
+            XpMultiLockOne wait(false, &m_pending, &m_quit, &m_wakeUp, 1);
+            XpResult r = wait.GetResult();
+            if (r == XP_E_TIMEOUT) {
+                Deliver();
+                break;
+            }
+            if (r != XP_OK) break;
+            if (wait.GetIndex() == 1) return XP_OK;
+            // Events of a fast burst are gathered for a moment rather than
+            // waking this thread once each; the quiet second starts after.
+            Sleep(kGatherMs);
+            ClearPending();
+        }
+    }
+}
+
+void _XpVolumeNotifier::Deliver() {
+    unsigned char first;
+    unsigned char last;
+    {
+        XpSingleLock guard(&m_lock);
+        if (m_queued == 0) return;
+        first = m_first;
+        last = m_last;
+        m_queued = 0;
+    }
+    // Different ends mean the volume is back in the state it was in before.
+    if (first != last) return;
+    m_owner->Deliver(m_path, first == 1);
+}
+
+XpVolumeWatchDogEx::XpVolumeWatchDogEx(int, bool coalesce)
+    : _XpDeviceWatchDog(kClassName),
+      m_coalesce(coalesce),
+      m_shellRegistration(0),
+      m_shellMessage(RegisterWindowMessageW(kShellMessageName)) {}
+
+XpVolumeWatchDogEx::~XpVolumeWatchDogEx() {
+    // The window thread would otherwise still create notifiers while they are
+    // being released.
+    Stop();
+    std::map<XpString, XpSharedPtr<_XpVolumeNotifier>, NoCaseLess> notifiers;
+    {
+        XpSingleLock guard(&m_notifierLock);
+        notifiers.swap(m_notifiers);
+    }
+    notifiers.clear();  // each joins its thread
+    m_callbacks.Clear();
+}
+
+XpResult XpVolumeWatchDogEx::AddCallback(IXpVolumeWatchDogCallback* callback) {
+    return m_callbacks.Add(callback);
+}
+
+XpResult XpVolumeWatchDogEx::RemoveCallback(IXpVolumeWatchDogCallback* callback) {
+    return m_callbacks.Remove(callback);
+}
+
+size_t XpVolumeWatchDogEx::GetNotifierCount() {
+    XpSingleLock guard(&m_notifierLock);
+    return m_notifiers.size();
+}
+
+void XpVolumeWatchDogEx::RegisterNotifications() {
+    _XpDeviceWatchDog::RegisterNotifications();
+    PIDLIST_ABSOLUTE desktop = NULL;
+    if (FAILED(SHGetFolderLocation(GetNotifyWindow(), CSIDL_DESKTOP, NULL, 0, &desktop)) ||
+        !desktop)
+        return;  // volume broadcasts alone
+    SHChangeNotifyEntry entry;
+    entry.pidl = desktop;
+    entry.fRecursive = TRUE;
+    m_shellRegistration = SHChangeNotifyRegister(GetNotifyWindow(), kShellSources, kShellEvents,
+                                                 m_shellMessage, 1, &entry);
+    CoTaskMemFree(desktop);
+}
+
+void XpVolumeWatchDogEx::UnregisterNotifications() {
+    if (m_shellRegistration != 0) {
+        SHChangeNotifyDeregister(m_shellRegistration);
+        m_shellRegistration = 0;
+    }
+    _XpDeviceWatchDog::UnregisterNotifications();
+}
+
+LRESULT XpVolumeWatchDogEx::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == m_shellMessage && m_shellMessage != 0 && wParam != 0) {
+        PCIDLIST_ABSOLUTE* items = reinterpret_cast<PCIDLIST_ABSOLUTE*>(wParam);
+        LONG event = static_cast<LONG>(lParam);
+        bool arrival = event == SHCNE_MEDIAINSERTED || event == SHCNE_DRIVEADD;
+        bool removal = event == SHCNE_MEDIAREMOVED || event == SHCNE_DRIVEREMOVED;
+        if ((arrival || removal) && items[0]) {
+            wchar_t path[kShellPathChars];
+            path[0] = 0;
+            if (SHGetPathFromIDListW(items[0], path) && path[0]) {
+                path[kShellPathChars - 1] = 0;
+                Notify(path, arrival);
+            }
+        }
+    }
+    return _XpDeviceWatchDog::WindowProc(window, message, wParam, lParam);
+}
+
+LRESULT XpVolumeWatchDogEx::OnDeviceChange(WPARAM event, LPARAM header) {
+    const DEV_BROADCAST_HDR* hdr = reinterpret_cast<const DEV_BROADCAST_HDR*>(header);
+    if ((event == DBT_DEVICEARRIVAL || event == DBT_DEVICEREMOVECOMPLETE) && hdr &&
+        hdr->dbch_devicetype == DBT_DEVTYP_VOLUME &&
+        hdr->dbch_size >= sizeof(DEV_BROADCAST_VOLUME)) {
+        const DEV_BROADCAST_VOLUME* volume = reinterpret_cast<const DEV_BROADCAST_VOLUME*>(hdr);
+        DWORD mask = volume->dbcv_unitmask & kUnitMaskBits;
+        wchar_t path[4] = {L'A', L':', L'\\', 0};
+        while (mask != 0) {
+            if (mask & 1) Notify(path, event == DBT_DEVICEARRIVAL);
+            mask >>= 1;
+            ++path[0];
+        }
+    }
+    return _XpDeviceWatchDog::OnDeviceChange(event, header);
+}
+
+void XpVolumeWatchDogEx::NotifyArrival(const wchar_t* path) { Notify(path, true); }
+
+void XpVolumeWatchDogEx::NotifyRemoval(const wchar_t* path) { Notify(path, false); }
+
+void XpVolumeWatchDogEx::Notify(const wchar_t* path, bool arrival) {
+    if (!path) return;
+    if (!m_coalesce) {
+        Deliver(XpString(path), arrival);
+        return;
+    }
+    XpSharedPtr<_XpVolumeNotifier> notifier;
+    {
+        XpSingleLock guard(&m_notifierLock);
+        XpString key(path);
+        auto found = m_notifiers.find(key);
+        if (found != m_notifiers.end()) {
+            notifier = found->second;
+        } else {
+            XpSharedPtr<_XpVolumeNotifier> created(new (std::nothrow) _XpVolumeNotifier(this, key));
+            // Without its thread the event is dropped; the next one tries again.
+            if (created.IsNull() || !created->IsRunning()) return;
+            m_notifiers[key] = created;
+            notifier = created;
+        }
+    }
+    notifier->Queue(arrival);
+}
+
+void XpVolumeWatchDogEx::Deliver(const XpString& path, bool arrival) {
+    m_callbacks.ForEach([&](IXpVolumeWatchDogCallback* callback) {
+        if (arrival)
+            callback->OnVolumeArrival(path);
+        else
+            callback->OnVolumeRemoval(path);
+    });
+}

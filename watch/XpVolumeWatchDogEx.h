@@ -1,0 +1,97 @@
+// Event-driven volume watcher (Windows XP and later): volume broadcasts and
+// shell change notifications, reported directly or, in coalescing mode, through
+// one notifier per path that reports the net change after a quiet second.
+#pragma once
+
+#include "XpDeviceWatchDog.h"
+#include "XpWatchCallbacks.h"
+
+#include "platform/XpSync.h"
+
+#include <map>
+
+class XpVolumeWatchDogEx;
+
+// One per path in coalescing mode. The queue keeps only what delivery reads,
+// the first and the last event of the current burst (1 arrival, 0 removal), so
+// a burst of any length costs two bytes.
+class _XpVolumeNotifier {
+public:
+    _XpVolumeNotifier(XpVolumeWatchDogEx* owner, const XpString& path);
+    // Sets the quit event and joins the thread; queued events are dropped.
+    ~_XpVolumeNotifier();
+
+    bool IsRunning() const { return m_thread != NULL; }
+    void Queue(bool arrival);
+    const XpString& GetPath() const { return m_path; }
+
+private:
+    _XpVolumeNotifier(const _XpVolumeNotifier&) = delete;
+    _XpVolumeNotifier& operator=(const _XpVolumeNotifier&) = delete;
+
+    static unsigned int ThreadEntry(void* argument);
+    unsigned int Loop();
+    void Deliver();
+    void ClearPending();
+
+    XpVolumeWatchDogEx* m_owner;
+    XpString m_path;
+    XpThread* m_thread;
+    XpManualEvent m_pending;
+    XpManualEvent m_quit;
+    XpSemaphore m_wakeUp;
+    unsigned char m_first;
+    unsigned char m_last;
+    int m_queued;
+    // Mirrors m_pending under m_lock.
+    bool m_signalled;
+    XpCriticalSection m_lock;
+};
+
+class XpVolumeWatchDogEx : public _XpDeviceWatchDog {
+public:
+    // The first argument only gives both volume watchers one constructor shape.
+    XpVolumeWatchDogEx(int ignored, bool coalesce);
+    ~XpVolumeWatchDogEx() override;
+
+    // Null gives XP_E_FILE_BAD_ARGUMENT.
+    XpResult AddCallback(IXpVolumeWatchDogCallback* callback);
+    // Removes every entry equal to callback and returns once no watcher
+    // thread is still calling it; nothing calls it afterwards.
+    XpResult RemoveCallback(IXpVolumeWatchDogCallback* callback);
+
+    LRESULT OnDeviceChange(WPARAM event, LPARAM header) override;
+
+    // Called on the window thread by both sources (also usable from a test).
+    void NotifyArrival(const wchar_t* path);
+    void NotifyRemoval(const wchar_t* path);
+
+    bool IsCoalescing() const { return m_coalesce; }
+    size_t GetNotifierCount();
+    // The message id the shell notifications arrive with.
+    UINT GetShellMessage() const { return m_shellMessage; }
+    bool IsShellRegistered() const { return m_shellRegistration != 0; }
+
+protected:
+    LRESULT WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override;
+    void RegisterNotifications() override;
+    void UnregisterNotifications() override;
+
+private:
+    friend class _XpVolumeNotifier;
+    struct NoCaseLess {
+        bool operator()(const XpString& a, const XpString& b) const {
+            return a.CompareNoCase(b.c_str()) < 0;
+        }
+    };
+    void Notify(const wchar_t* path, bool arrival);
+    void Deliver(const XpString& path, bool arrival);
+
+    XpWatchDetail::_XpCallbackList<IXpVolumeWatchDogCallback> m_callbacks;
+    bool m_coalesce;
+    // Touched by the window thread, the destructor and direct callers.
+    std::map<XpString, XpSharedPtr<_XpVolumeNotifier>, NoCaseLess> m_notifiers;
+    XpCriticalSection m_notifierLock;
+    ULONG m_shellRegistration;
+    UINT m_shellMessage;
+};

@@ -1,0 +1,160 @@
+// The interfaces through which the watchers report, and the client list that
+// every watcher keeps of them.
+#pragma once
+
+#include <windows.h>
+
+#include "platform/XpResult.h"
+#include "platform/XpString.h"
+#include "platform/XpSync.h"
+
+#include <cstddef>
+#include <vector>
+
+// Implemented by every client of a volume watcher. The path is a volume root
+// such as E:\ (or a shell item's path). No virtual destructor: clients are
+// never deleted through it.
+class IXpVolumeWatchDogCallback {
+public:
+    virtual void OnVolumeArrival(const XpString& path) = 0;
+    virtual void OnVolumeRemoval(const XpString& path) = 0;
+};
+
+// Implemented by clients of the IEEE 1394 watcher. The name points into the
+// broadcast record and is valid only during the call.
+class IXpDeviceWatchDogCallback {
+public:
+    virtual void OnDeviceArrival(const wchar_t* interfaceName) = 0;
+    virtual void OnDeviceRemoval(const wchar_t* interfaceName) = 0;
+};
+
+namespace XpWatchDetail {
+
+// Owns one Win32 event handle.
+class _XpEventHandle {
+public:
+    explicit _XpEventHandle(bool manualReset)
+        : m_handle(CreateEventW(NULL, manualReset ? TRUE : FALSE, FALSE, NULL)) {}
+    ~_XpEventHandle() {
+        if (m_handle) CloseHandle(m_handle);
+    }
+    HANDLE Get() const { return m_handle; }
+
+private:
+    _XpEventHandle(const _XpEventHandle&) = delete;
+    _XpEventHandle& operator=(const _XpEventHandle&) = delete;
+    HANDLE m_handle;
+};
+
+// Registration-ordered list of client pointers (not owned; duplicates allowed).
+// Deliveries never hold the lock while a client runs. Remove() returns only
+// when no other thread is still inside a call on the removed client, and no
+// call on it starts afterwards, so a client may unregister and then be
+// destroyed even while watcher threads are delivering.
+template <class I>
+class _XpCallbackList {
+public:
+    _XpCallbackList() : m_callEnded(true) {}
+
+    XpResult Add(I* callback) {
+        if (!callback) return XP_E_FILE_BAD_ARGUMENT;
+        XpSingleLock guard(&m_lock);
+        m_items.push_back(callback);
+        return XP_OK;
+    }
+
+    XpResult Remove(I* callback) {
+        DWORD self = GetCurrentThreadId();
+        XpSingleLock guard(&m_lock);
+        for (size_t i = m_items.size(); i-- > 0;)
+            if (m_items[i] == callback) m_items.erase(m_items.begin() + static_cast<std::ptrdiff_t>(i));
+        // A call made by this very thread (a client unregistering itself from
+        // inside its callback) cannot be waited for.
+        while (IsCalledElsewhere(callback, self)) {
+            ResetEvent(m_callEnded.Get());
+            m_lock.Unlock();
+            // The time-out is only a backstop against a missed wake-up.
+            WaitForSingleObject(m_callEnded.Get(), 100);
+            m_lock.Lock();
+        }
+        return XP_OK;
+    }
+
+    void Clear() {
+        std::vector<I*> all;
+        {
+            XpSingleLock guard(&m_lock);
+            all = m_items;
+        }
+        for (size_t i = 0; i < all.size(); ++i) Remove(all[i]);
+    }
+
+    size_t Count() {
+        XpSingleLock guard(&m_lock);
+        return m_items.size();
+    }
+
+    // Calls call(client) for every client in registration order that is still
+    // registered when its turn comes.
+    template <class F>
+    void ForEach(F call) {
+        std::vector<I*> snapshot;
+        {
+            XpSingleLock guard(&m_lock);
+            snapshot = m_items;
+        }
+        DWORD self = GetCurrentThreadId();
+        for (size_t i = 0; i < snapshot.size(); ++i) {
+            I* target = snapshot[i];
+            {
+                XpSingleLock guard(&m_lock);
+                if (!Contains(target)) continue;
+                Call record = {self, target};
+                m_calls.push_back(record);
+            }
+            call(target);
+            {
+                XpSingleLock guard(&m_lock);
+                for (size_t k = m_calls.size(); k-- > 0;) {
+                    if (m_calls[k].thread == self && m_calls[k].target == target) {
+                        m_calls.erase(m_calls.begin() + static_cast<std::ptrdiff_t>(k));
+                        break;
+                    }
+                }
+                SetEvent(m_callEnded.Get());
+            }
+        }
+    }
+
+private:
+    struct Call {
+        DWORD thread;
+        I* target;
+    };
+
+    bool Contains(I* target) const {
+        for (size_t i = 0; i < m_items.size(); ++i)
+            if (m_items[i] == target) return true;
+        return false;
+    }
+
+    bool IsCalledElsewhere(I* target, DWORD self) const {
+        for (size_t i = 0; i < m_calls.size(); ++i)
+            if (m_calls[i].target == target && m_calls[i].thread != self) return true;
+        return false;
+    }
+
+    _XpCallbackList(const _XpCallbackList&) = delete;
+    _XpCallbackList& operator=(const _XpCallbackList&) = delete;
+
+    XpCriticalSection m_lock;
+    std::vector<I*> m_items;
+    std::vector<Call> m_calls;
+    _XpEventHandle m_callEnded;
+};
+
+// The running system's version. False when the query failed (the structure
+// is then left as it was).
+bool QuerySystemVersion(OSVERSIONINFOW* info);
+
+}  // namespace XpWatchDetail
