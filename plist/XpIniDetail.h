@@ -22,4 +22,10 @@ XpIniElement* NewMemChunk();
 // XP_E_INI_NOT_SUPPORTED when a part names a scalar.
 XpResult WalkToParent(XpIniElement* start, const XpString& path, XpIniElement** parent, XpString* last);
 
+// LoadText and SaveText with another nesting limit than XP_INI_MAX_DEPTH, so
+// that the limit can be tried below the depth at which the DOM's own parser
+// gives up (Wine's stops near 256 levels).
+XpResult LoadTextWithDepth(XpIniDict* dict, const wchar_t* text, int maxDepth);
+XpResult SaveTextWithDepth(XpIniDict* dict, BSTR* text, int maxDepth);
+
 }  // namespace XpIniDetail
