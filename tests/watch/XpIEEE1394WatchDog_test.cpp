@@ -91,3 +91,27 @@ TEST(XpIEEE1394WatchDog, HandlerCanBeDrivenWithoutAWindow) {
     EXPECT_EQ(TRUE, watcher.OnDeviceChange(DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(&record[0])));
     EXPECT_EQ(2u, client.events.size());
 }
+
+namespace {
+
+// A window class name longer than the system allows cannot be registered.
+class NoWindowWatchDog : public _XpDeviceWatchDog {
+public:
+    NoWindowWatchDog() : _XpDeviceWatchDog(std::wstring(300, L'x').c_str()) {}
+    ~NoWindowWatchDog() override { Stop(); }
+};
+
+}  // namespace
+
+TEST(XpDeviceWatchDog, WindowThatCannotBeMadeEndsTheThreadQuietly) {
+    NoWindowWatchDog watcher;
+    EXPECT_EQ(XP_OK, watcher.Start());
+    EXPECT_TRUE(watcher.GetNotifyWindow() == NULL);
+    EXPECT_EQ(XP_OK, watcher.Stop());
+    EXPECT_EQ(0x8100u, watcher.GetLastRunResult());
+    EXPECT_EQ(0x8101u, watcher.Stop());
+    // Filters that are null or too short to be a broadcast header are ignored.
+    watcher.AddNotificationFilter(NULL);
+    DWORD tiny = 2;
+    watcher.AddNotificationFilter(&tiny);
+}
