@@ -1,0 +1,312 @@
+#include "app/SfAbstractTrayIcon.h"
+
+#include <cwchar>
+
+namespace {
+
+// Registered during static initialisation, before any window exists.
+const UINT g_taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
+
+const UINT kSessionChange = 0x02B1;  // WM_WTSSESSION_CHANGE
+const WPARAM kConsoleConnect = 1;
+const WPARAM kConsoleDisconnect = 2;
+const WPARAM kRemoteConnect = 3;
+const WPARAM kRemoteDisconnect = 4;
+const UINT kNinSelect = WM_USER + 0;
+const UINT kNinKeySelect = WM_USER + 1;
+const UINT kNinBalloonUserClick = WM_USER + 5;
+
+typedef BOOL(WINAPI* RegisterSessionNotificationFn)(HWND, DWORD);
+
+// Copies at most maxChars characters and always terminates.
+void CopyTruncated(wchar_t* target, size_t maxChars, const wchar_t* source) {
+  size_t n = 0;
+  while (n < maxChars && source[n] != L'\0') {
+    target[n] = source[n];
+    ++n;
+  }
+  target[n] = L'\0';
+}
+
+class MenuHandle {
+ public:
+  explicit MenuHandle(HMENU menu) : m_menu(menu) {}
+  ~MenuHandle() {
+    if (m_menu) DestroyMenu(m_menu);
+  }
+  HMENU get() const { return m_menu; }
+
+ private:
+  MenuHandle(const MenuHandle&) = delete;
+  MenuHandle& operator=(const MenuHandle&) = delete;
+  HMENU m_menu;
+};
+
+}  // namespace
+
+UINT SfAbstractTrayIcon::taskbarCreatedMessage() { return g_taskbarCreated; }
+
+SfAbstractTrayIcon::SfAbstractTrayIcon(HINSTANCE windowInstance, HMODULE resourceModule,
+                                       const wchar_t* className, UINT iconId, UINT menuId,
+                                       UINT tipStringId)
+    : m_iconModule(resourceModule),
+      m_iconId(iconId),
+      m_menuModule(resourceModule),
+      m_menuId(menuId),
+      m_stringModule(resourceModule),
+      m_tipStringId(tipStringId),
+      m_defaultCommand(0),
+      m_windowInstance(windowInstance),
+      m_window(NULL),
+      m_iconState(kStateRemoved),
+      m_classAtom(0) {
+  ZeroMemory(&m_iconData, sizeof(m_iconData));
+  createWindow(className);
+}
+
+SfAbstractTrayIcon::~SfAbstractTrayIcon() {
+  if (m_window) {
+    remove();
+    // The subclass is gone already: the window's last messages go to the default procedure.
+    SetWindowLongPtrW(m_window, GWLP_USERDATA, 0);
+    DestroyWindow(m_window);
+    m_window = NULL;
+  }
+  if (m_classAtom) UnregisterClassW(MAKEINTATOM(m_classAtom), m_windowInstance);
+}
+
+void SfAbstractTrayIcon::createWindow(const wchar_t* className) {
+  WNDCLASSW wc;
+  ZeroMemory(&wc, sizeof(wc));
+  wc.style = CS_HREDRAW | CS_VREDRAW;
+  wc.lpfnWndProc = &SfAbstractTrayIcon::WindowProc;
+  wc.hInstance = m_windowInstance;
+  // A null module would make the loader search the program itself.
+  wc.hIcon = m_iconModule ? LoadIconW(m_iconModule, MAKEINTRESOURCEW(m_iconId)) : NULL;
+  wc.hCursor = LoadCursorW(NULL, MAKEINTRESOURCEW(32512));  // IDC_ARROW
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1));
+  wc.lpszClassName = className;
+  m_classAtom = RegisterClassW(&wc);
+  if (!m_classAtom) return;
+
+  m_window = CreateWindowExW(WS_EX_TOOLWINDOW, className, L"", WS_OVERLAPPEDWINDOW, 0, 0, 0, 0,
+                             NULL, NULL, m_windowInstance, NULL);
+  if (!m_window) return;
+  SetWindowLongPtrW(m_window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  ShowWindow(m_window, SW_SHOWMINIMIZED);
+  ShowWindow(m_window, SW_HIDE);
+
+  // Older systems have no session notifications; that is not an error.
+  HMODULE wts = LoadLibraryW(L"WTSAPI32.DLL");
+  if (wts) {
+    RegisterSessionNotificationFn registerFn = reinterpret_cast<RegisterSessionNotificationFn>(
+        reinterpret_cast<void*>(GetProcAddress(wts, "WTSRegisterSessionNotification")));
+    if (registerFn) registerFn(m_window, 0);  // this session only
+    FreeLibrary(wts);
+  }
+}
+
+void SfAbstractTrayIcon::notify(DWORD operation) { Shell_NotifyIconW(operation, &m_iconData); }
+
+void SfAbstractTrayIcon::show(const wchar_t* title, const wchar_t* text, DWORD infoFlags,
+                              UINT timeoutMs) {
+  if (m_iconState != kStateRemoved) return;
+  HICON icon = NULL;
+  if (m_iconModule) {
+    icon = static_cast<HICON>(LoadImageW(m_iconModule, MAKEINTRESOURCEW(m_iconId), IMAGE_ICON,
+                                         GetSystemMetrics(SM_CXSMICON),
+                                         GetSystemMetrics(SM_CYSMICON), LR_SHARED));
+  }
+  ZeroMemory(&m_iconData, sizeof(m_iconData));
+  m_iconData.cbSize = NOTIFYICONDATAW_V2_SIZE;
+  m_iconData.hWnd = m_window;
+  m_iconData.uID = kIconId;
+  m_iconData.uFlags = NIF_MESSAGE | NIF_ICON;
+  if (m_tipStringId != 0) m_iconData.uFlags |= NIF_TIP;
+  m_iconData.hIcon = icon;
+  m_iconData.uCallbackMessage = kCallbackMessage;
+  if (m_tipStringId != 0 && m_stringModule) {
+    // LoadStringW truncates to the buffer and terminates: at most 127 characters.
+    LoadStringW(m_stringModule, m_tipStringId, m_iconData.szTip,
+                static_cast<int>(sizeof(m_iconData.szTip) / sizeof(m_iconData.szTip[0])));
+  }
+  if (title || text) setBalloon(title, text, infoFlags, timeoutMs);
+  m_iconState = kStateAdded;
+  notify(NIM_ADD);
+  m_iconData.uVersion = 3;
+  notify(NIM_SETVERSION);
+  HWND tray = FindWindowW(L"Shell_TrayWnd", NULL);
+  if (tray) PostMessageW(tray, WM_NCPAINT, 1, 0);
+}
+
+void SfAbstractTrayIcon::remove() {
+  if (m_iconState == kStateRemoved) return;
+  m_iconState = kStateRemoved;
+  notify(NIM_DELETE);
+}
+
+void SfAbstractTrayIcon::setBalloon(const wchar_t* title, const wchar_t* text, DWORD infoFlags,
+                                    UINT timeoutMs) {
+  if (title) CopyTruncated(m_iconData.szInfoTitle, 63, title);
+  if (text) CopyTruncated(m_iconData.szInfo, 255, text);
+  m_iconData.uFlags |= NIF_INFO;
+  m_iconData.dwInfoFlags = infoFlags;
+  m_iconData.uTimeout = timeoutMs;
+}
+
+void SfAbstractTrayIcon::showBalloon(const wchar_t* title, const wchar_t* text, DWORD infoFlags,
+                                     UINT timeoutMs) {
+  // A removed icon stays removed: marking it modified would let a shell
+  // restart bring it back.
+  if (m_iconState == kStateRemoved) return;
+  setBalloon(title, text, infoFlags, timeoutMs);
+  m_iconState = kStateModified;
+  SetForegroundWindow(m_window);
+  notify(NIM_MODIFY);
+  // Later modifications must not show the balloon again.
+  m_iconData.szInfoTitle[0] = L'\0';
+  m_iconData.szInfo[0] = L'\0';
+}
+
+LRESULT SfAbstractTrayIcon::close() {
+  if (!m_window) return 0;
+  return SendMessageW(m_window, WM_CLOSE, 0, 0);
+}
+
+bool SfAbstractTrayIcon::preTranslate(HWND, UINT, WPARAM, LPARAM) { return false; }
+int SfAbstractTrayIcon::onCommand(UINT) { return 0; }
+void SfAbstractTrayIcon::onSessionDisconnected() {}
+void SfAbstractTrayIcon::onSessionConnected() {}
+int SfAbstractTrayIcon::onQueryEndSession() { return 1; }
+void SfAbstractTrayIcon::onEndSession(bool) {}
+void SfAbstractTrayIcon::prepareMenu(HMENU) {}
+void SfAbstractTrayIcon::onQuit() {}
+void SfAbstractTrayIcon::onSelect(HWND) {}
+void SfAbstractTrayIcon::onRightDoubleClick(HWND) {}
+void SfAbstractTrayIcon::onBalloonClick(HWND) {}
+void SfAbstractTrayIcon::onTimer(UINT_PTR) {}
+
+void SfAbstractTrayIcon::onDefaultAction(HWND) {
+  if (m_defaultCommand != 0) onCommand(m_defaultCommand);
+}
+
+void SfAbstractTrayIcon::onTaskbarCreated() {
+  if (m_iconState == kStateRemoved) return;
+  m_iconState = kStateAdded;
+  m_iconData.uFlags = NIF_MESSAGE | NIF_ICON;
+  if (m_iconData.szTip[0] != L'\0') m_iconData.uFlags |= NIF_TIP;
+  notify(NIM_ADD);
+  m_iconData.uVersion = 3;
+  notify(NIM_SETVERSION);
+}
+
+int SfAbstractTrayIcon::showContextMenu(HWND window) {
+  POINT cursor = {0, 0};
+  GetCursorPos(&cursor);
+  if (!m_menuModule) return 0;
+  MenuHandle menu(LoadMenuW(m_menuModule, MAKEINTRESOURCEW(m_menuId)));
+  if (!menu.get()) return 0;
+  HMENU popup = GetSubMenu(menu.get(), 0);
+  if (!popup) return 0;
+  if (m_defaultCommand != 0) SetMenuDefaultItem(popup, m_defaultCommand, FALSE);
+  SetForegroundWindow(window);
+  prepareMenu(popup);
+  UINT chosen = static_cast<UINT>(TrackPopupMenu(
+      popup, TPM_RETURNCMD | TPM_BOTTOMALIGN | TPM_RIGHTALIGN | TPM_RIGHTBUTTON, cursor.x,
+      cursor.y, 0, window, NULL));
+  // Without it the menu would not close when the user clicks elsewhere.
+  PostMessageW(window, WM_NULL, 0, 0);
+  onCommand(chosen);
+  ShowWindow(window, SW_SHOWMINIMIZED);
+  ShowWindow(window, SW_HIDE);
+  return 0;
+}
+
+int SfAbstractTrayIcon::onIconEvent(HWND window, UINT event) {
+  switch (event) {
+    case WM_CONTEXTMENU:
+      showContextMenu(window);
+      break;
+    case WM_LBUTTONDBLCLK:
+    case kNinKeySelect:
+      onDefaultAction(window);
+      break;
+    case WM_RBUTTONDBLCLK:
+      onRightDoubleClick(window);
+      break;
+    case kNinSelect:
+      onSelect(window);
+      break;
+    case kNinBalloonUserClick:
+      onBalloonClick(window);
+      break;
+    default:
+      break;
+  }
+  return 0;
+}
+
+int SfAbstractTrayIcon::onClose(HWND window) {
+  DestroyWindow(window);
+  return 0;
+}
+
+LRESULT SfAbstractTrayIcon::onDestroy(HWND window) {
+  remove();
+  onQuit();
+  return DefWindowProcW(window, WM_DESTROY, 0, 0);
+}
+
+LRESULT CALLBACK SfAbstractTrayIcon::WindowProc(HWND window, UINT message, WPARAM wParam,
+                                                LPARAM lParam) {
+  SfAbstractTrayIcon* self =
+      reinterpret_cast<SfAbstractTrayIcon*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  if (!self) return DefWindowProcW(window, message, wParam, lParam);
+  return self->handleMessage(window, message, wParam, lParam);
+}
+
+LRESULT SfAbstractTrayIcon::handleMessage(HWND window, UINT message, WPARAM wParam,
+                                          LPARAM lParam) {
+  if (message == WM_NCDESTROY) {
+    // The window is gone after this: nothing may reach the object through it.
+    SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+    if (m_window == window) m_window = NULL;
+    return DefWindowProcW(window, message, wParam, lParam);
+  }
+  if (preTranslate(window, message, wParam, lParam)) return 0;
+  switch (message) {
+    case WM_DESTROY:
+      onDestroy(window);
+      return 0;
+    case WM_CLOSE:
+      onClose(window);
+      return 0;
+    case WM_QUERYENDSESSION:
+      return onQueryEndSession();
+    case WM_ENDSESSION:
+      onEndSession(wParam != 0);
+      return 0;
+    case WM_TIMER: {
+      LRESULT result = DefWindowProcW(window, message, wParam, lParam);
+      onTimer(static_cast<UINT_PTR>(wParam));
+      return result;
+    }
+    case kSessionChange:
+      if (wParam == kConsoleConnect || wParam == kRemoteConnect) {
+        onSessionConnected();
+      } else if (wParam == kConsoleDisconnect || wParam == kRemoteDisconnect) {
+        onSessionDisconnected();
+      }
+      return 0;
+    case kCallbackMessage:
+      // Under notification version 3 the event is the whole parameter.
+      return onIconEvent(window, LOWORD(lParam));
+    default:
+      break;
+  }
+  if (message == g_taskbarCreated && g_taskbarCreated != 0) {
+    onTaskbarCreated();
+    return 0;
+  }
+  return DefWindowProcW(window, message, wParam, lParam);
+}

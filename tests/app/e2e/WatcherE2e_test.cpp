@@ -1,0 +1,365 @@
+// End-to-end tests of the real watcher program: it runs on a Wine desktop with
+// a notification area, reads a real registry configuration, scores and starts
+// real importer module programs, and sees drives that the drive tool inserts.
+// Every wait is bounded; a watcher left running is terminated by its owner.
+#include <windows.h>
+
+#include <objbase.h>
+#include <shlobj.h>
+#include <shlwapi.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/app/e2e/E2eSupport.h"
+#include "tests/device/DeviceRegistryFixture.h"
+
+namespace {
+
+using namespace E2e;
+
+const wchar_t kExeName[] = L"QRNVolumeWatcher.exe";
+const wchar_t kLocName[] = L"QRNVolumeWatcherLOC.DLL";
+const wchar_t kVantolo[] = L"Software\\Zelm Corporation\\Vantolo";
+const wchar_t kWatcherKey[] = L"Software\\Zelm Corporation\\Vantolo\\VolumeWatcher";
+const wchar_t kVersioned[] = L"Software\\Zelm Corporation\\Vantolo\\VolumeWatcher\\1.0";
+const wchar_t kImporterKey[] = L"Software\\Zelm Corporation\\Vantolo\\Importer";
+const wchar_t kAppDefaults[] = L"Software\\Wine\\AppDefaults\\QRNVolumeWatcher.exe";
+
+// Folders of one run, below the test program's own folder.
+struct Layout {
+  std::wstring root, watcher, other, importerA, importerB, probe, card;
+  std::wstring exe() const { return watcher + L"\\" + kExeName; }
+  std::wstring otherExe() const { return other + L"\\" + kExeName; }
+  std::wstring logA() const { return importerA + L"\\RefImporter.log"; }
+  std::wstring logB() const { return importerB + L"\\RefImporter.log"; }
+  std::wstring probeExe() const { return probe + L"\\LaunchProbe.exe"; }
+  std::wstring probeLog() const { return probe + L"\\LaunchProbe.log"; }
+};
+
+void RegisterImporter(const wchar_t* name, const std::wstring& folder) {
+  std::wstring key = std::wstring(kImporterKey) + L"\\" + name;
+  SetString(HKEY_LOCAL_MACHINE, key, L"CurrentVersion", L"1.0");
+  SetString(HKEY_LOCAL_MACHINE, key + L"\\1.0", L"InstalledLocation", folder);
+  SetString(HKEY_LOCAL_MACHINE, key + L"\\1.0", L"ExeName", L"RefImporter.exe");
+  SetDword(HKEY_LOCAL_MACHINE, key + L"\\1.0", L"HasSettingsDialog", 1);
+  SetDword(HKEY_LOCAL_MACHINE, key + L"\\1.0", L"SupportedDevice", 1);
+}
+
+void AddDeviceEntry(const wchar_t* list, const wchar_t* name, DWORD vid, DWORD pid,
+                    const std::wstring& appPath, const wchar_t* commandLine) {
+  std::wstring key = std::wstring(kVersioned) + L"\\" + list + L"\\" + name;
+  SetDword(HKEY_LOCAL_MACHINE, key, L"VID", vid);
+  SetDword(HKEY_LOCAL_MACHINE, key, L"PID", pid);
+  if (!appPath.empty()) SetString(HKEY_LOCAL_MACHINE, key, L"AppPath", appPath);
+  if (commandLine != nullptr) SetString(HKEY_LOCAL_MACHINE, key, L"CommandLine", commandLine);
+}
+
+void ClearConfiguration() {
+  DeleteTree(HKEY_LOCAL_MACHINE, kWatcherKey);
+  DeleteTree(HKEY_LOCAL_MACHINE, std::wstring(kImporterKey) + L"\\E2eRefA");
+  DeleteTree(HKEY_LOCAL_MACHINE, std::wstring(kImporterKey) + L"\\E2eRefB");
+  DeleteTree(HKEY_CURRENT_USER, kAppDefaults);
+}
+
+std::wstring LoadLocString(const std::wstring& loc, UINT id) {
+  HMODULE m = LoadLibraryExW(loc.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  if (m == nullptr) return std::wstring();
+  wchar_t text[1024] = {};
+  int n = LoadStringW(m, id, text, 1024);
+  FreeLibrary(m);
+  return std::wstring(text, n > 0 ? static_cast<size_t>(n) : 0);
+}
+
+class WatcherE2e : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    std::wstring dir = ProgramDir();
+    ready_ = FileExists(dir + kExeName) && FileExists(dir + kLocName);
+    if (!ready_) return;
+    PrepareDesktop();
+    Layout& l = layout_;
+    l.root = dir + L"e2e_work";
+    l.watcher = l.root + L"\\watcher";
+    l.other = l.root + L"\\other";
+    l.importerA = l.root + L"\\importer-a";
+    l.importerB = l.root + L"\\importer-b";
+    l.probe = l.root + L"\\probe";
+    l.card = l.root + L"\\card";
+    CreateDirectoryW(l.root.c_str(), nullptr);
+    for (const std::wstring* f : {&l.watcher, &l.other}) {
+      CopyInto(dir + kExeName, *f, kExeName);
+      CopyInto(dir + kLocName, *f, kLocName);
+      if (FileExists(dir + L"UsbDriveInfo.dll")) CopyInto(dir + L"UsbDriveInfo.dll", *f, L"UsbDriveInfo.dll");
+    }
+    for (const std::wstring* f : {&l.importerA, &l.importerB}) {
+      CopyInto(dir + L"RefImporter.exe", *f, L"RefImporter.exe");
+      CopyInto(dir + L"RefImporterLoc.dll", *f, L"RefImporterLoc.dll");
+    }
+    // A scores every volume 5, B scores a card with a DCIM folder 100.
+    WriteText(l.importerA + L"\\RefImporter.score", "5");
+    CopyInto(dir + L"RefImporter.exe", l.probe, L"LaunchProbe.exe");
+    CreateDirectoryW(l.card.c_str(), nullptr);
+    CreateDirectoryW((l.card + L"\\DCIM").c_str(), nullptr);
+    WriteText(l.watcher + L"\\version.txt", "1.0 (end-to-end test)");
+
+    ClearConfiguration();
+    SetString(HKEY_LOCAL_MACHINE, kWatcherKey, L"CurrentVersion", L"1.0");
+    SetString(HKEY_LOCAL_MACHINE, kVersioned, L"InstalledLocation", l.watcher);
+    RegisterImporter(L"E2eRefA", l.importerA);
+    RegisterImporter(L"E2eRefB", l.importerB);
+  }
+
+  static void TearDownTestSuite() {
+    if (!ready_) return;
+    ClearConfiguration();
+  }
+
+  void SetUp() override {
+    if (!ready_) GTEST_SKIP() << "QRNVolumeWatcher.exe is not built yet";
+    DeleteFileW(layout_.logA().c_str());
+    DeleteFileW(layout_.logB().c_str());
+    DeleteFileW(layout_.probeLog().c_str());
+  }
+
+  // Starts the watcher and waits for its hidden window.
+  static ::testing::AssertionResult StartWatcher(Process* p, const std::wstring& exe,
+                                                 const wchar_t* args = L"/noballoononstart") {
+    if (!p->Start(Quoted(exe) + L" " + args, exe.substr(0, exe.find_last_of(L'\\'))))
+      return ::testing::AssertionFailure() << "cannot start the watcher";
+    if (WaitForWatcherWindow(*p, 30000) == nullptr)
+      return ::testing::AssertionFailure() << "no hidden window within 30 s";
+    return ::testing::AssertionSuccess();
+  }
+
+  static DWORD Verb(const wchar_t* verb, const std::wstring& exe = std::wstring()) {
+    DWORD code = 0xDEAD;
+    std::wstring path = exe.empty() ? layout_.exe() : exe;
+    if (!RunToEnd(Quoted(path) + L" " + verb, 30000, &code)) return 0xBAD;
+    return code;
+  }
+
+  static void ExitWatcher(Process* p) {
+    Verb(L"/exit");
+    p->Wait(15000);
+  }
+
+  static DWORD DriveTool(const std::wstring& args) {
+    DWORD code = 0xDEAD;
+    if (!RunToEnd(Quoted(ProgramDir() + L"drivetool.exe") + L" " + args, 30000, &code)) return 0xBAD;
+    return code;
+  }
+
+  static bool ready_;
+  static Layout layout_;
+};
+
+bool WatcherE2e::ready_ = false;
+Layout WatcherE2e::layout_;
+
+// A visible balloon of Wine's notification area on this desktop.
+bool BalloonVisible() {
+  bool found = false;
+  HWND w = nullptr;
+  while (!found && (w = FindWindowExW(nullptr, w, L"tooltips_class32", nullptr)) != nullptr)
+    found = IsWindowVisible(w) != FALSE;
+  return found;
+}
+
+TEST_F(WatcherE2e, SecondStartShowsTheBalloonAndExitClosesTheFirst) {
+  Process first;
+  ASSERT_TRUE(StartWatcher(&first, layout_.exe()));
+  Sleep(1000);
+  bool balloonBefore = BalloonVisible();
+
+  Process second;
+  ASSERT_TRUE(second.Start(Quoted(layout_.exe()), layout_.watcher));
+  ASSERT_TRUE(second.Wait(30000)) << "a second start must end at once";
+  EXPECT_EQ(0u, second.ExitCode());
+  EXPECT_TRUE(first.Running());
+  EXPECT_EQ(1u, WatcherWindows().size()) << "the second start creates no window";
+  // Started without a balloon, the first instance shows one only when asked.
+  EXPECT_FALSE(balloonBefore);
+  EXPECT_TRUE(WaitUntil(5000, BalloonVisible)) << "no balloon after the second start";
+
+  EXPECT_EQ(0u, Verb(L"/exit"));
+  EXPECT_TRUE(first.Wait(15000)) << "exit did not close the running instance";
+  EXPECT_EQ(0u, first.ExitCode());
+  EXPECT_TRUE(WatcherWindows().empty());
+  // Nothing left to ask.
+  EXPECT_EQ(0u, Verb(L"/exit"));
+}
+
+TEST_F(WatcherE2e, ExitAllEndsInstancesStartedFromOtherFolders) {
+  Process a, b;
+  ASSERT_TRUE(StartWatcher(&a, layout_.exe()));
+  ASSERT_TRUE(StartWatcher(&b, layout_.otherExe())) << "a copy in another folder is a separate instance";
+  EXPECT_EQ(2u, WatcherWindows().size());
+
+  Process all;
+  ASSERT_TRUE(all.Start(Quoted(layout_.exe()) + L" -EXITALL", layout_.watcher));
+  ASSERT_TRUE(all.Wait(40000));
+  EXPECT_EQ(0u, all.ExitCode());
+  EXPECT_TRUE(a.Wait(15000));
+  EXPECT_TRUE(b.Wait(15000));
+  EXPECT_TRUE(WatcherWindows().empty());
+}
+
+// The autostart shortcut as the verbs see it, with the real shell link.
+TEST_F(WatcherE2e, RegistVerbsUseTheStartupShortcut) {
+  std::wstring name = LoadLocString(layout_.watcher + L"\\" + kLocName, 101);
+  ASSERT_FALSE(name.empty());
+  wchar_t startup[MAX_PATH] = {};
+  ASSERT_EQ(S_OK, SHGetFolderPathW(nullptr, CSIDL_STARTUP | CSIDL_FLAG_CREATE, nullptr, 0, startup));
+  std::wstring link = std::wstring(startup) + L"\\" + name + L".lnk";
+  DeleteFileW(link.c_str());
+  RemoveDirectoryW(link.c_str());
+
+  EXPECT_EQ(0u, Verb(L"/isregisted"));
+  EXPECT_EQ(0u, Verb(L"/REGIST"));
+  ASSERT_TRUE(FileExists(link));
+  EXPECT_EQ(1u, Verb(L"-isregisted"));
+
+  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  IShellLinkW* shell = nullptr;
+  ASSERT_EQ(S_OK, CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                   reinterpret_cast<void**>(&shell)));
+  IPersistFile* file = nullptr;
+  ASSERT_EQ(S_OK, shell->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)));
+  EXPECT_EQ(S_OK, file->Load(link.c_str(), STGM_READ));
+  wchar_t target[1040] = {}, args[1040] = {};
+  shell->GetPath(target, 1040, nullptr, SLGP_RAWPATH);
+  shell->GetArguments(args, 1040);
+  EXPECT_EQ(0, _wcsicmp(layout_.exe().c_str(), target)) << target;
+  EXPECT_STREQ(L"/noballoononstart", args);
+  file->Release();
+  shell->Release();
+  CoUninitialize();
+
+  EXPECT_EQ(0u, Verb(L"-regist")) << "an existing shortcut is overwritten";
+  EXPECT_EQ(0u, Verb(L"/unregist"));
+  EXPECT_FALSE(FileExists(link));
+  EXPECT_EQ(0u, Verb(L"/isregisted"));
+  EXPECT_NE(0u, Verb(L"/unregist")) << "deleting a missing shortcut fails";
+
+  ASSERT_TRUE(CreateDirectoryW(link.c_str(), nullptr));
+  EXPECT_EQ(0u, Verb(L"/isregisted")) << "a directory of that name is no shortcut";
+  RemoveDirectoryW(link.c_str());
+
+  // Trailing text makes the verb unknown: a resident start, which is closed again.
+  Process resident;
+  ASSERT_TRUE(StartWatcher(&resident, layout_.exe(), L"/regist now"));
+  EXPECT_FALSE(FileExists(link));
+  ExitWatcher(&resident);
+  EXPECT_FALSE(resident.Running());
+}
+
+// A card with a DCIM folder: both importers are asked, the better one starts
+// with the volume path, once, after the quiet second.
+TEST_F(WatcherE2e, InsertedCardStartsTheBestScoringImporterOnce) {
+  Process watcher;
+  ASSERT_TRUE(StartWatcher(&watcher, layout_.exe()));
+  Sleep(1500);  // the watcher threads start after the icon is shown
+  ASSERT_EQ(0u, DriveTool(L"insert W " + Quoted(layout_.card)));
+  DWORD inserted = GetTickCount();
+  const std::vector<std::wstring> import = {L"W:\\"};
+  DWORD startedAfter = 0;
+  bool started = WaitUntil(30000, [&] {
+    startedAfter = GetTickCount() - inserted;
+    return CountRuns(ReadModuleLog(layout_.logB()), import) > 0;
+  });
+  EXPECT_TRUE(started) << "the importer was not started within 30 s";
+  Sleep(4000);  // a second start would come within this time
+  std::vector<ModuleRun> a = ReadModuleLog(layout_.logA()), b = ReadModuleLog(layout_.logB());
+  EXPECT_EQ(1, CountRuns(b, import));
+  EXPECT_EQ(0, CountRuns(a, import));
+  EXPECT_GE(CountRuns(a, {L"/importscore", L"W:\\"}), 1);
+  EXPECT_GE(CountRuns(b, {L"/importscore", L"W:\\"}), 1);
+  if (started) {
+    EXPECT_GE(startedAfter, 900u) << "started before the quiet period ended";
+    EXPECT_LE(startedAfter, 15000u);
+  }
+  EXPECT_FALSE(FileExists(layout_.probeLog()));
+  DriveTool(L"remove W");
+  ExitWatcher(&watcher);
+}
+
+// Under a Windows 98 version setting the watcher polls the drives and finds the
+// device behind a letter in the registry trees of that system.
+class Win98Devices : public WatcherE2e {
+ protected:
+  void SetUp() override {
+    WatcherE2e::SetUp();
+    if (IsSkipped()) return;
+    using namespace DeviceRegistryFixture;
+    ASSERT_TRUE(AddInstance({L"E2E_LAUNCH", L"USBSTOR&VID_1234&PID_0010&0001", L"V", L"Maker", L"Reader"}));
+    ASSERT_TRUE(AddInstance({L"E2E_IGNORE", L"USBSTOR&VID_1234&PID_0020&0001", L"U", L"Maker", L"Stick"}));
+    ASSERT_TRUE(AddInstance({L"E2E_BOTH", L"USBSTOR&VID_1234&PID_0030&0001", L"T", L"Maker", L"Camera"}));
+    ASSERT_TRUE(AddPresent(L"E2e01", L"USBSTOR\\VID_1234&PID_0010\\0001"));
+    ASSERT_TRUE(AddPresent(L"E2e02", L"USBSTOR\\VID_1234&PID_0020\\0001"));
+    ASSERT_TRUE(AddPresent(L"E2e03", L"USBSTOR\\VID_1234&PID_0030\\0001"));
+    ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kAppDefaults, L"Version", L"win98"));
+  }
+  void TearDown() override {
+    using namespace DeviceRegistryFixture;
+    for (const wchar_t* d : {L"E2E_LAUNCH", L"E2E_IGNORE", L"E2E_BOTH"}) RemoveDevice(d);
+    for (const wchar_t* n : {L"E2e01", L"E2e02", L"E2e03"}) RemovePresent(n);
+    DeleteTree(HKEY_CURRENT_USER, kAppDefaults);
+    DeleteTree(HKEY_LOCAL_MACHINE, std::wstring(kVersioned) + L"\\Launch");
+    DeleteTree(HKEY_LOCAL_MACHINE, std::wstring(kVersioned) + L"\\Ignore");
+  }
+
+  bool ProbeSaw(const std::wstring& commandLine) {
+    for (const ModuleRun& r : ReadModuleLog(layout_.probeLog()))
+      if (r.commandLine == commandLine) return true;
+    return false;
+  }
+  static bool Mentions(const std::vector<ModuleRun>& runs, const wchar_t* text) {
+    for (const ModuleRun& r : runs)
+      if (r.commandLine.find(text) != std::wstring::npos) return true;
+    return false;
+  }
+};
+
+TEST_F(Win98Devices, LaunchListStartsTheConfiguredApplication) {
+  AddDeviceEntry(L"Launch", L"Viewer", 0x1234, 0x0010, layout_.probeExe(), L"-x");
+  AddDeviceEntry(L"Launch", L"OnlyVendor", 0x1234, 0xFFFF, std::wstring(), nullptr);
+  Process watcher;
+  ASSERT_TRUE(StartWatcher(&watcher, layout_.exe()));
+  ASSERT_EQ(0u, DriveTool(L"insert V " + Quoted(layout_.card)));
+  std::wstring expected = Quoted(layout_.probeExe()) + L" /Drive \"V\" -x";
+  // Polling every 5 seconds, then the quiet second.
+  EXPECT_TRUE(WaitUntil(30000, [&] { return ProbeSaw(expected); }))
+      << "expected " << testing::PrintToString(expected) << ", log:\n"
+      << testing::PrintToString(ReadUtf8(layout_.probeLog()));
+  Sleep(3000);
+  EXPECT_EQ(1u, ReadModuleLog(layout_.probeLog()).size());
+  EXPECT_FALSE(Mentions(ReadModuleLog(layout_.logB()), L"V:\\")) << "a launched device goes to no importer";
+  DriveTool(L"remove V");
+  ExitWatcher(&watcher);
+}
+
+TEST_F(Win98Devices, IgnoreListStartsNothingAndLaunchWinsOverIgnore) {
+  AddDeviceEntry(L"Ignore", L"Stick", 0x1234, 0x0020, std::wstring(), nullptr);
+  AddDeviceEntry(L"Ignore", L"Camera", 0x1234, 0x0030, std::wstring(), nullptr);
+  AddDeviceEntry(L"Launch", L"Camera", 0x1234, 0x0030, layout_.probeExe(), L"-both");
+  Process watcher;
+  ASSERT_TRUE(StartWatcher(&watcher, layout_.exe()));
+  ASSERT_EQ(0u, DriveTool(L"insert U " + Quoted(layout_.card)));
+  ASSERT_EQ(0u, DriveTool(L"insert T " + Quoted(layout_.card)));
+  std::wstring both = Quoted(layout_.probeExe()) + L" /Drive \"T\" -both";
+  EXPECT_TRUE(WaitUntil(30000, [&] { return ProbeSaw(both); })) << "the device in both lists was not launched";
+  Sleep(7000);  // one more polling round for the ignored drive
+  std::vector<ModuleRun> probe = ReadModuleLog(layout_.probeLog());
+  EXPECT_EQ(1u, probe.size());
+  EXPECT_FALSE(Mentions(probe, L"\"U\""));
+  EXPECT_FALSE(Mentions(ReadModuleLog(layout_.logA()), L"U:\\")) << "an ignored device is offered to no importer";
+  EXPECT_FALSE(Mentions(ReadModuleLog(layout_.logB()), L"U:\\"));
+  DriveTool(L"remove U");
+  DriveTool(L"remove T");
+  ExitWatcher(&watcher);
+}
+
+}  // namespace
