@@ -203,7 +203,9 @@ void ExamineDisk(IXpUsbDeviceApi& api, HDEVINFO set, SP_DEVINFO_DATA* disk, cons
   if (!device.IsValid()) return;
   STORAGE_DEVICE_NUMBER number;
   if (!ReadDeviceNumber(api, device.Get(), &number)) return;
-  if (number.DeviceType != volume.DeviceType || number.DeviceNumber != volume.DeviceNumber) return;
+  // The partition number is not compared: the volume is one partition of the disk.
+  if (number.DeviceType != volume.DeviceType || number.DeviceNumber != volume.DeviceNumber)
+    return;
 
   DEVINST usbNode = 0;
   if (!GetParent(api, disk->DevInst, 0, &usbNode)) return;
@@ -420,7 +422,8 @@ std::uint32_t XpUsbDriveSearch(IXpUsbDeviceApi& api, wchar_t letter, int* busTyp
     result = kNotSupported;
   }
 
-  if (serial != nullptr && serialIndex != 0) ReadSerial(api, hub.Get(), place.port, serialIndex, serial);
+  if (serial != nullptr && serialIndex != 0)
+    ReadSerial(api, hub.Get(), place.port, serialIndex, serial);
   return result;
 }
 
