@@ -46,6 +46,8 @@ XpResult _XpDeviceWatchDog::Start() {
 
 XpResult _XpDeviceWatchDog::Stop() {
     if (!m_thread) return XP_E_FILE_NOT_ACTIVE;
+    // From the window thread itself the join could never end.
+    if (GetCurrentThreadId() == m_thread->GetId()) return XP_E_SELF_JOIN;
     HWND window = m_window;
     if (window) PostMessageW(window, WM_CLOSE, 0, 0);
     m_lastRunResult = XpThread::Join(m_thread);

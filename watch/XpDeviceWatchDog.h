@@ -20,8 +20,8 @@ public:
     // Starts the window thread and returns once its window exists (or could
     // not be made). A second Start while running gives XP_E_FILE_NOT_ACTIVE.
     virtual XpResult Start();
-    // Closes the window and joins the thread; XP_E_FILE_NOT_ACTIVE when stopped.
-    // Must not be called from the window thread or from a client callback.
+    // Closes the window and joins the thread; XP_E_FILE_NOT_ACTIVE when stopped,
+    // XP_E_SELF_JOIN (nothing done) from the window thread itself.
     virtual XpResult Stop();
     // Keeps a copy of a device broadcast filter (its first 32-bit word is its
     // size). Null, or a size below a broadcast header, is ignored.

@@ -157,6 +157,8 @@ XpResult XpAbstractWatchDog::Start() {
 
 XpResult XpAbstractWatchDog::Stop() {
     if (!m_thread) return XP_E_FILE_NOT_ACTIVE;
+    // From a callback on the watcher's own thread the join could never end.
+    if (GetCurrentThreadId() == m_thread->GetId()) return XP_E_SELF_JOIN;
     m_stop.Set(true);
     XpThread::Join(m_thread);
     m_thread = NULL;

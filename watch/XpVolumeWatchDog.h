@@ -24,7 +24,8 @@ public:
     virtual int GetInterval() const;
     // XP_E_FILE_NOT_ACTIVE when running, XP_E_OUT_OF_MEMORY without a thread.
     virtual XpResult Start();
-    // XP_E_FILE_NOT_ACTIVE when stopped. Not from the watcher's own thread.
+    // XP_E_FILE_NOT_ACTIVE when stopped; XP_E_SELF_JOIN (nothing done) from
+    // the watcher's own thread.
     virtual XpResult Stop();
 
 protected:

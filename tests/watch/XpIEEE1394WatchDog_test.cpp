@@ -94,11 +94,14 @@ TEST(XpIEEE1394WatchDog, HandlerCanBeDrivenWithoutAWindow) {
 
 namespace {
 
-// A window class name longer than the system allows cannot be registered.
+// Stands for a window class or window the system refuses.
 class NoWindowWatchDog : public _XpDeviceWatchDog {
 public:
-    NoWindowWatchDog() : _XpDeviceWatchDog(std::wstring(300, L'x').c_str()) {}
+    NoWindowWatchDog() : _XpDeviceWatchDog(L"XpWatchTestNoWindow") {}
     ~NoWindowWatchDog() override { Stop(); }
+
+protected:
+    XpResult CreateNotifyWindow() override { return 0x8100; }
 };
 
 }  // namespace

@@ -273,3 +273,29 @@ TEST(XpVolumeWatchDogEx, DestroyedWhileRunningAndBusyIsSafe) {
         EXPECT_FALSE(IsWindow(w));
     }
 }
+
+namespace {
+
+class StoppingClient final : public IXpVolumeWatchDogCallback {
+public:
+    StoppingClient() : watcher(NULL), result(0) {}
+    void OnVolumeArrival(const XpString&) override { result = watcher->Stop(); }
+    void OnVolumeRemoval(const XpString&) override {}
+    XpVolumeWatchDogEx* watcher;
+    XpResult result;
+};
+
+}  // namespace
+
+TEST(XpVolumeWatchDogEx, StopFromItsOwnWindowThreadIsRefusedAndChangesNothing) {
+    StoppingClient client;
+    XpVolumeWatchDogEx watcher(0, false);
+    client.watcher = &watcher;
+    ASSERT_EQ(XP_OK, watcher.AddCallback(&client));
+    ASSERT_EQ(XP_OK, watcher.Start());
+    watchtest::SendVolumeBroadcast(watcher.GetNotifyWindow(), DBT_DEVICEARRIVAL, 1u << 4);
+    EXPECT_EQ(0x8205u, client.result);
+    EXPECT_TRUE(IsWindow(watcher.GetNotifyWindow()));
+    EXPECT_EQ(XP_OK, watcher.Stop());
+    watcher.RemoveCallback(&client);
+}
