@@ -1,0 +1,462 @@
+#include "app/VolumeWatcherApp.h"
+
+#include <objbase.h>
+#include <shlobj.h>
+#include <shobjidl.h>
+#include <tlhelp32.h>
+
+#include <new>
+
+#include "app/res/LocResources.h"
+#include "platform/XpFileOperation.h"
+#include "platform/XpFileSystem.h"
+#include "platform/XpRegistry.h"
+#include "platform/XpThread.h"
+
+const wchar_t VolumeWatcherApp::kSettingsPath[] = L"Software/Zelm Corporation/Vantolo/VolumeWatcher";
+
+namespace {
+
+const wchar_t kTrayClass[] = L"BrimwellTrayIconDummyWnd";
+const wchar_t kMessageBoxMutex[] = L"BwvwMessageBoxMutex";
+const wchar_t kDiskAccessorKey[] = L"Accessor/HDD1";
+
+
+// Owns a kernel handle; closing keeps the caller's last error.
+class KernelHandle {
+ public:
+  explicit KernelHandle(HANDLE handle = NULL) : m_handle(handle) {}
+  ~KernelHandle() { reset(); }
+  HANDLE get() const { return m_handle; }
+  bool valid() const { return m_handle != NULL && m_handle != INVALID_HANDLE_VALUE; }
+  void reset(HANDLE handle = NULL) {
+    if (valid()) {
+      DWORD error = GetLastError();
+      CloseHandle(m_handle);
+      SetLastError(error);
+    }
+    m_handle = handle;
+  }
+
+ private:
+  KernelHandle(const KernelHandle&) = delete;
+  KernelHandle& operator=(const KernelHandle&) = delete;
+  HANDLE m_handle;
+};
+
+template <class T>
+class ComPtr {
+ public:
+  ComPtr() : m_p(nullptr) {}
+  ~ComPtr() {
+    if (m_p) m_p->Release();
+  }
+  T* get() const { return m_p; }
+  T* operator->() const { return m_p; }
+  T** put() { return &m_p; }
+
+ private:
+  ComPtr(const ComPtr&) = delete;
+  ComPtr& operator=(const ComPtr&) = delete;
+  T* m_p;
+};
+
+// COM for the calling thread, apartment model, for one verb.
+class ComApartment {
+ public:
+  ComApartment() : m_ok(SUCCEEDED(CoInitializeEx(NULL, COINIT_APARTMENTTHREADED))) {}
+  ~ComApartment() {
+    if (m_ok) CoUninitialize();
+  }
+
+ private:
+  bool m_ok;
+};
+
+// The versioned settings key: CurrentVersion is always read from the machine.
+XpRegistry* OpenVersionedKey(DWORD root, DWORD access) {
+  XpRegistry* base = XpRegistry::Open(VolumeWatcherApp::kSettingsPath, XpRegistry::kRootLocalMachine,
+                                      XpRegistry::kRead);
+  if (!base) return nullptr;
+  XpString version = base->ReadString(L"CurrentVersion", XpString());
+  XpRegistry::Close(base);
+  if (version.IsEmpty()) return nullptr;
+  return XpRegistry::Open(XpString(VolumeWatcherApp::kSettingsPath) + L"/" + version, root, access);
+}
+
+bool StartsWithNoCase(const XpString& text, const XpString& prefix) {
+  if (prefix.GetLength() > text.GetLength()) return false;
+  return text.Left(prefix.GetLength()).CompareNoCase(prefix.c_str()) == 0;
+}
+
+// Resolves a shortcut and compares its raw target with the program's path.
+bool ShortcutPointsAt(const XpString& shortcut, const XpString& program) {
+  ComPtr<IShellLinkW> link;
+  if (FAILED(CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                              reinterpret_cast<void**>(link.put()))))
+    return false;
+  ComPtr<IPersistFile> file;
+  if (FAILED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(file.put()))))
+    return false;
+  if (FAILED(file->Load(shortcut.c_str(), STGM_READ))) return false;
+  link->Resolve(NULL, SLR_NO_UI | SLR_UPDATE);
+  wchar_t target[1040];
+  target[0] = L'\0';
+  if (FAILED(link->GetPath(target, 1040, NULL, SLGP_RAWPATH))) return false;
+  target[1039] = L'\0';
+  return program.CompareNoCase(target) == 0;
+}
+
+// Terminates one process found by the snapshot, with the debug privilege
+// held for the duration when the thread can get it.
+void TerminateInstance(DWORD processId) {
+  HANDLE rawToken = NULL;
+  bool impersonating = false;
+  if (!OpenThreadToken(GetCurrentThread(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, FALSE,
+                       &rawToken)) {
+    rawToken = NULL;
+    if (GetLastError() == ERROR_NO_TOKEN && ImpersonateSelf(SecurityImpersonation)) {
+      impersonating = true;
+      if (!OpenThreadToken(GetCurrentThread(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, FALSE,
+                           &rawToken))
+        rawToken = NULL;
+    }
+  }
+  KernelHandle token(rawToken);
+  bool enabled = false;
+  TOKEN_PRIVILEGES privileges;
+  ZeroMemory(&privileges, sizeof(privileges));
+  if (token.valid() && LookupPrivilegeValueW(NULL, L"SeDebugPrivilege", &privileges.Privileges[0].Luid)) {
+    privileges.PrivilegeCount = 1;
+    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    SetLastError(0);
+    AdjustTokenPrivileges(token.get(), FALSE, &privileges, sizeof(privileges), NULL, NULL);
+    enabled = GetLastError() == 0;
+  }
+  KernelHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, processId));
+  if (process.valid()) {
+    TerminateProcess(process.get(), 0);
+    WaitForSingleObject(process.get(), 4096);
+  }
+  if (enabled) {
+    privileges.Privileges[0].Attributes = 0;
+    AdjustTokenPrivileges(token.get(), FALSE, &privileges, sizeof(privileges), NULL, NULL);
+  }
+  token.reset();
+  // The thread must not keep a security context it did not have before.
+  if (impersonating) RevertToSelf();
+}
+
+}  // namespace
+
+// Built on first use, which the initialiser below makes happen during static
+// initialisation; whatever asks for it earlier still gets a finished object,
+// and it is destroyed after every static built after it.
+VolumeWatcherApp& getApp() {
+  static VolumeWatcherApp app;
+  return app;
+}
+
+namespace {
+[[maybe_unused]] VolumeWatcherApp& g_appBuiltBeforeEntry = getApp();
+}
+
+// ---- single-instance guard ----
+
+XpString SingleInstanceGuard::mutexName(const XpString& executablePath) {
+  XpString name = executablePath;
+  int n = name.GetLength();
+  if (n == 0) return name;
+  // Copy-on-write: build the lowered text in a buffer and assign it once.
+  wchar_t* text = new wchar_t[static_cast<size_t>(n) + 1];
+  for (int i = n - 1; i >= 0; --i) {
+    wchar_t c = *name.At(i);
+    if (c == L'\\') c = L'/';
+    else if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+    text[i] = c;
+  }
+  text[n] = L'\0';
+  name = text;
+  delete[] text;
+  return name;
+}
+
+SingleInstanceGuard::SingleInstanceGuard(const XpString& executablePath, bool global)
+    : m_isFirst(false), m_mutex(NULL) {
+  XpString name = mutexName(executablePath);
+  if (global) {
+    DWORD platform = 0, major = 0;
+    if (GetOsVersion(platform, &major, nullptr) == XP_OK && major >= 5) name = L"Global\\" + name;
+  }
+  m_mutex = CreateMutexW(NULL, FALSE, name.c_str());
+  m_isFirst = m_mutex != NULL && GetLastError() != ERROR_ALREADY_EXISTS;
+}
+
+SingleInstanceGuard::~SingleInstanceGuard() {
+  if (m_mutex) CloseHandle(m_mutex);
+}
+
+// ---- construction and destruction ----
+
+VolumeWatcherApp::VolumeWatcherApp()
+    : XpVolumeWatchDogWrapper(1, true),
+      m_instanceGuard(nullptr),
+      m_locLibrary(NULL),
+      m_ignoreMountWithShift(false) {
+  XpVolumeWatchDogWrapper::AddCallback(static_cast<IXpVolumeWatchDogCallback*>(this));
+  XpIEEE1394WatchDog::AddCallback(static_cast<IXpDeviceWatchDogCallback*>(this));
+  XpRegistry* settings = OpenVersionedKey(XpRegistry::kRootCurrentUser, XpRegistry::kRead);
+  if (settings) {
+    m_ignoreMountWithShift = settings->ReadDword(L"IgnoreMoutingOnPressingSHIFT", 0) != 0;
+    XpRegistry::Close(settings);
+  }
+}
+
+VolumeWatcherApp::~VolumeWatcherApp() {
+  // Removing waits for calls in progress and stops new ones, so no watcher
+  // thread runs the launch decision on the parts destroyed below.
+  XpVolumeWatchDogWrapper::RemoveCallback(static_cast<IXpVolumeWatchDogCallback*>(this));
+  XpIEEE1394WatchDog::RemoveCallback(static_cast<IXpDeviceWatchDogCallback*>(this));
+  delete m_instanceGuard;
+  m_instanceGuard = nullptr;
+  XpSharedPtr<SfImporterModuleManager> released;
+  {
+    XpSingleLock guard(&m_moduleManagerLock);
+    released = m_moduleManager;
+    m_moduleManager = XpSharedPtr<SfImporterModuleManager>();
+  }
+  if (m_locLibrary) {
+    FreeLibrary(m_locLibrary);
+    m_locLibrary = NULL;
+  }
+  // released goes here, then the watchers in the base destructors.
+}
+
+int VolumeWatcherApp::start() {
+  XpResult result = XpVolumeWatchDogWrapper::Start();
+  if (result != XP_OK) return static_cast<int>(result);
+  result = XpIEEE1394WatchDog::Start();
+  if (result != XP_OK) {
+    XpVolumeWatchDogWrapper::Stop();
+    return static_cast<int>(result);
+  }
+  return 0;
+}
+
+int VolumeWatcherApp::stop() {
+  XpResult ieee = XpIEEE1394WatchDog::Stop();
+  XpResult volume = XpVolumeWatchDogWrapper::Stop();
+  return static_cast<int>(ieee != XP_OK ? ieee : volume);
+}
+
+bool VolumeWatcherApp::isFirstInstance() {
+  if (!m_instanceGuard) {
+    m_instanceGuard = new (std::nothrow) SingleInstanceGuard(executablePath(), false);
+    if (!m_instanceGuard) return true;
+  }
+  return m_instanceGuard->isFirst();
+}
+
+// ---- localisation library ----
+
+XpString VolumeWatcherApp::executablePath() {
+  wchar_t path[MAX_PATH + 1];
+  DWORD n = GetModuleFileNameW(NULL, path, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) return XpString();
+  path[n] = L'\0';
+  return XpString(path);
+}
+
+XpString VolumeWatcherApp::locLibraryName(const XpString& executablePath) {
+  XpString name = GetFileName(executablePath);
+  int dot = name.ReverseFind(L'.');
+  if (dot >= 0) name = name.Left(dot);
+  return name + L"LOC.DLL";
+}
+
+HMODULE VolumeWatcherApp::locLibrary() {
+  if (!m_locLibrary) {
+    XpString name = locLibraryName(executablePath());
+    if (!name.IsEmpty()) m_locLibrary = LoadLibraryW(name.c_str());
+  }
+  return m_locLibrary;
+}
+
+bool VolumeWatcherApp::loadString(UINT id, wchar_t* buffer, int size) {
+  if (!buffer || size <= 0) return false;
+  buffer[0] = L'\0';
+  HMODULE library = locLibrary();
+  if (!library) return false;
+  return LoadStringW(library, id, buffer, size) > 0;
+}
+
+XpString VolumeWatcherApp::loadString(UINT id) {
+  wchar_t buffer[1024];
+  if (!loadString(id, buffer, 1024)) return XpString();
+  return XpString(buffer);
+}
+
+void VolumeWatcherApp::bringMessageWindowToFront() {
+  XpString title = loadString(IDS_APP_NAME);
+  if (title.IsEmpty()) return;
+  HWND window = FindWindowW(NULL, title.c_str());
+  if (!window) return;
+  HWND popup = GetLastActivePopup(window);
+  SetForegroundWindow(popup ? popup : window);
+}
+
+// ---- automatic start ----
+
+XpString VolumeWatcherApp::autostartShortcutPath() {
+  if (!locLibrary()) return XpString();
+  XpString startup = GetSpecialFolderPath(XP_FOLDER_STARTUP, false);
+  wchar_t name[260];
+  if (!loadString(IDS_APP_NAME, name, 260)) return XpString();
+  // Without a Startup folder the name alone would be a relative path.
+  if (startup.IsEmpty()) return XpString();
+  return JoinPath(startup, name) + L".lnk";
+}
+
+bool VolumeWatcherApp::isRegistered() {
+  XpString path = autostartShortcutPath();
+  return !path.IsEmpty() && FileExists(path);
+}
+
+int VolumeWatcherApp::registerAutostart() {
+  ComApartment com;
+  XpString path = autostartShortcutPath();
+  if (path.IsEmpty()) return 0;
+  ComPtr<IShellLinkW> link;
+  if (FAILED(CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                              reinterpret_cast<void**>(link.put()))))
+    return 0;
+  XpString program = executablePath();
+  link->SetPath(program.c_str());
+  link->SetShowCmd(SW_SHOWMINNOACTIVE);
+  link->SetIconLocation(program.c_str(), 0);
+  link->SetArguments(L"/noballoononstart");
+  XpString description = loadString(IDS_APP_NAME);
+  if (!description.IsEmpty()) link->SetDescription(description.c_str());
+  ComPtr<IPersistFile> file;
+  if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(file.put()))))
+    file->Save(path.c_str(), TRUE);
+  return 0;
+}
+
+XpResult VolumeWatcherApp::unregisterAutostart() {
+  return XpFileOperation::DeleteFile(autostartShortcutPath());
+}
+
+int VolumeWatcherApp::unregisterAutostartAll() {
+  unregisterAutostart();
+  XpString shortcut = autostartShortcutPath();
+  XpString profile = GetSpecialFolderPath(XP_FOLDER_PROFILE, false);
+  if (shortcut.IsEmpty() || profile.IsEmpty() || !StartsWithNoCase(shortcut, profile)) return 0;
+  XpString relative = shortcut.Right(shortcut.GetLength() - profile.GetLength());
+  int lastSlash = profile.ReverseFind(L'\\');
+  if (lastSlash < 0) return 0;
+  XpString profiles = profile.Left(lastSlash + 1);
+  XpString program = executablePath();
+
+  ComApartment com;
+  XpDir dir(profiles);
+  if (dir.BeginFind(XP_FIND_DIRECTORIES, XpString()) != XP_OK) return 0;
+  for (XpSharedPtr<XpAbstractFSObj> entry = dir.FindNext(); entry; entry = dir.FindNext()) {
+    if (!entry->IsDirectory()) continue;
+    XpString candidate = JoinPath(entry->GetPath(), relative);
+    if (FileExists(candidate) && ShortcutPointsAt(candidate, program))
+      XpFileOperation::DeleteFile(candidate);
+  }
+  dir.EndFind();
+  return 0;
+}
+
+// ---- exit ----
+
+bool VolumeWatcherApp::confirmExit() {
+  XpMutex question(kMessageBoxMutex);
+  if (question.LockTimeout(0) != XP_OK) {
+    // Another instance (or an earlier command) is asking right now.
+    bringMessageWindowToFront();
+    return false;
+  }
+  bool answer = true;
+  XpSharedPtr<SfImporterModuleManager> manager = moduleManager();
+  if (manager && manager->hasDiskAccessor()) {
+    XpString text = loadString(IDS_CONFIRM_EXIT);
+    XpString caption = loadString(IDS_APP_NAME);
+    answer = MessageBoxW(NULL, text.c_str(), caption.c_str(),
+                         MB_OKCANCEL | MB_ICONWARNING | MB_DEFBUTTON2) == IDOK;
+  }
+  question.Unlock();
+  return answer;
+}
+
+int VolumeWatcherApp::requestExit(bool ask) {
+  if (ask && !confirmExit()) return 0;
+  HWND window = FindWindowW(kTrayClass, L"");
+  if (!window) return 0;
+  DWORD processId = 0;
+  GetWindowThreadProcessId(window, &processId);
+  KernelHandle process(processId ? OpenProcess(SYNCHRONIZE, FALSE, processId) : NULL);
+  SendMessageW(window, WM_CLOSE, 0, 0);
+  if (process.valid()) WaitForSingleObject(process.get(), 10000);
+  return 0;
+}
+
+int VolumeWatcherApp::exitAll() {
+  requestExit(false);
+  KernelHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot.valid()) return static_cast<int>(XP_E_FAIL);
+  XpString ownName = GetFileName(executablePath());
+  DWORD self = GetCurrentProcessId();
+  PROCESSENTRY32W entry;
+  ZeroMemory(&entry, sizeof(entry));
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
+       more = Process32NextW(snapshot.get(), &entry)) {
+    if (entry.th32ProcessID == self) continue;
+    entry.szExeFile[MAX_PATH - 1] = L'\0';
+    // The snapshot may report a full path on some systems: compare file names.
+    XpString name = GetFileName(XpString(entry.szExeFile));
+    if (!ownName.IsEmpty() && name.CompareNoCase(ownName.c_str()) == 0)
+      TerminateInstance(entry.th32ProcessID);
+  }
+  return 0;
+}
+
+// ---- module registry ----
+
+XpSharedPtr<SfImporterModuleManager> VolumeWatcherApp::moduleManager() {
+  XpSingleLock guard(&m_moduleManagerLock);
+  if (m_moduleManager.IsNull()) {
+    SfImporterModuleManager* manager = new (std::nothrow) SfImporterModuleManager();
+    if (manager) m_moduleManager = XpSharedPtr<SfImporterModuleManager>(manager);
+  }
+  return m_moduleManager;
+}
+
+// ---- version text ----
+
+XpString VolumeWatcherApp::versionTextPath() {
+  XpRegistry* versioned = OpenVersionedKey(XpRegistry::kRootLocalMachine, XpRegistry::kRead);
+  if (!versioned) return XpString();
+  XpString location = versioned->ReadString(L"InstalledLocation", XpString());
+  XpRegistry::Close(versioned);
+  return JoinPath(location, L"version.txt");
+}
+
+XpString VolumeWatcherApp::readVersionText() {
+  XpString path = versionTextPath();
+  if (path.IsEmpty()) return XpString();
+  KernelHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL));
+  if (!file.valid()) return XpString();
+  char bytes[512];
+  DWORD read = 0;
+  if (!ReadFile(file.get(), bytes, 511, &read, NULL)) return XpString();
+  // A trailing line break of the file is not part of the version.
+  while (read > 0 && (bytes[read - 1] == '\n' || bytes[read - 1] == '\r')) --read;
+  bytes[read] = '\0';
+  return XpStringA(bytes).ToWide();
+}

@@ -1,0 +1,100 @@
+#include "app/WatcherMain.h"
+
+#include <new>
+
+#include "app/VolumeWatcherApp.h"
+#include "app/WatcherTrayIcon.h"
+#include "app/res/LocResources.h"
+
+namespace {
+
+struct VerbName {
+  const wchar_t* name;
+  WatcherVerb verb;
+};
+
+const VerbName kVerbs[] = {
+    {L"isregisted", kVerbIsRegistered},
+    {L"regist", kVerbRegister},
+    {L"unregist", kVerbUnregister},
+    {L"unregistall", kVerbUnregisterAll},
+    {L"exit", kVerbExit},
+    {L"exitall", kVerbExitAll},
+    {L"noballoononstart", kVerbResidentNoBalloon},
+    {L"nobaloononstart", kVerbResidentNoBalloon},
+};
+
+}  // namespace
+
+WatcherVerb ParseWatcherVerb(const wchar_t* commandLine) {
+  if (!commandLine || (commandLine[0] != L'-' && commandLine[0] != L'/')) return kVerbResident;
+  const wchar_t* verb = commandLine + 1;
+  for (size_t i = 0; i < sizeof(kVerbs) / sizeof(kVerbs[0]); ++i) {
+    if (lstrcmpiW(verb, kVerbs[i].name) == 0) return kVerbs[i].verb;
+  }
+  return kVerbResident;
+}
+
+int RunWatcherVerb(WatcherVerb verb) {
+  VolumeWatcherApp& app = getApp();
+  switch (verb) {
+    case kVerbIsRegistered:
+      return app.isRegistered() ? 1 : 0;
+    case kVerbRegister:
+      return app.registerAutostart();
+    case kVerbUnregister:
+      return static_cast<int>(app.unregisterAutostart());
+    case kVerbUnregisterAll:
+      return app.unregisterAutostartAll();
+    case kVerbExit:
+      return app.requestExit(true);
+    case kVerbExitAll:
+      return app.exitAll();
+    default:
+      return 0;
+  }
+}
+
+int RunResident(HINSTANCE instance, bool balloon) {
+  VolumeWatcherApp& app = getApp();
+  if (!app.isFirstInstance()) {
+    HWND running = FindWindowW(L"BrimwellTrayIconDummyWnd", L"");
+    if (running) PostMessageW(running, WatcherTrayIcon::kShowBalloonMessage, 0, 0);
+    return 0;
+  }
+  HMODULE loc = app.locLibrary();
+  WatcherTrayIcon* icon = new (std::nothrow) WatcherTrayIcon(instance, loc);
+  if (!icon) return 0;
+
+  wchar_t text[255];
+  wchar_t title[255];
+  bool withBalloon = balloon && app.loadString(IDS_BALLOON_TEXT, text, 255) &&
+                     app.loadString(IDS_APP_NAME, title, 255);
+  if (withBalloon) icon->show(title, text, NIIF_INFO, 15000);
+  else icon->show(nullptr, nullptr, 0, 0);
+
+  app.start();
+  MSG message;
+  message.wParam = 0;
+  for (;;) {
+    BOOL got = GetMessageW(&message, NULL, 0, 0);
+    if (got == 0) break;
+    if (got == -1) {
+      message.wParam = 0;
+      break;
+    }
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+  app.stop();
+  icon->remove();
+  delete icon;
+  return static_cast<int>(message.wParam);
+}
+
+int WatcherMain(HINSTANCE instance, const wchar_t* commandLine) {
+  WatcherVerb verb = ParseWatcherVerb(commandLine);
+  if (verb == kVerbResident) return RunResident(instance, true);
+  if (verb == kVerbResidentNoBalloon) return RunResident(instance, false);
+  return RunWatcherVerb(verb);
+}

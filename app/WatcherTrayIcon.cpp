@@ -1,0 +1,103 @@
+#include "app/WatcherTrayIcon.h"
+
+#include "app/VolumeWatcherApp.h"
+#include "app/WatcherDialogs.h"
+#include "app/res/LocResources.h"
+
+namespace {
+
+// Releases a semaphore taken without waiting when the command is done.
+class BusyToken {
+ public:
+  explicit BusyToken(XpSemaphore& busy) : m_busy(busy), m_taken(busy.LockTimeout(0) == XP_OK) {}
+  ~BusyToken() {
+    if (m_taken) m_busy.Unlock();
+  }
+  bool taken() const { return m_taken; }
+
+ private:
+  BusyToken(const BusyToken&) = delete;
+  BusyToken& operator=(const BusyToken&) = delete;
+  XpSemaphore& m_busy;
+  bool m_taken;
+};
+
+}  // namespace
+
+WatcherTrayIcon::WatcherTrayIcon(HINSTANCE instance, HMODULE locLibrary)
+    : SfAbstractTrayIcon(instance, locLibrary, L"BrimwellTrayIconDummyWnd", IDI_WATCHER,
+                         IDR_TRAY_MENU, IDS_APP_NAME),
+      m_locLibrary(locLibrary),
+      m_aboutBusy(1, 1),
+      m_autostartBusy(1, 1),
+      m_exitBusy(1, 1) {
+  setDefaultCommand(ID_TRAY_AUTOSTART);
+}
+
+WatcherTrayIcon::~WatcherTrayIcon() {}
+
+bool WatcherTrayIcon::preTranslate(HWND, UINT message, WPARAM, LPARAM) {
+  if (message != kShowBalloonMessage) return false;
+  wchar_t text[256];
+  wchar_t title[256];
+  if (getApp().loadString(IDS_BALLOON_TEXT, text, 256) &&
+      getApp().loadString(IDS_APP_NAME, title, 256))
+    showBalloon(title, text, NIIF_INFO, 15000);
+  return true;
+}
+
+void WatcherTrayIcon::onSessionDisconnected() { getApp().stop(); }
+
+void WatcherTrayIcon::onSessionConnected() { getApp().start(); }
+
+void WatcherTrayIcon::onQuit() { PostQuitMessage(0); }
+
+int WatcherTrayIcon::onCommand(UINT id) {
+  VolumeWatcherApp& app = getApp();
+  if (id == ID_TRAY_EXIT) {
+    BusyToken busy(m_exitBusy);
+    if (!busy.taken()) {
+      // The question of an earlier exit command is still open.
+      app.bringMessageWindowToFront();
+      return 0;
+    }
+    if (app.confirmExit() && window()) SendMessageW(window(), WM_CLOSE, 0, 0);
+  } else if (id == ID_TRAY_ABOUT) {
+    BusyToken busy(m_aboutBusy);
+    if (busy.taken()) RunAboutDialog(m_locLibrary, window());
+  } else if (id == ID_TRAY_AUTOSTART) {
+    BusyToken busy(m_autostartBusy);
+    if (!busy.taken()) return 0;
+    SetForegroundWindow(window());
+    bool checked = false;
+    if (RunAutostartDialog(m_locLibrary, window(), app.isRegistered(), &checked) == IDOK) {
+      if (checked) app.registerAutostart();
+      else app.unregisterAutostart();
+    }
+  } else if (id == ID_TRAY_DESTINATION) {
+    XpSharedPtr<SfImporterModuleManager> manager = app.moduleManager();
+    if (manager) manager->openCameraFolderDestination(window(), nullptr, false);
+  } else if (id >= ID_TRAY_MODULE_FIRST &&
+             id - ID_TRAY_MODULE_FIRST < static_cast<UINT>(m_settingsModules.size())) {
+    SfImporterModulePtr module = m_settingsModules[id - ID_TRAY_MODULE_FIRST];
+    module->setParentWindow(window());
+    module->openSettings(false);
+    module->setParentWindow(NULL);
+  }
+  return 0;
+}
+
+void WatcherTrayIcon::prepareMenu(HMENU menu) {
+  if (m_settingsModules.empty()) {
+    XpSharedPtr<SfImporterModuleManager> manager = getApp().moduleManager();
+    if (manager) m_settingsModules = manager->modulesWithSettings();
+  }
+  if (m_settingsModules.empty()) return;
+  HMENU settings = GetSubMenu(menu, 0);
+  if (!settings) return;
+  AppendMenuW(settings, MF_SEPARATOR, 0, NULL);
+  for (size_t i = 0; i < m_settingsModules.size(); ++i) {
+    AppendMenuW(settings, MF_STRING, ID_TRAY_MODULE_FIRST + i,
+                m_settingsModules[i]->settingsMenuText().c_str());
+  }
+}
