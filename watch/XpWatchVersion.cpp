@@ -1,40 +1,25 @@
 #include "XpWatchCallbacks.h"
 
+#include "platform/XpThread.h"
+
 #include <cstring>
 
 namespace XpWatchDetail {
 
-namespace {
-
-typedef LONG(WINAPI* RtlGetVersionFunction)(OSVERSIONINFOW*);
-
-}  // namespace
-
 bool QuerySystemVersion(OSVERSIONINFOW* info) {
     if (!info) return false;
+    DWORD family = XP_OS_UNKNOWN;
+    DWORD major = 0;
+    DWORD minor = 0;
+    if (XpFailed(GetOsVersion(family, &major, &minor))) return false;
     OSVERSIONINFOW v;
     memset(&v, 0, sizeof(v));
     v.dwOSVersionInfoSize = sizeof(v);
-    // The kernel's own answer is not capped by compatibility shims; systems
-    // without it (95/98/Me) answer through GetVersionExW.
-    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    if (ntdll) {
-        RtlGetVersionFunction rtlGetVersion = reinterpret_cast<RtlGetVersionFunction>(
-            reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlGetVersion")));
-        if (rtlGetVersion && rtlGetVersion(&v) == 0) {
-            *info = v;
-            return true;
-        }
-    }
-#ifdef _MSC_VER
-#pragma warning(push)
-#pragma warning(disable : 4996)
-#endif
-    BOOL ok = GetVersionExW(&v);
-#ifdef _MSC_VER
-#pragma warning(pop)
-#endif
-    if (!ok) return false;
+    v.dwMajorVersion = major;
+    v.dwMinorVersion = minor;
+    v.dwPlatformId = family == XP_OS_NT        ? VER_PLATFORM_WIN32_NT
+                     : family == XP_OS_WIN9X   ? VER_PLATFORM_WIN32_WINDOWS
+                                               : VER_PLATFORM_WIN32s;
     *info = v;
     return true;
 }
