@@ -372,14 +372,10 @@ XpResult XpFile::ApplyTimes(const XpDateTime* creation, const XpDateTime* lastWr
 }
 
 bool XpFile::IsReadOnly() const {
-  DWORD attributes = GetFileAttributesW(m_path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+  return XpFileSystemDetail::_XpPathHasAttributes(m_path, FILE_ATTRIBUTE_READONLY);
 }
 
-bool XpFile::IsHidden() const {
-  DWORD attributes = GetFileAttributesW(m_path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_HIDDEN) != 0;
-}
+bool XpFile::IsHidden() const { return XpFileSystemDetail::_XpPathHasAttributes(m_path, FILE_ATTRIBUTE_HIDDEN); }
 
 XpResult XpFile::Open(std::uint32_t flags) {
   if (IsOpen()) return XP_E_FILE_ALREADY_OPEN;
@@ -438,44 +434,20 @@ XpResult XpFile::Close() {
   return XP_OK;
 }
 
-XpResult XpFile::Read(void* buffer, std::uint64_t count, std::uint64_t* bytesRead) {
-  if (bytesRead != nullptr) *bytesRead = 0;
-  if (buffer == nullptr || count == 0) return XP_E_FILE_BAD_ARGUMENT;
-  if (!IsOpen()) return XP_E_FILE_NOT_ACTIVE;
-  // Counts beyond one call's 32 bits are read in runs, so nothing is cut off.
-  unsigned char* p = static_cast<unsigned char*>(buffer);
-  std::uint64_t total = 0;
-  XpResult result = XP_OK;
-  while (total < count) {
-    DWORD ask = static_cast<DWORD>(count - total < kMaxChunk ? count - total : kMaxChunk);
-    DWORD got = 0;
-    if (!ReadFile(m_handle, p + total, ask, &got, nullptr)) {
-      result = XpResultFromLastError();
-      if (result == XP_OK) result = XP_E_FILE;
-      total += got;
-      break;
-    }
-    total += got;
-    if (got < ask) {
-      result = XP_E_FILE_EOF;
-      break;
-    }
-  }
-  if (bytesRead != nullptr) *bytesRead = total;
-  return result;
-}
+namespace {
 
-XpResult XpFile::Write(const void* buffer, std::uint64_t count, std::uint64_t* bytesWritten) {
-  if (bytesWritten != nullptr) *bytesWritten = 0;
-  if (buffer == nullptr || count == 0) return XP_E_FILE_BAD_ARGUMENT;
-  if (!IsOpen()) return XP_E_FILE_NOT_ACTIVE;
-  const unsigned char* p = static_cast<const unsigned char*>(buffer);
+// Moves count bytes in runs that fit one 32-bit call, so nothing is cut off.
+// step(offset, ask, &done) moves one run and returns FALSE on failure (the
+// last error says why); a run that moves fewer bytes than asked ends the
+// transfer with shortResult. moved receives the total, also on failure.
+template <class Step>
+XpResult TransferInRuns(std::uint64_t count, XpResult shortResult, std::uint64_t* moved, Step step) {
   std::uint64_t total = 0;
   XpResult result = XP_OK;
   while (total < count) {
-    DWORD ask = static_cast<DWORD>(count - total < kMaxChunk ? count - total : kMaxChunk);
+    const DWORD ask = static_cast<DWORD>(count - total < kMaxChunk ? count - total : kMaxChunk);
     DWORD done = 0;
-    if (!WriteFile(m_handle, p + total, ask, &done, nullptr)) {
+    if (!step(total, ask, &done)) {
       result = XpResultFromLastError();
       if (result == XP_OK) result = XP_E_FILE;
       total += done;
@@ -483,13 +455,38 @@ XpResult XpFile::Write(const void* buffer, std::uint64_t count, std::uint64_t* b
     }
     total += done;
     if (done < ask) {
-      // A write that stops short without an error has run out of room.
-      result = XP_E_DISK_FULL;
+      result = shortResult;
       break;
     }
   }
-  if (bytesWritten != nullptr) *bytesWritten = total;
+  if (moved != nullptr) *moved = total;
   return result;
+}
+
+}  // namespace
+
+XpResult XpFile::Read(void* buffer, std::uint64_t count, std::uint64_t* bytesRead) {
+  if (bytesRead != nullptr) *bytesRead = 0;
+  if (buffer == nullptr || count == 0) return XP_E_FILE_BAD_ARGUMENT;
+  if (!IsOpen()) return XP_E_FILE_NOT_ACTIVE;
+  unsigned char* p = static_cast<unsigned char*>(buffer);
+  const HANDLE h = m_handle;
+  return TransferInRuns(count, XP_E_FILE_EOF, bytesRead, [p, h](std::uint64_t at, DWORD ask, DWORD* done) {
+    return ReadFile(h, p + static_cast<size_t>(at), ask, done, nullptr);
+  });
+}
+
+XpResult XpFile::Write(const void* buffer, std::uint64_t count, std::uint64_t* bytesWritten) {
+  if (bytesWritten != nullptr) *bytesWritten = 0;
+  if (buffer == nullptr || count == 0) return XP_E_FILE_BAD_ARGUMENT;
+  if (!IsOpen()) return XP_E_FILE_NOT_ACTIVE;
+  const unsigned char* p = static_cast<const unsigned char*>(buffer);
+  const HANDLE h = m_handle;
+  // A write that stops short without an error has run out of room.
+  return TransferInRuns(count, XP_E_DISK_FULL, bytesWritten,
+                        [p, h](std::uint64_t at, DWORD ask, DWORD* done) {
+                          return WriteFile(h, p + static_cast<size_t>(at), ask, done, nullptr);
+                        });
 }
 
 XpResult XpFile::Seek(std::int64_t offset, int origin) {

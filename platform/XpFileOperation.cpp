@@ -1,3 +1,9 @@
+// _wopen is the call that creates a file with the run-time library's errno
+// results; the secure variants add nothing here.
+#ifndef _CRT_SECURE_NO_WARNINGS
+#define _CRT_SECURE_NO_WARNINGS
+#endif
+
 #include "platform/XpFileOperation.h"
 
 #include <direct.h>
@@ -91,11 +97,21 @@ XpResult XpFileOperation::Delete(const XpString& path, bool toRecycleBin) {
 
 namespace {
 
+// Longest source list handed to the shell, in characters. Copies of one
+// string share their text, so a list can name far more characters than memory
+// holds; the sum is bounded before anything is sized by it.
+const size_t kMaxShellListUnits = 0x40000000;
+
 // The shell's source list: the paths one after another, each terminated, and
-// one more terminator at the end. Null when memory runs out.
+// one more terminator at the end. Null when memory runs out or the list is
+// longer than kMaxShellListUnits.
 wchar_t* BuildShellList(const std::vector<XpString>& list) {
   size_t units = 1;
-  for (size_t i = 0; i < list.size(); ++i) units += static_cast<size_t>(list[i].GetLength()) + 1;
+  for (size_t i = 0; i < list.size(); ++i) {
+    const size_t n = static_cast<size_t>(list[i].GetLength()) + 1;
+    if (n > kMaxShellListUnits - units) return nullptr;
+    units += n;
+  }
   wchar_t* block = static_cast<wchar_t*>(std::malloc(units * sizeof(wchar_t)));
   if (block == nullptr) return nullptr;
   wchar_t* at = block;

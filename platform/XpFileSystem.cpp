@@ -107,9 +107,8 @@ namespace {
 // A folder that is a link to another place (a junction, a mounted folder or a
 // symbolic link) is not descended into: a link back up the tree would never end.
 bool IsLinkedFolder(const XpAbstractFSObj& entry) {
-  if (!entry.IsDirectory()) return false;
-  DWORD attributes = GetFileAttributesW(entry.GetPath().c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  return entry.IsDirectory() &&
+         XpFileSystemDetail::_XpPathHasAttributes(entry.GetPath(), FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
 }  // namespace
@@ -170,6 +169,11 @@ struct _XpFindState {
   bool end;
 };
 
+bool _XpPathHasAttributes(const XpString& path, DWORD attributes) {
+  const DWORD present = GetFileAttributesW(path.c_str());
+  return present != INVALID_FILE_ATTRIBUTES && (present & attributes) == attributes;
+}
+
 }  // namespace XpFileSystemDetail
 
 XpDir::XpDir(const XpString& path) : XpAbstractDir(path), m_find(nullptr) {}
@@ -193,14 +197,10 @@ XpResult XpDir::GetTimes(XpDateTime* creation, XpDateTime* lastWrite, XpDateTime
 }
 
 bool XpDir::IsReadOnly() const {
-  DWORD attributes = GetFileAttributesW(m_path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+  return XpFileSystemDetail::_XpPathHasAttributes(m_path, FILE_ATTRIBUTE_READONLY);
 }
 
-bool XpDir::IsHidden() const {
-  DWORD attributes = GetFileAttributesW(m_path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_HIDDEN) != 0;
-}
+bool XpDir::IsHidden() const { return XpFileSystemDetail::_XpPathHasAttributes(m_path, FILE_ATTRIBUTE_HIDDEN); }
 
 XpResult XpDir::BeginFind(std::uint32_t flags, const XpString& pattern) {
   if (m_find != nullptr) EndFind();
@@ -425,9 +425,18 @@ int CompareLogical(const XpString& a, const XpString& b) {
 // ---------------------------------------------------------------------------
 // Existence and attributes
 
+namespace {
+
+// The find functions would match wildcards against other names, and an empty
+// path would search the current folder: such a path names nothing.
+bool NamesOnePath(const XpString& path) {
+  return !path.IsEmpty() && std::wcspbrk(path.c_str(), L"*?") == nullptr;
+}
+
+}  // namespace
+
 bool PathExists(const XpString& path, bool* isDirectory) {
-  // The find functions would match wildcards against other names.
-  if (path.IsEmpty() || std::wcspbrk(path.c_str(), L"*?") != nullptr) return false;
+  if (!NamesOnePath(path)) return false;
   DWORD attributes = INVALID_FILE_ATTRIBUTES;
   WIN32_FIND_DATAW data;
   HANDLE find = FindFirstFileW(path.c_str(), &data);
@@ -452,6 +461,7 @@ bool FileExists(const XpString& path) {
 bool IsDirectoryPath(const XpString& path) { return PathIsDirectoryW(path.c_str()) != FALSE; }
 
 bool AnyFileWithBaseName(const XpString& path) {
+  if (!NamesOnePath(path)) return false;
   XpString pattern;
   pattern.Format(L"%s.*", (GetDirectory(path) + GetBaseName(path)).c_str());
   WIN32_FIND_DATAW data;
@@ -652,7 +662,8 @@ XpString GetDisplayPath(const XpString& path) {
   for (int i = 0; i < 9; ++i) {
     const XpString& folder = tables.paths[i];
     const int n = folder.GetLength();
-    if (n == 0 || path.GetLength() < n) continue;
+    // Without a display name the folder part would simply vanish from the path.
+    if (n == 0 || tables.names[i].IsEmpty() || path.GetLength() < n) continue;
     if (_wcsnicmp(path.c_str(), folder.c_str(), n) != 0) continue;
     const wchar_t next = *path.At(n);
     if (next != L'\\' && next != 0) continue;
@@ -685,7 +696,8 @@ XpString GetProgramRelativeFile(const XpString& name) {
 XpResult RunProgram(const XpString& program, const XpString& arguments, DWORD* exitCode, HANDLE* processHandle) {
   const int programLength = program.GetLength();
   const int argumentsLength = arguments.GetLength();
-  if (programLength + argumentsLength > 499) return XP_E_FILE_BAD_ARGUMENT;
+  // Compared without adding, so two huge lengths cannot wrap into a small sum.
+  if (programLength > 499 || argumentsLength > 499 - programLength) return XP_E_FILE_BAD_ARGUMENT;
 
   // "\"program\" arguments"; the limit above keeps it well inside the buffer.
   wchar_t commandLine[1024];

@@ -90,6 +90,8 @@ class XpAbstractDir : public XpAbstractFSObj {
 
 namespace XpFileSystemDetail {
 struct _XpFindState;
+// True when the path's attributes can be read and include every bit given.
+bool _XpPathHasAttributes(const XpString& path, DWORD attributes);
 }
 
 class XpDir : public XpAbstractDir {

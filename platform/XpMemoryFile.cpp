@@ -42,11 +42,7 @@ XpMemoryFile::XpMemoryFile(void* buffer, std::uint64_t size, int order, bool tak
 }
 
 void XpMemoryFile::Init(void* buffer, std::uint64_t size, bool takeOwnership) {
-  m_buffer = nullptr;
-  m_size = 0;
-  m_capacity = 0;
-  m_position = 0;
-  m_ownership = XP_MEMORY_NO_BUFFER;
+  Clear();
   SetHostOrder();
   SetAllNow();
   if (buffer != nullptr) Attach(buffer, size, takeOwnership);
@@ -126,6 +122,9 @@ bool XpMemoryFile::Reserve(std::uint64_t needed) {
 XpResult XpMemoryFile::Write(const void* buffer, std::uint64_t count, std::uint64_t* bytesWritten) {
   if (bytesWritten != nullptr) *bytesWritten = 0;
   if (buffer == nullptr && count != 0) return XP_E_FILE_BAD_ARGUMENT;
+  // Nothing to write: no buffer is made and a position past the end does not
+  // become the size.
+  if (count == 0) return XP_OK;
   if (count > kMaxBytes || m_position > kMaxBytes - count) return XP_E_DISK_FULL;
   std::uint64_t needed = m_position + count;
   if (!Reserve(needed)) return XP_E_DISK_FULL;
@@ -178,11 +177,7 @@ void* XpMemoryFile::GetBuffer() { return m_buffer; }
 
 void XpMemoryFile::Attach(void* buffer, std::uint64_t size, bool takeOwnership) {
   if (m_ownership == XP_MEMORY_OWNED && m_buffer != buffer) std::free(m_buffer);
-  m_buffer = nullptr;
-  m_size = 0;
-  m_capacity = 0;
-  m_position = 0;
-  m_ownership = XP_MEMORY_NO_BUFFER;
+  Clear();
   if (buffer == nullptr) return;
   m_buffer = static_cast<unsigned char*>(buffer);
   m_size = size;
@@ -198,12 +193,16 @@ void* XpMemoryFile::Release() {
 
 void XpMemoryFile::Reset() {
   if (m_ownership == XP_MEMORY_OWNED) std::free(m_buffer);
+  Clear();
+  SetAllNow();
+}
+
+void XpMemoryFile::Clear() {
   m_buffer = nullptr;
   m_size = 0;
   m_capacity = 0;
   m_position = 0;
   m_ownership = XP_MEMORY_NO_BUFFER;
-  SetAllNow();
 }
 
 std::uint64_t XpMemoryFile::RoundUpCapacity(std::uint64_t n) {

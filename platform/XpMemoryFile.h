@@ -49,7 +49,8 @@ class XpMemoryFile : public XpAbstractFile, public XpFileTime {
   // XP_E_DISK_FULL when it cannot. A borrowed buffer is filled only up to its
   // capacity: beyond that the contents move to an owned copy (the caller's
   // memory keeps what was written so far and is never freed or resized).
-  // Bytes skipped by a write past the end read as zero.
+  // Bytes skipped by a write past the end read as zero. Writing no bytes
+  // changes nothing, also past the end.
   XpResult Write(const void* buffer, std::uint64_t count, std::uint64_t* bytesWritten) override;
   XpResult Flush() override { return XP_OK; }
   // Any position at or after 0 is allowed, also past the end; a position
@@ -79,6 +80,8 @@ class XpMemoryFile : public XpAbstractFile, public XpFileTime {
   XpMemoryFile& operator=(const XpMemoryFile&);
 
   void Init(void* buffer, std::uint64_t size, bool takeOwnership);
+  // Forgets the buffer (without freeing it): no buffer, every count 0.
+  void Clear();
   // Makes room for at least needed bytes; false when memory is short.
   bool Reserve(std::uint64_t needed);
 

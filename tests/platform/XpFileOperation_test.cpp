@@ -139,4 +139,12 @@ TEST_F(XpFileOperationTest, ShellDeletionRemovesFilesAndRefusesEmptyEntries) {
   EXPECT_EQ(XpFileOperation::DeleteList(withHole, true), XP_E_DELETE_FAILED);
   EXPECT_TRUE(scratch.Exists(L"stay.tmp"));
   EXPECT_EQ(XpFileOperation::DeleteToRecycleBin(XpString()), XP_E_DELETE_FAILED);
+
+  // Copies of one long path share their text, so the list names more
+  // characters than a 32-bit size can count: refused before any block is sized.
+  const XpString longEntry = W(scratch.Sub(L"stay.tmp") + std::wstring(1 << 20, L'x'));
+  std::vector<XpString> huge(2049, longEntry);
+  huge.push_back(W(scratch.Sub(L"stay.tmp")));
+  EXPECT_EQ(XpFileOperation::DeleteList(huge, true), XP_E_OUT_OF_MEMORY);
+  EXPECT_TRUE(scratch.Exists(L"stay.tmp"));
 }

@@ -344,6 +344,16 @@ TEST_F(XpDirTest, ExistenceTestsAndDirectoryRemoval) {
   EXPECT_FALSE(AnyFileWithBaseName(W(scratch.Sub(L"dir\\phot.jpg"))));
   // Only a directory carries the name "album.*".
   EXPECT_FALSE(AnyFileWithBaseName(W(scratch.Sub(L"dir\\album.x"))));
+  // Neither an empty path (the current folder) nor a wildcard names a file.
+  ASSERT_TRUE(scratch.Write(L"dir\\.hidden", "x"));
+  wchar_t previous[1024];
+  DWORD n = GetCurrentDirectoryW(1024, previous);
+  ASSERT_TRUE(n > 0 && n < 1024);
+  ASSERT_TRUE(SetCurrentDirectoryW(scratch.Sub(L"dir").c_str()));
+  EXPECT_FALSE(AnyFileWithBaseName(XpString()));
+  EXPECT_TRUE(SetCurrentDirectoryW(previous));
+  EXPECT_FALSE(AnyFileWithBaseName(W(scratch.Sub(L"dir\\*"))));
+  EXPECT_FALSE(AnyFileWithBaseName(W(scratch.Sub(L"dir\\phot?.x"))));
 
   EXPECT_EQ(RemoveDirectory(W(scratch.Sub(L"dir"))), XP_E_DIR_NOT_EMPTY);
   EXPECT_EQ(RemoveDirectory(W(scratch.Sub(L"dir\\album.old"))), XP_OK);
@@ -417,6 +427,14 @@ TEST(XpSpecialFolders, DisplayPathReplacesAKnownFolderOnly) {
   EXPECT_EQ(GetDisplayPath(sibling), sibling);
   EXPECT_EQ(GetDisplayPath(XpString(L"Q:\\elsewhere")), L"Q:\\elsewhere");
   EXPECT_EQ(GetDisplayPath(XpString()), L"");
+  // Whatever folder a path starts with, the rest of the path is kept behind a name.
+  for (int folder = XP_FOLDER_MY_PICTURES; folder <= XP_FOLDER_COMMON_DOCUMENTS; ++folder) {
+    XpString start = GetSpecialFolderPath(folder, false);
+    if (start.IsEmpty()) continue;
+    XpString shown = GetDisplayPath(JoinPath(start, XpString(L"tail.jpg")));
+    EXPECT_GT(shown.GetLength(), 9) << folder;
+    EXPECT_EQ(shown.Right(9), L"\\tail.jpg") << folder;
+  }
 }
 
 TEST(XpSpecialFolders, AppDataPathIsJoinedAndCreated) {

@@ -100,6 +100,21 @@ TEST(XpMemoryFileTest, SeeksPastTheEndAndWritesThere) {
   EXPECT_EQ(file.GetSize(), 104);
   EXPECT_EQ(file.Seek(2, 42), XP_OK);  // unknown origin counts from the start
   EXPECT_EQ(file.Tell(), 2);
+
+  // Writing nothing past the end leaves the size; on an empty file it makes no buffer.
+  ASSERT_EQ(file.Seek(50, XP_SEEK_END), XP_OK);
+  std::uint64_t n = 9;
+  EXPECT_EQ(file.Write("", 0, &n), XP_OK);
+  EXPECT_EQ(n, 0u);
+  EXPECT_EQ(file.GetSize(), 104);
+  EXPECT_EQ(file.Write(nullptr, 0, nullptr), XP_OK);
+  EXPECT_EQ(file.GetSize(), 104);
+  XpMemoryFile empty;
+  ASSERT_EQ(empty.Seek(10, XP_SEEK_BEGIN), XP_OK);
+  EXPECT_EQ(empty.Write("", 0, nullptr), XP_OK);
+  EXPECT_EQ(empty.GetSize(), 0);
+  EXPECT_EQ(empty.GetBuffer(), nullptr);
+  EXPECT_EQ(empty.GetOwnership(), XP_MEMORY_NO_BUFFER);
 }
 
 TEST(XpMemoryFileTest, OpenForWritingEmptiesTheFile) {
