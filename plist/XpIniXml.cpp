@@ -8,6 +8,7 @@
 
 #include <clocale>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <new>
@@ -627,11 +628,12 @@ XpResult Writer::BuildValue(XpIniElement* node, ComPtr<IXMLDOMElement>& element,
       Bstr owner(hex);
       static const wchar_t kDigits[] = L"0123456789abcdef";
       const unsigned char* bytes = chunk->Bytes();
-      for (std::uint64_t i = 0; i < size; ++i) {
+      size_t count = static_cast<size_t>(size);
+      for (size_t i = 0; i < count; ++i) {
         hex[2 * i] = kDigits[bytes[i] >> 4];
         hex[2 * i + 1] = kDigits[bytes[i] & 0x0F];
       }
-      hex[2 * size] = L'\0';
+      hex[2 * count] = L'\0';
       ComPtr<IXMLDOMText> text;
       if (FAILED(m_doc->createTextNode(hex, text.Out())) || text.get() == nullptr) return XP_E_OUT_OF_MEMORY;
       return Append(element.get(), text.get());
