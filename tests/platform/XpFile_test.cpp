@@ -7,62 +7,20 @@
 
 #include <string>
 
+#include "tests/platform/XpFsTestSupport.h"
+
 namespace {
 
-// Each test works in its own folder under the temporary directory.
+// Each test works in its own scratch folder under the temporary directory.
 class XpFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    wchar_t temp[MAX_PATH + 1];
-    DWORD n = GetTempPathW(MAX_PATH + 1, temp);
-    ASSERT_TRUE(n > 0 && n <= MAX_PATH);
-    static LONG serial = 0;
-    wchar_t name[64];
-    swprintf(name, 64, L"xpio_%lu_%ld", GetCurrentProcessId(), InterlockedIncrement(&serial));
-    name[63] = 0;
-    m_dir = std::wstring(temp) + name;
-    ASSERT_TRUE(CreateDirectoryW(m_dir.c_str(), nullptr));
-  }
+  void SetUp() override { ASSERT_FALSE(scratch.Path().empty()); }
 
-  void TearDown() override {
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW((m_dir + L"\\*").c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE) {
-      do {
-        std::wstring path = m_dir + L"\\" + data.cFileName;
-        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-          SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-          DeleteFileW(path.c_str());
-        }
-      } while (FindNextFileW(find, &data));
-      FindClose(find);
-    }
-    RemoveDirectoryW(m_dir.c_str());
-  }
+  XpString Path(const wchar_t* name) const { return XpString(scratch.Sub(name).c_str()); }
 
-  XpString Path(const wchar_t* name) const { return XpString((m_dir + L"\\" + name).c_str()); }
+  void Put(const wchar_t* name, const std::string& bytes) { ASSERT_TRUE(scratch.Write(name, bytes)); }
 
-  void Put(const wchar_t* name, const std::string& bytes) {
-    HANDLE h = CreateFileW(Path(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    DWORD written = 0;
-    if (!bytes.empty()) WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(h);
-    ASSERT_EQ(written, bytes.size());
-  }
-
-  std::string Get(const wchar_t* name) {
-    std::string bytes;
-    HANDLE h = CreateFileW(Path(name).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return "<missing>";
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(h, buffer, sizeof(buffer), &got, nullptr) && got > 0) bytes.append(buffer, got);
-    CloseHandle(h);
-    return bytes;
-  }
+  std::string Get(const wchar_t* name) { return scratch.Exists(name) ? scratch.Read(name) : "<missing>"; }
 
   FILETIME LastWrite(const wchar_t* name) {
     WIN32_FILE_ATTRIBUTE_DATA data = {};
@@ -70,7 +28,7 @@ class XpFileTest : public ::testing::Test {
     return data.ftLastWriteTime;
   }
 
-  std::wstring m_dir;
+  XpScratchFolder scratch;
 };
 
 bool SameFileTime(const FILETIME& a, const FILETIME& b) {
