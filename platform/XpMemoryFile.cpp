@@ -121,17 +121,17 @@ bool XpMemoryFile::Reserve(std::uint64_t needed) {
 
 XpResult XpMemoryFile::Write(const void* buffer, std::uint64_t count, std::uint64_t* bytesWritten) {
   if (bytesWritten != nullptr) *bytesWritten = 0;
-  if (buffer == nullptr && count != 0) return XP_E_FILE_BAD_ARGUMENT;
   // Nothing to write: no buffer is made and a position past the end does not
   // become the size.
   if (count == 0) return XP_OK;
+  if (buffer == nullptr) return XP_E_FILE_BAD_ARGUMENT;
   if (count > kMaxBytes || m_position > kMaxBytes - count) return XP_E_DISK_FULL;
   std::uint64_t needed = m_position + count;
   if (!Reserve(needed)) return XP_E_DISK_FULL;
   // Bytes skipped by a write past the end would otherwise hold stale heap data.
   if (m_position > m_size)
     std::memset(m_buffer + m_size, 0, static_cast<size_t>(m_position - m_size));
-  if (count != 0) std::memcpy(m_buffer + m_position, buffer, static_cast<size_t>(count));
+  std::memcpy(m_buffer + m_position, buffer, static_cast<size_t>(count));
   m_position = needed;
   if (m_position > m_size) m_size = m_position;
   lastWriteTime = XpDateTime::Now();
