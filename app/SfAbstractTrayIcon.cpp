@@ -195,6 +195,9 @@ void SfAbstractTrayIcon::onTaskbarCreated() {
   m_iconState = kStateAdded;
   m_iconData.uFlags = NIF_MESSAGE | NIF_ICON;
   if (m_iconData.szTip[0] != L'\0') m_iconData.uFlags |= NIF_TIP;
+  // A shell that announces itself after the icon was added already knows it;
+  // deleting first keeps such a shell from listing the icon twice.
+  notify(NIM_DELETE);
   notify(NIM_ADD);
   m_iconData.uVersion = 3;
   notify(NIM_SETVERSION);

@@ -11,8 +11,8 @@
 #   demo.sh stop         end the watcher, the desktop and the Wine session
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
-build=$top/build/x86_64
-state=$top/build/demo
+build=${XP_DEMO_BUILD:-$top/build/x86_64}
+state=${XP_DEMO_STATE:-$top/build/demo}
 letter=W
 mode=${1:-start}
 wr="$top/scripts/wine-run"
@@ -64,7 +64,7 @@ start() {
   [ "$version" = win98 ] && dc device98 "$letter"
   dc show
   # Wine's desktop shell has a taskbar with a notification area.
-  nohup wine explorer /desktop=shell,1024x768 "$win\\watcher\\QRNVolumeWatcher.exe" \
+  setsid nohup wine explorer /desktop=shell,1024x768 "$win\\watcher\\QRNVolumeWatcher.exe" \
     >"$state/watcher.out" 2>&1 &
   if ! dc wait 60; then echo "the watcher did not start; see $state/watcher.out"; exit 1; fi
   echo "The watcher runs on display $DISPLAY (Wine desktop \"shell\")."
