@@ -1,0 +1,51 @@
+#!/bin/bash
+# Makes the screenshots of docs/screenshots: the watcher of the demo (see
+# scripts/demo.sh) on a Wine desktop on Xvfb, showing its icon with the start
+# balloon, the context menu with the reference importer's item, the about box
+# and the automatic start dialog. Build first: bash scripts/build.sh x86_64
+set -eu
+top=$(cd "$(dirname "$0")/.." && pwd)
+out=${1:-$top/docs/screenshots}
+mkdir -p "$out"
+# A state folder of its own, so that a running demo is left alone.
+export XP_DEMO_STATE=${XP_DEMO_STATE:-$top/build/screenshots}
+state=$XP_DEMO_STATE
+export WINEPREFIX=$state/prefix WINEARCH=win64 WINEDEBUG=-all
+export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=d;mshtml=d"
+dc() { wine "$WINEPREFIX/drive_c/VantoloDemo/tools/democonfig.exe" "$@"; }
+
+# Always on the private Xvfb, so that the pictures never show the user's screen.
+export DEMO_XVFB=1
+bash "$top/scripts/demo.sh" stop >/dev/null 2>&1 || true
+bash "$top/scripts/demo.sh" start || { echo "screenshots: the demo did not start" >&2; exit 1; }
+export DISPLAY=$(cat "$state/display")
+trap 'bash "$top/scripts/demo.sh" stop >/dev/null 2>&1 || true' EXIT
+
+# The virtual desktop is the 1024x768 window at the top left of the Xvfb screen.
+shot() {
+  import -window root -display "$DISPLAY" -crop 1024x768+0+0 +repage "$out/$1.png"
+  echo "screenshots: $out/$1.png"
+}
+
+sleep 1
+shot balloon
+sleep 15   # the balloon times out after 15 seconds
+dc menu
+sleep 1
+dc key i   # opens "Importer Settings" with the reference importer's item
+sleep 2
+shot menu
+dc key esc
+dc key esc
+sleep 1
+dc menu
+sleep 1
+dc key a   # "About" in the menu
+sleep 2
+shot about
+dc close-dialogs
+sleep 1
+dc autostart
+sleep 2
+shot autostart
+dc close-dialogs
