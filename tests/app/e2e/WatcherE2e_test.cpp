@@ -286,6 +286,36 @@ TEST_F(WatcherE2e, InsertedCardStartsTheBestScoringImporterOnce) {
   ExitWatcher(&watcher);
 }
 
+// Wine never reports session changes, so the test sends them to the hidden
+// window the way the system would: a disconnected session watches nothing, a
+// connected one watches again.
+TEST_F(WatcherE2e, DisconnectedSessionPausesWatching) {
+  Process watcher;
+  ASSERT_TRUE(StartWatcher(&watcher, layout_.exe()));
+  HWND window = WaitForWatcherWindow(watcher, 1000);
+  ASSERT_NE(nullptr, window);
+  Sleep(1500);
+  const UINT kSessionChange = 0x02B1;  // WM_WTSSESSION_CHANGE
+  DWORD_PTR result = 0;
+  ASSERT_NE(0, SendMessageTimeoutW(window, kSessionChange, 2 /* console disconnect */, 0, SMTO_ABORTIFHUNG,
+                                   15000, &result));
+  ASSERT_EQ(0u, DriveTool(L"insert W " + Quoted(layout_.card)));
+  Sleep(6000);
+  EXPECT_EQ(0, CountRuns(ReadModuleLog(layout_.logB()), {L"W:\\"})) << "watching while disconnected";
+  EXPECT_EQ(0, CountRuns(ReadModuleLog(layout_.logB()), {L"/importscore", L"W:\\"}));
+  DriveTool(L"remove W");
+
+  ASSERT_NE(0, SendMessageTimeoutW(window, kSessionChange, 1 /* console connect */, 0, SMTO_ABORTIFHUNG,
+                                   15000, &result));
+  Sleep(1500);
+  ASSERT_EQ(0u, DriveTool(L"insert S " + Quoted(layout_.card)));
+  EXPECT_TRUE(WaitUntil(30000, [&] { return CountRuns(ReadModuleLog(layout_.logB()), {L"S:\\"}) == 1; }))
+      << "not watching again after the session was connected";
+  DriveTool(L"remove S");
+  EXPECT_TRUE(watcher.Running());
+  ExitWatcher(&watcher);
+}
+
 // Under a Windows 98 version setting the watcher polls the drives and finds the
 // device behind a letter in the registry trees of that system.
 class Win98Devices : public WatcherE2e {
