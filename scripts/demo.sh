@@ -59,6 +59,8 @@ start() {
   pick_display
   [ -f "$WINEPREFIX/system.reg" ] || { wineboot -i >/dev/null 2>&1; wineserver -w; }
   stage_files
+  # A card left in by an earlier run would be present from the start and never "arrive".
+  wine "$stage/tools/drivetool.exe" undefine "$letter" >/dev/null 2>&1 || true
   dc setup "$win\\watcher" "$win\\importer" "$win\\viewer\\viewer.exe"
   dc version "$version"
   [ "$version" = win98 ] && dc device98 "$letter"
@@ -99,6 +101,7 @@ remove() {
 stop() {
   pick_display
   [ -f "$stage/watcher/QRNVolumeWatcher.exe" ] && { wine "$stage/watcher/QRNVolumeWatcher.exe" /exitall || true; }
+  [ -f "$stage/tools/drivetool.exe" ] && { wine "$stage/tools/drivetool.exe" undefine "$letter" >/dev/null 2>&1 || true; }
   wineserver -k >/dev/null 2>&1 || true
   "$wr" "$state" --stop
 }
