@@ -20,20 +20,6 @@ const wchar_t kWrittenFilesKey[] = L"Software\\Zelm Corporation\\Vantolo\\InitTo
 const wchar_t kWrittenFilesList[] = L"Delete";
 const DWORD kNoIgnoreEntry = 0xFFFFFFFF;
 
-class ScopedRegistry {
- public:
-  explicit ScopedRegistry(XpRegistry* registry) : m_registry(registry) {}
-  ~ScopedRegistry() { XpRegistry::Close(m_registry); }
-  XpRegistry* get() const { return m_registry; }
-  XpRegistry* operator->() const { return m_registry; }
-  explicit operator bool() const { return m_registry != nullptr; }
-
- private:
-  ScopedRegistry(const ScopedRegistry&);
-  ScopedRegistry& operator=(const ScopedRegistry&);
-  XpRegistry* m_registry;
-};
-
 // Typed reads of one key: a missing key or a value of another type keeps the
 // field's default.
 bool ReadString(XpIniDict* dict, const wchar_t* key, XpString& value) {
@@ -106,7 +92,7 @@ XpString ReadRegistryReference(const XpString& reference) {
   }
   XpString keyPath = reference.Left(last).Right(last - first - 1);
   XpString valueName = reference.Right(reference.GetLength() - last - 1);
-  ScopedRegistry key(XpRegistry::Open(keyPath, rootCode, XpRegistry::kRead));
+  XpScopedRegistry key(XpRegistry::Open(keyPath, rootCode, XpRegistry::kRead));
   if (!key) return XpString();
   return key->ReadString(valueName, XpString());
 }
@@ -188,13 +174,13 @@ bool ExternalProgram::read(const XpString& path) {
   if (!installSettingName.IsEmpty() && groupApp) {
     XpString keyPath = XpString(kSuiteKey) + installSettingName;
     keyPath.Replace(L"\\", L"/");
-    ScopedRegistry install(XpRegistry::Open(keyPath, XpRegistry::kRootLocalMachine, XpRegistry::kRead));
+    XpScopedRegistry install(XpRegistry::Open(keyPath, XpRegistry::kRootLocalMachine, XpRegistry::kRead));
     XpString version = L"1.0";
     if (install) {
       XpString current = install->ReadString(L"CurrentVersion", XpString());
       if (!current.IsEmpty()) version = current;
     }
-    ScopedRegistry versionKey(XpRegistry::OpenSubKey(install.get(), version, XpRegistry::kRead));
+    XpScopedRegistry versionKey(XpRegistry::OpenSubKey(install.get(), version, XpRegistry::kRead));
     if (versionKey) {
       XpString folder = versionKey->ReadString(L"InstalledLocation", XpString());
       XpString file = hasExeName ? exeName : versionKey->ReadString(L"ExeName", XpString());
@@ -276,7 +262,7 @@ void ExternalProgramCatalog::load() {
   std::vector<XpString> folders;
   if (!m_toolsFolder.IsEmpty()) folders.push_back(m_toolsFolder);
   {
-    ScopedRegistry key(XpRegistry::Open(kFoldersKey, XpRegistry::kRootLocalMachine, XpRegistry::kRead));
+    XpScopedRegistry key(XpRegistry::Open(kFoldersKey, XpRegistry::kRootLocalMachine, XpRegistry::kRead));
     if (key) {
       XpRegistry::StringList names = key->EnumValues();
       for (const XpString& name : names) {
@@ -286,7 +272,7 @@ void ExternalProgramCatalog::load() {
     }
   }
   {
-    ScopedRegistry key(XpRegistry::Open(kIgnoreKey, XpRegistry::kRootCurrentUser, XpRegistry::kRead));
+    XpScopedRegistry key(XpRegistry::Open(kIgnoreKey, XpRegistry::kRootCurrentUser, XpRegistry::kRead));
     if (key) {
       XpRegistry::StringList names = key->EnumValues();
       for (const XpString& name : names) {
@@ -395,7 +381,7 @@ void ExternalProgramCatalog::writeBack() {
     program.uiOrder = static_cast<int>(i) + 1;
     if (!program.write()) continue;
     written.push_back(program.filePath);
-    ScopedRegistry key(XpRegistry::Open(kWrittenFilesKey, XpRegistry::kRootCurrentUser, XpRegistry::kReadWrite));
+    XpScopedRegistry key(XpRegistry::Open(kWrittenFilesKey, XpRegistry::kRootCurrentUser, XpRegistry::kReadWrite));
     if (!key) continue;
     XpRegistry::StringList files = key->ReadStringList(kWrittenFilesList, XpRegistry::StringList());
     bool known = false;
@@ -414,7 +400,7 @@ void ExternalProgramCatalog::writeBack() {
   // Numbered files above the new count were written by an earlier, longer
   // list; left in place they would be read again as copies of the tools just
   // written. Only files this system recorded as its own are removed.
-  ScopedRegistry key(XpRegistry::Open(kWrittenFilesKey, XpRegistry::kRootCurrentUser, XpRegistry::kRead));
+  XpScopedRegistry key(XpRegistry::Open(kWrittenFilesKey, XpRegistry::kRootCurrentUser, XpRegistry::kRead));
   if (!key) return;
   XpRegistry::StringList files = key->ReadStringList(kWrittenFilesList, XpRegistry::StringList());
   for (const XpString& file : files) {

@@ -19,21 +19,6 @@ const UINT kVisibleNameFallback = 301;
 const UINT kCommentFallback = 302;
 const int kStringBuffer = 1024;
 
-// Owns a registry object for the length of one reading task.
-class ScopedRegistry {
- public:
-  explicit ScopedRegistry(XpRegistry* registry) : m_registry(registry) {}
-  ~ScopedRegistry() { XpRegistry::Close(m_registry); }
-  XpRegistry* get() const { return m_registry; }
-  XpRegistry* operator->() const { return m_registry; }
-  explicit operator bool() const { return m_registry != nullptr; }
-
- private:
-  ScopedRegistry(const ScopedRegistry&);
-  ScopedRegistry& operator=(const ScopedRegistry&);
-  XpRegistry* m_registry;
-};
-
 // The module's resource library, mapped as data only: nothing of a module's
 // code runs inside the watcher.
 class ScopedResourceLibrary {
@@ -153,11 +138,11 @@ void SfImporterModule::formKeyAndName(const XpString& fullPath) {
 
 SfImporterModule* SfImporterModule::CreateFromRegistry(const XpString& rootPath, const XpString& subkey) {
   SfImporterModule* module = new SfImporterModule(subkey);
-  ScopedRegistry root(XpRegistry::Open(rootPath, XpRegistry::kRootLocalMachine, XpRegistry::kRead));
-  ScopedRegistry moduleKey(XpRegistry::OpenSubKey(root.get(), subkey, XpRegistry::kRead));
+  XpScopedRegistry root(XpRegistry::Open(rootPath, XpRegistry::kRootLocalMachine, XpRegistry::kRead));
+  XpScopedRegistry moduleKey(XpRegistry::OpenSubKey(root.get(), subkey, XpRegistry::kRead));
   XpString versionName;
   if (moduleKey) versionName = moduleKey->ReadString(L"CurrentVersion", XpString());
-  ScopedRegistry version(moduleKey && !versionName.IsEmpty()
+  XpScopedRegistry version(moduleKey && !versionName.IsEmpty()
                              ? XpRegistry::OpenSubKey(moduleKey.get(), versionName, XpRegistry::kRead)
                              : nullptr);
   if (version) {
@@ -338,7 +323,7 @@ XpResult SfImporterModule::runDestinationModal() {
 SfImporterModuleManager::SfImporterModuleManager() {
   bool importersRead = false;
   {
-    ScopedRegistry importers(XpRegistry::Open(kImporterPath, XpRegistry::kRootLocalMachine, XpRegistry::kRead));
+    XpScopedRegistry importers(XpRegistry::Open(kImporterPath, XpRegistry::kRootLocalMachine, XpRegistry::kRead));
     if (importers) {
       importersRead = true;
       XpRegistry::StringList subkeys = importers->EnumSubKeys();

@@ -84,3 +84,18 @@ class XpRegistry {
   DWORD m_root;
   DWORD m_access;
 };
+
+// Closes a key returned by the static factories when the scope ends.
+class XpScopedRegistry {
+ public:
+  explicit XpScopedRegistry(XpRegistry* registry) : m_registry(registry) {}
+  ~XpScopedRegistry() { XpRegistry::Close(m_registry); }
+  XpRegistry* get() const { return m_registry; }
+  XpRegistry* operator->() const { return m_registry; }
+  explicit operator bool() const { return m_registry != nullptr; }
+
+ private:
+  XpScopedRegistry(const XpScopedRegistry&);
+  XpScopedRegistry& operator=(const XpScopedRegistry&);
+  XpRegistry* m_registry;
+};
