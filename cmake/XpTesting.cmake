@@ -6,13 +6,11 @@ set(XP_WINE_RUN ${PROJECT_SOURCE_DIR}/scripts/wine-run)
 
 macro(xp_setup_testing)
   enable_testing()
-  if(NOT TARGET gtest)
-    set(GTEST_SRC /usr/src/googletest CACHE PATH "GoogleTest sources")
-    set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
-    set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
-    set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
-    add_subdirectory(${GTEST_SRC} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
-  endif()
+  set(GTEST_SRC /usr/src/googletest CACHE PATH "GoogleTest sources")
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+  set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
+  add_subdirectory(${GTEST_SRC} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
   if(CMAKE_CROSSCOMPILING)
     # The first test creates the prefix, the display and the wineserver; the last ends them.
     add_test(NAME wine_session_start COMMAND ${XP_WINE_RUN} ${XP_WINE_STATE} --start)
@@ -35,12 +33,23 @@ function(xp_add_wine_test name)
   endif()
 endfunction()
 
-# xp_add_gtest(<name> SOURCES ... [LIBS ...] [TIMEOUT s]): one test program, one
-# ctest entry (a Wine process start costs seconds, so a program holds many tests).
+# xp_add_gtest(<name> SOURCES ... [LIBS ...] [TIMEOUT s] [SCRATCH_REGISTRY]
+# [PRIVATE_PREFIX]): one test program, one ctest entry (a Wine process start
+# costs seconds, so a program holds many tests). SCRATCH_REGISTRY runs the
+# whole program with its machine and user hives in a scratch registry;
+# PRIVATE_PREFIX makes it refuse to run outside the build folder's private
+# Wine prefix (for programs that start the real program or write the real
+# machine-wide configuration). Both are in tests/support.
 function(xp_add_gtest name)
-  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "SCRATCH_REGISTRY;PRIVATE_PREFIX" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  if(T_SCRATCH_REGISTRY)
+    target_link_libraries(${name} PRIVATE xptest_scratch_registry)
+  endif()
+  if(T_PRIVATE_PREFIX)
+    target_link_libraries(${name} PRIVATE xptest_private_prefix)
+  endif()
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 600)
   endif()

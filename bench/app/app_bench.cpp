@@ -70,6 +70,12 @@ bool BalloonVisible() {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  // It rewrites the suite's machine-wide configuration for the real program.
+  ::testing::AssertionResult here = xptest::InPrivateWinePrefix();
+  if (!here) {
+    std::printf("bench_app: %s\n", here.message());
+    return 1;
+  }
   int idleSeconds = argc > 1 ? _wtoi(argv[1]) : 60;
   Parts p;
   p.dir = ProgramDir();

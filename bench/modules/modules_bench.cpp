@@ -115,6 +115,12 @@ void SelectionBench(int count) {
 }  // namespace
 
 int main() {
+  // The registrations and tools folder it writes live in a scratch registry.
+  xptest::ScratchRegistry scratch;
+  if (!scratch.Ready()) {
+    std::printf("bench_modules: %s\n", scratch.Ready().message());
+    return 1;
+  }
   ClearSuiteState();
   CatalogueBench();
   SelectionBench(1);

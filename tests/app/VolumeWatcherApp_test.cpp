@@ -13,31 +13,22 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/XpTestSupport.h"
+
 #include <string>
 
 namespace {
 
 const wchar_t kVantolo[] = L"Software\\Zelm Corporation\\Vantolo";
 
+// The program runs in a scratch registry (see tests/support): these keys
+// never reach a real installation.
 bool SetString(const std::wstring& path, const wchar_t* name, const std::wstring& value) {
-  HKEY key = NULL;
-  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, NULL, 0, KEY_SET_VALUE, NULL, &key, NULL) !=
-      ERROR_SUCCESS)
-    return false;
-  LONG r = RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                          static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-  RegCloseKey(key);
-  return r == ERROR_SUCCESS;
+  return xptest::SetString(HKEY_LOCAL_MACHINE, path, name, value);
 }
 
 bool SetDword(const std::wstring& path, const wchar_t* name, DWORD value) {
-  HKEY key = NULL;
-  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, NULL, 0, KEY_SET_VALUE, NULL, &key, NULL) !=
-      ERROR_SUCCESS)
-    return false;
-  LONG r = RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
-  RegCloseKey(key);
-  return r == ERROR_SUCCESS;
+  return xptest::SetDword(HKEY_LOCAL_MACHINE, path, name, value);
 }
 
 TEST(WatcherVerbs, GrammarTakesTheWholeTextAfterOneDashOrSlash) {

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/XpTestSupport.h"
+
 namespace DeviceRegistryFixture {
 
 struct Instance {
@@ -28,14 +30,11 @@ inline bool SetText(HKEY key, const wchar_t* name, const wchar_t* text) {
 
 inline bool WriteKey(HKEY root, const std::wstring& path,
                      const std::vector<std::pair<const wchar_t*, const wchar_t*>>& values) {
-  HKEY key = nullptr;
-  if (RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                      nullptr) != ERROR_SUCCESS)
-    return false;
+  xptest::Key key = xptest::CreateKey(root, path);
+  if (!key) return false;
   bool ok = true;
   for (const auto& value : values)
-    if (value.second != nullptr) ok = SetText(key, value.first, value.second) && ok;
-  RegCloseKey(key);
+    if (value.second != nullptr) ok = SetText(key.get(), value.first, value.second) && ok;
   return ok;
 }
 
@@ -54,11 +53,11 @@ inline bool AddPresent(const wchar_t* node, const wchar_t* hardwareKey) {
 }
 
 inline void RemoveDevice(const wchar_t* device) {
-  SHDeleteKeyW(HKEY_LOCAL_MACHINE, (std::wstring(L"Enum\\Scsi\\") + device).c_str());
+  xptest::DeleteTree(HKEY_LOCAL_MACHINE, std::wstring(L"Enum\\Scsi\\") + device);
 }
 
 inline void RemovePresent(const wchar_t* node) {
-  SHDeleteKeyW(HKEY_DYN_DATA, (std::wstring(L"Config Manager\\Enum\\") + node).c_str());
+  xptest::DeleteTree(HKEY_DYN_DATA, std::wstring(L"Config Manager\\Enum\\") + node);
 }
 
 }  // namespace DeviceRegistryFixture

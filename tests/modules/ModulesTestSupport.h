@@ -12,13 +12,13 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/XpTestSupport.h"
+
 namespace modtest {
 
 inline std::wstring ProgramDirectory() {
-  wchar_t path[MAX_PATH] = {0};
-  GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring p = path;
-  return p.substr(0, p.rfind(L'\\'));
+  std::wstring p = xptest::ProgramDir();
+  return p.substr(0, p.size() - 1);
 }
 
 inline std::wstring Join(const std::wstring& dir, const std::wstring& name) {
@@ -26,44 +26,16 @@ inline std::wstring Join(const std::wstring& dir, const std::wstring& name) {
   return dir.back() == L'\\' ? dir + name : dir + L"\\" + name;
 }
 
-inline void DeleteTree(const std::wstring& path) {
-  std::wstring from = path;
-  from.push_back(0);  // double terminator
-  SHFILEOPSTRUCTW op = {};
-  op.wFunc = FO_DELETE;
-  op.pFrom = from.c_str();
-  op.fFlags = FOF_NOCONFIRMATION | FOF_NOERRORUI | FOF_SILENT;
-  SHFileOperationW(&op);
-}
+inline void DeleteTree(const std::wstring& path) { xptest::RemoveTree(path); }
 
-inline void MakeDirs(const std::wstring& path) {
-  for (size_t i = 3; i <= path.size(); ++i) {
-    if (i == path.size() || path[i] == L'\\') CreateDirectoryW(path.substr(0, i).c_str(), nullptr);
-  }
-}
+inline void MakeDirs(const std::wstring& path) { xptest::MakeDirs(path); }
 
 inline bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-inline void WriteText(const std::wstring& path, const std::string& text) {
-  FILE* f = _wfopen(path.c_str(), L"wb");
-  if (f == nullptr) return;
-  fwrite(text.data(), 1, text.size(), f);
-  fclose(f);
-}
+inline void WriteText(const std::wstring& path, const std::string& text) { xptest::WriteBytes(path, text); }
 
-inline std::string Utf8(const std::wstring& text) {
-  int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), (int)text.size(), nullptr, 0, nullptr, nullptr);
-  std::string out(n > 0 ? n : 0, '\0');
-  if (n > 0) WideCharToMultiByte(CP_UTF8, 0, text.c_str(), (int)text.size(), &out[0], n, nullptr, nullptr);
-  return out;
-}
-
-inline std::wstring Wide(const std::string& text) {
-  int n = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), (int)text.size(), nullptr, 0);
-  std::wstring out(n > 0 ? n : 0, L'\0');
-  if (n > 0) MultiByteToWideChar(CP_UTF8, 0, text.c_str(), (int)text.size(), &out[0], n);
-  return out;
-}
+using xptest::Utf8;
+using xptest::Wide;
 
 // A fresh folder below the temporary directory, removed with its content.
 class ScratchDir {
@@ -83,26 +55,17 @@ class ScratchDir {
   std::wstring m_path;
 };
 
-// Raw registry writes for setting up registrations.
-inline HKEY CreateKey(HKEY root, const std::wstring& path) {
-  HKEY key = nullptr;
-  RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
-  return key;
-}
+// Raw registry writes for setting up registrations. The test program runs in
+// a scratch registry (see tests/support), so these never reach a real
+// installation. CreateKey hands over an open key (or null) that the caller closes.
+inline HKEY CreateKey(HKEY root, const std::wstring& path) { return xptest::CreateKey(root, path).release(); }
 inline void SetString(HKEY root, const std::wstring& path, const std::wstring& name, const std::wstring& value) {
-  HKEY key = CreateKey(root, path);
-  if (key == nullptr) return;
-  RegSetValueExW(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                 static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-  RegCloseKey(key);
+  xptest::SetString(root, path, name.c_str(), value);
 }
 inline void SetDword(HKEY root, const std::wstring& path, const std::wstring& name, DWORD value) {
-  HKEY key = CreateKey(root, path);
-  if (key == nullptr) return;
-  RegSetValueExW(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
-  RegCloseKey(key);
+  xptest::SetDword(root, path, name.c_str(), value);
 }
-inline void DeleteKey(HKEY root, const std::wstring& path) { RegDeleteTreeW(root, path.c_str()); RegDeleteKeyW(root, path.c_str()); }
+inline void DeleteKey(HKEY root, const std::wstring& path) { xptest::DeleteTree(root, path); }
 
 const wchar_t kSuiteKey[] = L"Software\\Zelm Corporation\\Vantolo";
 

@@ -332,7 +332,7 @@ TEST_F(ImporterTest, AccessorNeedsTheImporterKeyAndAnInstalledProgram) {
     SfImporterModuleManager manager;  // no Importer key, program missing
     EXPECT_FALSE(manager.hasDiskAccessor());
   }
-  CreateKey(HKEY_LOCAL_MACHINE, std::wstring(kSuiteKey) + L"\\Importer");
+  xptest::CreateKey(HKEY_LOCAL_MACHINE, std::wstring(kSuiteKey) + L"\\Importer");
   {
     SfImporterModuleManager manager;  // program still missing
     EXPECT_FALSE(manager.hasDiskAccessor());

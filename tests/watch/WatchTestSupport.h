@@ -7,6 +7,7 @@
 #include <shlobj.h>
 
 #include "platform/XpString.h"
+#include "tests/support/XpTestSupport.h"
 #include "watch/XpWatchCallbacks.h"
 
 #include <string>
@@ -100,32 +101,11 @@ inline std::wstring ExeDir() {
 }
 
 // Runs a program next to the test exe and returns its exit code (-1 if it
-// could not start).
+// could not start or did not end within a minute; it is then ended).
 inline int RunNextToMe(const std::wstring& exe, const std::wstring& args, bool quiet = false) {
-    std::wstring command = L"\"" + ExeDir() + exe + L"\" " + args;
-    std::vector<wchar_t> line(command.begin(), command.end());
-    line.push_back(0);
-    STARTUPINFOW si;
-    ZeroMemory(&si, sizeof(si));
-    si.cb = sizeof(si);
-    SECURITY_ATTRIBUTES sa = {sizeof(sa), NULL, TRUE};
-    HANDLE nul = INVALID_HANDLE_VALUE;
-    if (quiet) {
-        nul = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                          &sa, OPEN_EXISTING, 0, NULL);
-        si.dwFlags = STARTF_USESTDHANDLES;
-        si.hStdInput = si.hStdOutput = si.hStdError = nul;
-    }
-    PROCESS_INFORMATION pi;
-    BOOL started = CreateProcessW(NULL, &line[0], NULL, NULL, quiet ? TRUE : FALSE, 0, NULL, NULL,
-                                  &si, &pi);
-    if (nul != INVALID_HANDLE_VALUE) CloseHandle(nul);
-    if (!started) return -1;
-    WaitForSingleObject(pi.hProcess, 60000);
     DWORD code = 0;
-    GetExitCodeProcess(pi.hProcess, &code);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
+    if (!xptest::RunToEnd(L"\"" + ExeDir() + exe + L"\" " + args, 60000, &code, std::wstring(), NULL, quiet))
+        return -1;
     return static_cast<int>(code);
 }
 

@@ -1,6 +1,7 @@
-// Helpers of the end-to-end tests: processes started on the shell desktop with
-// bounded waits, registry values written in this program's own view (the same
-// view the watcher of the same architecture reads), files and module logs.
+// Helpers of the end-to-end tests, over the test-support library: processes
+// started on the shell desktop with bounded waits, registry values written in
+// this program's own view (the same view the watcher of the same architecture
+// reads), files and module logs.
 #pragma once
 
 #include <windows.h>
@@ -12,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/XpTestSupport.h"
+
 namespace E2e {
 
 // Every program of a test runs on this Wine desktop; its name turns on Wine's
@@ -19,101 +22,36 @@ namespace E2e {
 const wchar_t kDesktopName[] = L"shell";
 const wchar_t kWatcherClass[] = L"BrimwellTrayIconDummyWnd";
 
-inline std::wstring ProgramDir() {
-  wchar_t path[MAX_PATH];
-  DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring dir(path, length);
-  return dir.substr(0, dir.find_last_of(L'\\') + 1);
-}
-
-inline bool FileExists(const std::wstring& path) {
-  DWORD a = GetFileAttributesW(path.c_str());
-  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
-
-inline bool DirExists(const std::wstring& path) {
-  DWORD a = GetFileAttributesW(path.c_str());
-  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
+using xptest::DirExists;
+using xptest::FileExists;
+using xptest::ProgramDir;
+using xptest::Quoted;
+using xptest::ReadUtf8;
+using xptest::WaitUntil;
 
 // The desktop size is read by Wine's explorer when it creates the desktop.
 inline void PrepareDesktop() {
-  HKEY key = nullptr;
-  if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Wine\\Explorer\\Desktops", 0, nullptr, 0,
-                      KEY_SET_VALUE, nullptr, &key, nullptr) == ERROR_SUCCESS) {
-    const wchar_t size[] = L"1024x768";
-    RegSetValueExW(key, kDesktopName, 0, REG_SZ, reinterpret_cast<const BYTE*>(size), sizeof(size));
-    RegCloseKey(key);
-  }
+  const wchar_t size[] = L"1024x768";
+  xptest::SetString(xptest::RealCurrentUser(), L"Software\\Wine\\Explorer\\Desktops", kDesktopName, size);
   HDESK desktop = CreateDesktopW(kDesktopName, nullptr, nullptr, 0, GENERIC_ALL, nullptr);
   // This thread looks for the watcher's windows on the same desktop.
   if (desktop != nullptr) SetThreadDesktop(desktop);
 }
 
-// A started process; a process still running at the end of its owner's scope
-// is terminated so that no test leaves a resident watcher behind.
-class Process {
+// A process started on the test desktop; one still running at the end of its
+// owner's scope is terminated so that no test leaves a resident watcher behind.
+class Process : public xptest::ChildProcess {
  public:
-  Process() = default;
-  Process(const Process&) = delete;
-  Process& operator=(const Process&) = delete;
-  ~Process() { Kill(); }
-
   bool Start(const std::wstring& commandLine, const std::wstring& folder = std::wstring()) {
-    Kill();
-    std::wstring text = commandLine;
-    wchar_t desktop[32];
-    wcscpy(desktop, kDesktopName);
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    startup.lpDesktop = desktop;
-    PROCESS_INFORMATION info = {};
-    if (!CreateProcessW(nullptr, &text[0], nullptr, nullptr, FALSE, 0, nullptr,
-                        folder.empty() ? nullptr : folder.c_str(), &startup, &info))
-      return false;
-    CloseHandle(info.hThread);
-    handle_ = info.hProcess;
-    id_ = info.dwProcessId;
-    return true;
+    return xptest::ChildProcess::Start(commandLine, folder, kDesktopName);
   }
-  // True when the process ended within the time; its exit code is kept.
-  bool Wait(DWORD ms) {
-    if (handle_ == nullptr) return true;
-    if (WaitForSingleObject(handle_, ms) != WAIT_OBJECT_0) return false;
-    GetExitCodeProcess(handle_, &exitCode_);
-    return true;
-  }
-  bool Running() const { return handle_ != nullptr && WaitForSingleObject(handle_, 0) == WAIT_TIMEOUT; }
-  DWORD ExitCode() const { return exitCode_; }
-  DWORD Id() const { return id_; }
-  HANDLE Handle() const { return handle_; }
-  void Kill() {
-    if (handle_ == nullptr) return;
-    if (WaitForSingleObject(handle_, 0) == WAIT_TIMEOUT) {
-      TerminateProcess(handle_, 99);
-      WaitForSingleObject(handle_, 5000);
-    }
-    CloseHandle(handle_);
-    handle_ = nullptr;
-  }
-
- private:
-  HANDLE handle_ = nullptr;
-  DWORD id_ = 0;
-  DWORD exitCode_ = STILL_ACTIVE;
 };
 
-// Runs a command to its end; returns false when it did not end in time.
+// Runs a command on the test desktop to its end; false when it did not end in time.
 inline bool RunToEnd(const std::wstring& commandLine, DWORD ms, DWORD* exitCode,
                      const std::wstring& folder = std::wstring()) {
-  Process p;
-  if (!p.Start(commandLine, folder)) return false;
-  if (!p.Wait(ms)) return false;
-  if (exitCode != nullptr) *exitCode = p.ExitCode();
-  return true;
+  return xptest::RunToEnd(commandLine, ms, exitCode, folder, kDesktopName);
 }
-
-inline std::wstring Quoted(const std::wstring& path) { return L"\"" + path + L"\""; }
 
 // Hidden watcher windows of one process (0: any process).
 inline std::vector<HWND> WatcherWindows(DWORD processId = 0) {
@@ -125,16 +63,6 @@ inline std::vector<HWND> WatcherWindows(DWORD processId = 0) {
     if (processId == 0 || owner == processId) found.push_back(w);
   }
   return found;
-}
-
-template <class Predicate>
-bool WaitUntil(DWORD ms, Predicate done, DWORD step = 50) {
-  DWORD start = GetTickCount();
-  for (;;) {
-    if (done()) return true;
-    if (GetTickCount() - start >= ms) return false;
-    Sleep(step);
-  }
 }
 
 inline HWND WaitForWatcherWindow(const Process& p, DWORD ms) {
@@ -149,60 +77,18 @@ inline HWND WaitForWatcherWindow(const Process& p, DWORD ms) {
 
 // --- registry -----------------------------------------------------------
 
-inline bool SetString(HKEY root, const std::wstring& path, const wchar_t* name, const std::wstring& value) {
-  HKEY key = nullptr;
-  if (RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
-      ERROR_SUCCESS)
-    return false;
-  LONG r = RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                          static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-  RegCloseKey(key);
-  return r == ERROR_SUCCESS;
-}
-
-inline bool SetDword(HKEY root, const std::wstring& path, const wchar_t* name, DWORD value) {
-  HKEY key = nullptr;
-  if (RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
-      ERROR_SUCCESS)
-    return false;
-  LONG r = RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
-  RegCloseKey(key);
-  return r == ERROR_SUCCESS;
-}
-
-inline void DeleteTree(HKEY root, const std::wstring& path) { SHDeleteKeyW(root, path.c_str()); }
+using xptest::DeleteTree;
+using xptest::SetDword;
+using xptest::SetString;
 
 // --- files ----------------------------------------------------------------
 
 inline bool CopyInto(const std::wstring& from, const std::wstring& toFolder, const wchar_t* name) {
-  CreateDirectoryW(toFolder.c_str(), nullptr);
+  xptest::MakeDirs(toFolder);
   return CopyFileW(from.c_str(), (toFolder + L"\\" + name).c_str(), FALSE) != 0;
 }
 
-inline bool WriteText(const std::wstring& path, const char* text) {
-  FILE* f = _wfopen(path.c_str(), L"wb");
-  if (f == nullptr) return false;
-  fputs(text, f);
-  fclose(f);
-  return true;
-}
-
-inline std::wstring ReadUtf8(const std::wstring& path) {
-  std::wstring text;
-  FILE* f = _wfopen(path.c_str(), L"rb");
-  if (f == nullptr) return text;
-  std::string bytes;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) bytes.append(buffer, n);
-  fclose(f);
-  int count = MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
-  if (count > 0) {
-    text.resize(static_cast<size_t>(count));
-    MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), &text[0], count);
-  }
-  return text;
-}
+inline bool WriteText(const std::wstring& path, const char* text) { return xptest::WriteBytes(path, text); }
 
 // One run of the reference importer as its log tells it: the command line and
 // the arguments it saw.
