@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cwchar>
+#include <string>
+
+#include "tests/support/XpTestSupport.h"
 
 namespace {
 
@@ -316,11 +319,12 @@ TEST(XpRwLockEx, OnlyReaderMayUpgrade) {
 
 TEST(XpRwLockEx, TwoReadersMakeWriterWait) {
     XpRwLockEx lock;
-    ExReader other = {&lock, CreateEventW(nullptr, TRUE, FALSE, nullptr),
-                      CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    xptest::Handle locked = xptest::MakeEvent(), release = xptest::MakeEvent();
+    ExReader other = {&lock, locked.get(), release.get()};
     XpThread* th = XpThread::Create(&HoldReadUntilReleased, &other);
     ASSERT_NE(th, nullptr);
-    WaitForSingleObject(other.locked, INFINITE);
+    // No early return: the thread reads this frame until it is joined.
+    EXPECT_EQ(WaitForSingleObject(other.locked, 60000), WAIT_OBJECT_0);
     EXPECT_EQ(lock.TryLockRead(), 0u);
     EXPECT_EQ(lock.TryLock(), XP_E_TIMEOUT);
     SetEvent(other.release);
@@ -328,8 +332,6 @@ TEST(XpRwLockEx, TwoReadersMakeWriterWait) {
     EXPECT_EQ(lock.TryLock(), 0u);  // now the only reader
     EXPECT_EQ(lock.Unlock(), 0u);
     EXPECT_EQ(lock.Unlock(), 0u);
-    CloseHandle(other.locked);
-    CloseHandle(other.release);
 }
 
 TEST(XpMultiLockOne, ReportsTheSetObject) {
@@ -406,38 +408,23 @@ TEST(XpWaitResult, MapsWaitResultsAndLastErrors) {
 
 namespace {
 
-// Runs the mutex helper that is built next to this test program; returns its
-// exit code, or 0xFFFFFFFF if it could not be started or did not end.
-DWORD RunMutexChild(const wchar_t* mode, const wchar_t* name, PROCESS_INFORMATION* keep = nullptr) {
-    wchar_t path[MAX_PATH];
-    DWORD n = GetModuleFileNameW(NULL, path, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH) return 0xFFFFFFFFu;
-    wchar_t* slash = wcsrchr(path, L'\\');
-    if (!slash) return 0xFFFFFFFFu;
-    wcscpy(slash + 1, L"xp_mutex_child.exe");
-    wchar_t commandLine[600];
-    swprintf(commandLine, 600, L"\"%ls\" %ls %ls", path, mode, name);
-    STARTUPINFOW si;
-    ZeroMemory(&si, sizeof(si));
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi;
-    if (!CreateProcessW(path, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi))
-        return 0xFFFFFFFFu;
-    CloseHandle(pi.hThread);
-    if (keep) {
-        *keep = pi;
-        return 0;
-    }
-    DWORD code = 0xFFFFFFFFu;
-    if (WaitForSingleObject(pi.hProcess, 60000) == WAIT_OBJECT_0) GetExitCodeProcess(pi.hProcess, &code);
-    CloseHandle(pi.hProcess);
-    return code;
+// The mutex helper that is built next to this test program, started with a
+// mode and a name. An owner ends it if a failed assertion ends the test first.
+bool StartMutexChild(const wchar_t* mode, const wchar_t* name, xptest::ChildProcess* child) {
+    std::wstring line = xptest::Quoted(xptest::ProgramDir() + L"xp_mutex_child.exe") + L" " + mode + L" " + name;
+    return child->Start(line);
 }
 
-HANDLE ChildEvent(const wchar_t* name, const wchar_t* suffix) {
-    wchar_t full[256];
-    swprintf(full, 256, L"%ls%ls", name, suffix);
-    return CreateEventW(NULL, TRUE, FALSE, full);
+// Runs the mutex helper to its end; its exit code, or 0xFFFFFFFF if it could
+// not be started or did not end within a minute.
+DWORD RunMutexChild(const wchar_t* mode, const wchar_t* name) {
+    xptest::ChildProcess child;
+    if (!StartMutexChild(mode, name, &child) || !child.Wait(60000)) return 0xFFFFFFFFu;
+    return child.ExitCode();
+}
+
+xptest::Handle ChildEvent(const wchar_t* name, const wchar_t* suffix) {
+    return xptest::MakeEvent((std::wstring(name) + suffix).c_str());
 }
 
 }  // namespace
@@ -454,34 +441,28 @@ TEST(XpMutex, NamedMutexExcludesAnotherProcess) {
     EXPECT_EQ(RunMutexChild(L"try", name), XP_OK);
 
     // Held there: this process is excluded until the other one lets go.
-    HANDLE held = ChildEvent(name, L"Held");
-    HANDLE release = ChildEvent(name, L"Release");
-    PROCESS_INFORMATION pi;
-    ASSERT_EQ(RunMutexChild(L"hold", name, &pi), 0u);
-    ASSERT_EQ(WaitForSingleObject(held, 60000), WAIT_OBJECT_0);
+    xptest::Handle held = ChildEvent(name, L"Held");
+    xptest::Handle release = ChildEvent(name, L"Release");
+    xptest::ChildProcess child;
+    ASSERT_TRUE(StartMutexChild(L"hold", name, &child));
+    ASSERT_EQ(WaitForSingleObject(held.get(), 60000), WAIT_OBJECT_0);
     EXPECT_EQ(mine.TryLock(), XP_E_TIMEOUT);
-    SetEvent(release);
-    ASSERT_EQ(WaitForSingleObject(pi.hProcess, 60000), WAIT_OBJECT_0);
-    DWORD code = 1;
-    GetExitCodeProcess(pi.hProcess, &code);
-    EXPECT_EQ(code, 0u);
-    CloseHandle(pi.hProcess);
+    SetEvent(release.get());
+    ASSERT_TRUE(child.Wait(60000));
+    EXPECT_EQ(child.ExitCode(), 0u);
     EXPECT_EQ(mine.TryLock(), XP_OK);
     EXPECT_EQ(mine.Unlock(), XP_OK);
-    CloseHandle(held);
-    CloseHandle(release);
 }
 
 TEST(XpMutex, AbandonedByAnotherProcessIsReportedOnceAndFreed) {
     wchar_t name[64];
     swprintf(name, 64, L"XpSyncTestAbandoned%lu", GetCurrentProcessId());
     XpMutex mine(name);
-    HANDLE held = ChildEvent(name, L"Held");
-    PROCESS_INFORMATION pi;
-    ASSERT_EQ(RunMutexChild(L"abandon", name, &pi), 0u);
-    ASSERT_EQ(WaitForSingleObject(pi.hProcess, 60000), WAIT_OBJECT_0);
-    CloseHandle(pi.hProcess);
-    EXPECT_EQ(WaitForSingleObject(held, 0), WAIT_OBJECT_0);  // it did hold the mutex
+    xptest::Handle held = ChildEvent(name, L"Held");
+    xptest::ChildProcess child;
+    ASSERT_TRUE(StartMutexChild(L"abandon", name, &child));
+    ASSERT_TRUE(child.Wait(60000));
+    EXPECT_EQ(WaitForSingleObject(held.get(), 0), WAIT_OBJECT_0);  // it did hold the mutex
     EXPECT_EQ(mine.TryLock(), XP_E_ABANDONED);
     // The failed attempt left nothing held: another thread may take it now.
     XpThread* t = XpThread::Create(&TryLockFromOtherThread, &mine);
@@ -489,5 +470,4 @@ TEST(XpMutex, AbandonedByAnotherProcessIsReportedOnceAndFreed) {
     EXPECT_EQ(XpThread::Join(t), XP_OK);
     EXPECT_EQ(mine.Lock(), XP_OK);
     EXPECT_EQ(mine.Unlock(), XP_OK);
-    CloseHandle(held);
 }
