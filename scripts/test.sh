@@ -1,15 +1,36 @@
 #!/bin/bash
 # Sets up the machine, builds both architectures and runs every test under Wine.
+# Prints the number of test cases run per architecture, so a test program that
+# drops out of the build or stops early shows in the totals.
 set -eu
 start=$(date +%s)
 top=$(cd "$(dirname "$0")/.." && pwd)
 bash "$top/scripts/setup.sh"
+
+# Sums the GoogleTest summaries that ctest kept of every test program's output.
+count_cases() {
+  local log="$top/build/$1/Testing/Temporary/LastTest.log"
+  [ -f "$log" ] || { echo "=== $1: no test log"; return; }
+  awk -v arch="$1" '
+    /^\[==========\] [0-9]+ tests? from [0-9]+ test suites? ran\./ { ran += $2; programs++ }
+    /^\[  PASSED  \] [0-9]+ tests?\./ { passed += $4 }
+    /^\[  SKIPPED \] [0-9]+ tests?,/ { skipped += $4 }
+    /^\[  FAILED  \] [0-9]+ tests?, listed below/ { failed += $4 }
+    END { printf "=== %s: %d test cases ran in %d test programs (%d passed, %d skipped, %d failed)\n",
+                 arch, ran, programs, passed, skipped, failed }' "$log"
+}
+
 rc=0
+summary=""
 for arch in x86_64 i686; do
   echo "=== $arch: build"
-  bash "$top/scripts/build.sh" "$arch" || { rc=1; continue; }
+  bash "$top/scripts/build.sh" "$arch" || { rc=1; summary+="=== $arch: build failed"$'\n'; continue; }
   echo "=== $arch: tests"
-  (cd "$top/build/$arch" && ctest --output-on-failure -j2 --timeout 900) || rc=1
+  # The whole output of passed tests is kept, so that the counts below see it.
+  (cd "$top/build/$arch" && ctest --output-on-failure -j2 --timeout 900 \
+     --test-output-size-passed 8000000 --test-output-size-failed 8000000) || rc=1
+  summary+="$(count_cases "$arch")"$'\n'
 done
+printf '%s' "$summary"
 echo "=== test run took $(( $(date +%s) - start )) s"
 exit $rc
