@@ -4,7 +4,7 @@
 set -eu
 pkgs="cmake ninja-build ccache g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
       binutils-mingw-w64 mingw-w64-tools googletest wine wine64 wine32:i386
-      xvfb xauth x11-utils xdotool imagemagick python3 util-linux"
+      xvfb xauth x11-utils xdotool imagemagick python3 util-linux clang-format"
 missing=""
 for p in $pkgs; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing="$missing $p"
