@@ -88,14 +88,30 @@ class XpRegistry {
 // Closes a key returned by the static factories when the scope ends.
 class XpScopedRegistry {
  public:
+  XpScopedRegistry() : m_registry(nullptr) {}
   explicit XpScopedRegistry(XpRegistry* registry) : m_registry(registry) {}
+  XpScopedRegistry(XpScopedRegistry&& other) noexcept : m_registry(other.release()) {}
+  XpScopedRegistry& operator=(XpScopedRegistry&& other) noexcept {
+    if (this != &other) reset(other.release());
+    return *this;
+  }
   ~XpScopedRegistry() { XpRegistry::Close(m_registry); }
   XpRegistry* get() const { return m_registry; }
   XpRegistry* operator->() const { return m_registry; }
   explicit operator bool() const { return m_registry != nullptr; }
+  void reset(XpRegistry* registry = nullptr) {
+    XpRegistry::Close(m_registry);
+    m_registry = registry;
+  }
+  // The caller takes over the duty to close.
+  [[nodiscard]] XpRegistry* release() {
+    XpRegistry* registry = m_registry;
+    m_registry = nullptr;
+    return registry;
+  }
 
  private:
-  XpScopedRegistry(const XpScopedRegistry&);
-  XpScopedRegistry& operator=(const XpScopedRegistry&);
+  XpScopedRegistry(const XpScopedRegistry&) = delete;
+  XpScopedRegistry& operator=(const XpScopedRegistry&) = delete;
   XpRegistry* m_registry;
 };

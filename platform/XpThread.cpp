@@ -65,31 +65,27 @@ XpThread* XpThread::Create(XpThreadFunction function, void* argument) {
         delete thread;
         return NULL;
     }
-    thread->m_handle = reinterpret_cast<HANDLE>(h);
+    thread->m_handle.reset(reinterpret_cast<HANDLE>(h));
     return thread;
 }
 
 XpResult XpThread::Join(XpThread* thread) {
     if (!thread) return XP_E_INVALID_HANDLE;
     if (GetCurrentThreadId() == thread->m_id) return XP_E_SELF_JOIN;
-    WaitForSingleObject(thread->m_handle, INFINITE);
+    WaitForSingleObject(thread->m_handle.get(), INFINITE);
     DWORD code = 0;
-    GetExitCodeThread(thread->m_handle, &code);
+    GetExitCodeThread(thread->m_handle.get(), &code);
     delete thread;
     return static_cast<XpResult>(code);
 }
 
-XpThread::~XpThread() {
-    if (m_handle) CloseHandle(m_handle);
-}
-
 XpResult XpThread::SetPriority(int priority) {
-    return SetThreadPriority(m_handle, priority) ? XP_OK : XP_E_PRIORITY;
+    return SetThreadPriority(m_handle.get(), priority) ? XP_OK : XP_E_PRIORITY;
 }
 
 XpResult XpThread::LowerPriority() {
-    int current = GetThreadPriority(m_handle);
-    return SetThreadPriority(m_handle, current - 1) ? XP_OK : XP_E_PRIORITY;
+    int current = GetThreadPriority(m_handle.get());
+    return SetThreadPriority(m_handle.get(), current - 1) ? XP_OK : XP_E_PRIORITY;
 }
 
 DWORD GetProcessorCount() {
@@ -102,14 +98,13 @@ XpMemoryStatus GetMemoryStatus() {
     XpMemoryStatus status = {0, 0};
     // Windows 95/98 and NT 4 lack the 64-bit query: look it up for the call.
     typedef BOOL(WINAPI * MemoryStatusExFn)(MEMORYSTATUSEX*);
-    HMODULE kernel = LoadLibraryW(L"kernel32.dll");
+    XpUniqueModule kernel(LoadLibraryW(L"kernel32.dll"));
     if (kernel) {
         MemoryStatusExFn query = reinterpret_cast<MemoryStatusExFn>(
-            reinterpret_cast<void*>(GetProcAddress(kernel, "GlobalMemoryStatusEx")));
+            reinterpret_cast<void*>(GetProcAddress(kernel.get(), "GlobalMemoryStatusEx")));
         MEMORYSTATUSEX ex;
         ex.dwLength = sizeof(ex);
         bool ok = query && query(&ex);
-        FreeLibrary(kernel);
         if (ok) {
             status.totalPhysical = ex.ullTotalPhys;
             status.availablePhysical = ex.ullAvailPhys;
