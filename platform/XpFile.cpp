@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "platform/XpFileOperation.h"
+#include "platform/XpHandle.h"
 
 namespace {
 
@@ -327,12 +328,10 @@ std::int64_t XpFile::GetSize() {
   if (IsOpen()) return GetFileSizeEx(m_handle, &size) ? size.QuadPart : -1;
   // Query-only open; sharing writes too so that a file another object has
   // open for writing can still be measured.
-  HANDLE h = CreateFileW(m_path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return -1;
-  std::int64_t result = GetFileSizeEx(h, &size) ? size.QuadPart : -1;
-  CloseHandle(h);
-  return result;
+  XpUniqueFileHandle h(CreateFileW(m_path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!h) return -1;
+  return GetFileSizeEx(h.get(), &size) ? size.QuadPart : -1;
 }
 
 XpResult XpFile::GetTimes(XpDateTime* creation, XpDateTime* lastWrite, XpDateTime* lastAccess) {
@@ -358,16 +357,15 @@ XpResult XpFile::ApplyTimes(const XpDateTime* creation, const XpDateTime* lastWr
   if (haveCreation) created = creation->ToFileTime();
   if (haveWrite) written = lastWrite->ToFileTime();
   if (haveAccess) accessed = lastAccess->ToFileTime();
-  HANDLE h = CreateFileW(m_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return XpResultFromLastError();
+  XpUniqueFileHandle h(CreateFileW(m_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!h) return XpResultFromLastError();
   XpResult result = XP_OK;
-  if (!SetFileTime(h, haveCreation ? &created : nullptr, haveAccess ? &accessed : nullptr,
+  if (!SetFileTime(h.get(), haveCreation ? &created : nullptr, haveAccess ? &accessed : nullptr,
                    haveWrite ? &written : nullptr)) {
     result = XpResultFromLastError();
     if (result == XP_OK) result = XP_E_FILE;
   }
-  CloseHandle(h);
   return result;
 }
 
