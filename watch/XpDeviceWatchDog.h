@@ -61,9 +61,9 @@ private:
     XpString m_className;
     std::vector<void*> m_filters;
     HWND m_window;
-    std::vector<HDEVNOTIFY> m_notifications;
-    XpThread* m_thread;
+    std::vector<XpUniqueDevNotify> m_notifications;
+    XpScopedThread m_thread;
     // Set by the window thread once its window exists or has failed.
-    HANDLE m_ready;
+    XpUniqueHandle m_ready;
     XpResult m_lastRunResult;
 };

@@ -41,7 +41,7 @@ private:
 
     int m_lowerPriority;
     DWORD m_interval;
-    XpThread* m_thread;
+    XpScopedThread m_thread;
     XpManualEvent m_stop;
 };
 

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include "platform/XpHandle.h"
 #include "platform/XpResult.h"
 #include "platform/XpString.h"
 #include "platform/XpSync.h"
@@ -30,22 +31,6 @@ public:
 
 namespace XpWatchDetail {
 
-// Owns one Win32 event handle.
-class _XpEventHandle {
-public:
-    explicit _XpEventHandle(bool manualReset)
-        : m_handle(CreateEventW(NULL, manualReset ? TRUE : FALSE, FALSE, NULL)) {}
-    ~_XpEventHandle() {
-        if (m_handle) CloseHandle(m_handle);
-    }
-    HANDLE Get() const { return m_handle; }
-
-private:
-    _XpEventHandle(const _XpEventHandle&) = delete;
-    _XpEventHandle& operator=(const _XpEventHandle&) = delete;
-    HANDLE m_handle;
-};
-
 // Registration-ordered list of client pointers (not owned; duplicates allowed).
 // Deliveries never hold the lock while a client runs. Remove() returns only
 // when no other thread is still inside a call on the removed client, and no
@@ -54,7 +39,7 @@ private:
 template <class I>
 class _XpCallbackList {
 public:
-    _XpCallbackList() : m_callEnded(true) {}
+    _XpCallbackList() : m_callEnded(CreateEventW(NULL, TRUE, FALSE, NULL)) {}
 
     XpResult Add(I* callback) {
         if (!callback) return XP_E_FILE_BAD_ARGUMENT;
@@ -71,10 +56,10 @@ public:
         // A call made by this very thread (a client unregistering itself from
         // inside its callback) cannot be waited for.
         while (IsCalledElsewhere(callback, self)) {
-            ResetEvent(m_callEnded.Get());
+            ResetEvent(m_callEnded.get());
             m_lock.Unlock();
             // The time-out is only a backstop against a missed wake-up.
-            WaitForSingleObject(m_callEnded.Get(), 100);
+            WaitForSingleObject(m_callEnded.get(), 100);
             m_lock.Lock();
         }
         return XP_OK;
@@ -121,7 +106,7 @@ public:
                         break;
                     }
                 }
-                SetEvent(m_callEnded.Get());
+                SetEvent(m_callEnded.get());
             }
         }
     }
@@ -150,7 +135,7 @@ private:
     XpCriticalSection m_lock;
     std::vector<I*> m_items;
     std::vector<Call> m_calls;
-    _XpEventHandle m_callEnded;
+    XpUniqueHandle m_callEnded;
 };
 
 // The running system's version. False when the query failed (the structure
