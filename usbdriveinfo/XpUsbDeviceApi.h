@@ -9,6 +9,8 @@
 #include <cfgmgr32.h>
 #include <setupapi.h>
 
+#include "platform/XpHandle.h"
+
 class IXpUsbDeviceApi {
  public:
   virtual ~IXpUsbDeviceApi() {}
@@ -66,3 +68,26 @@ class XpSystemUsbDeviceApi : public IXpUsbDeviceApi {
   CONFIGRET CM_Get_DevNode_Registry_PropertyW(DEVINST node, ULONG property, ULONG* type,
                                               void* buffer, ULONG* length, ULONG flags) override;
 };
+
+// Owners of what the interface hands out, closing through the same interface
+// so that a made-up device tree sees its own handles closed.
+struct XpUsbApiHandleTraits {
+  typedef HANDLE Type;
+  explicit XpUsbApiHandleTraits(IXpUsbDeviceApi* deviceApi = nullptr) : api(deviceApi) {}
+  static HANDLE Invalid() { return INVALID_HANDLE_VALUE; }
+  static bool IsValid(HANDLE handle) { return handle != INVALID_HANDLE_VALUE && handle != nullptr; }
+  void Close(HANDLE handle) const { (void)api->CloseHandle(handle); }
+  IXpUsbDeviceApi* api;
+};
+
+struct XpUsbApiDevInfoTraits {
+  typedef HDEVINFO Type;
+  explicit XpUsbApiDevInfoTraits(IXpUsbDeviceApi* deviceApi = nullptr) : api(deviceApi) {}
+  static HDEVINFO Invalid() { return INVALID_HANDLE_VALUE; }
+  static bool IsValid(HDEVINFO set) { return set != INVALID_HANDLE_VALUE && set != nullptr; }
+  void Close(HDEVINFO set) const { (void)api->SetupDiDestroyDeviceInfoList(set); }
+  IXpUsbDeviceApi* api;
+};
+
+typedef XpUniqueAny<XpUsbApiHandleTraits> XpUsbApiHandle;
+typedef XpUniqueAny<XpUsbApiDevInfoTraits> XpUsbApiDevInfo;
