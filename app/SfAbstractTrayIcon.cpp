@@ -2,6 +2,8 @@
 
 #include <cwchar>
 
+#include "platform/XpHandle.h"
+
 namespace {
 
 // Registered during static initialisation, before any window exists.
@@ -28,20 +30,6 @@ void CopyTruncated(wchar_t* target, size_t maxChars, const wchar_t* source) {
   target[n] = L'\0';
 }
 
-class MenuHandle {
- public:
-  explicit MenuHandle(HMENU menu) : m_menu(menu) {}
-  ~MenuHandle() {
-    if (m_menu) DestroyMenu(m_menu);
-  }
-  HMENU get() const { return m_menu; }
-
- private:
-  MenuHandle(const MenuHandle&) = delete;
-  MenuHandle& operator=(const MenuHandle&) = delete;
-  HMENU m_menu;
-};
-
 }  // namespace
 
 UINT SfAbstractTrayIcon::taskbarCreatedMessage() { return g_taskbarCreated; }
@@ -57,7 +45,6 @@ SfAbstractTrayIcon::SfAbstractTrayIcon(HINSTANCE windowInstance, HMODULE resourc
       m_tipStringId(tipStringId),
       m_defaultCommand(0),
       m_windowInstance(windowInstance),
-      m_window(NULL),
       m_iconState(kStateRemoved),
       m_classAtom(0) {
   ZeroMemory(&m_iconData, sizeof(m_iconData));
@@ -68,9 +55,8 @@ SfAbstractTrayIcon::~SfAbstractTrayIcon() {
   if (m_window) {
     remove();
     // The subclass is gone already: the window's last messages go to the default procedure.
-    SetWindowLongPtrW(m_window, GWLP_USERDATA, 0);
-    DestroyWindow(m_window);
-    m_window = NULL;
+    SetWindowLongPtrW(m_window.get(), GWLP_USERDATA, 0);
+    m_window.reset();
   }
   if (m_classAtom) UnregisterClassW(MAKEINTATOM(m_classAtom), m_windowInstance);
 }
@@ -89,20 +75,19 @@ void SfAbstractTrayIcon::createWindow(const wchar_t* className) {
   m_classAtom = RegisterClassW(&wc);
   if (!m_classAtom) return;
 
-  m_window = CreateWindowExW(WS_EX_TOOLWINDOW, className, L"", WS_OVERLAPPEDWINDOW, 0, 0, 0, 0,
-                             NULL, NULL, m_windowInstance, NULL);
+  m_window.reset(CreateWindowExW(WS_EX_TOOLWINDOW, className, L"", WS_OVERLAPPEDWINDOW, 0, 0, 0,
+                                 0, NULL, NULL, m_windowInstance, NULL));
   if (!m_window) return;
-  SetWindowLongPtrW(m_window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-  ShowWindow(m_window, SW_SHOWMINIMIZED);
-  ShowWindow(m_window, SW_HIDE);
+  SetWindowLongPtrW(m_window.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  ShowWindow(m_window.get(), SW_SHOWMINIMIZED);
+  ShowWindow(m_window.get(), SW_HIDE);
 
   // Older systems have no session notifications; that is not an error.
-  HMODULE wts = LoadLibraryW(L"WTSAPI32.DLL");
+  XpUniqueModule wts(LoadLibraryW(L"WTSAPI32.DLL"));
   if (wts) {
     RegisterSessionNotificationFn registerFn = reinterpret_cast<RegisterSessionNotificationFn>(
-        reinterpret_cast<void*>(GetProcAddress(wts, "WTSRegisterSessionNotification")));
-    if (registerFn) registerFn(m_window, 0);  // this session only
-    FreeLibrary(wts);
+        reinterpret_cast<void*>(GetProcAddress(wts.get(), "WTSRegisterSessionNotification")));
+    if (registerFn) registerFn(m_window.get(), 0);  // this session only
   }
 }
 
@@ -119,7 +104,7 @@ void SfAbstractTrayIcon::show(const wchar_t* title, const wchar_t* text, DWORD i
   }
   ZeroMemory(&m_iconData, sizeof(m_iconData));
   m_iconData.cbSize = NOTIFYICONDATAW_V2_SIZE;
-  m_iconData.hWnd = m_window;
+  m_iconData.hWnd = m_window.get();
   m_iconData.uID = kIconId;
   m_iconData.uFlags = NIF_MESSAGE | NIF_ICON;
   if (m_tipStringId != 0) m_iconData.uFlags |= NIF_TIP;
@@ -161,7 +146,7 @@ void SfAbstractTrayIcon::showBalloon(const wchar_t* title, const wchar_t* text, 
   if (m_iconState == kStateRemoved) return;
   setBalloon(title, text, infoFlags, timeoutMs);
   m_iconState = kStateModified;
-  SetForegroundWindow(m_window);
+  SetForegroundWindow(m_window.get());
   notify(NIM_MODIFY);
   // Later modifications must not show the balloon again.
   m_iconData.szInfoTitle[0] = L'\0';
@@ -170,7 +155,7 @@ void SfAbstractTrayIcon::showBalloon(const wchar_t* title, const wchar_t* text, 
 
 LRESULT SfAbstractTrayIcon::close() {
   if (!m_window) return 0;
-  return SendMessageW(m_window, WM_CLOSE, 0, 0);
+  return SendMessageW(m_window.get(), WM_CLOSE, 0, 0);
 }
 
 bool SfAbstractTrayIcon::preTranslate(HWND, UINT, WPARAM, LPARAM) { return false; }
@@ -207,8 +192,8 @@ int SfAbstractTrayIcon::showContextMenu(HWND window) {
   POINT cursor = {0, 0};
   GetCursorPos(&cursor);
   if (!m_menuModule) return 0;
-  MenuHandle menu(LoadMenuW(m_menuModule, MAKEINTRESOURCEW(m_menuId)));
-  if (!menu.get()) return 0;
+  XpUniqueMenu menu(LoadMenuW(m_menuModule, MAKEINTRESOURCEW(m_menuId)));
+  if (!menu) return 0;
   HMENU popup = GetSubMenu(menu.get(), 0);
   if (!popup) return 0;
   if (m_defaultCommand != 0) SetMenuDefaultItem(popup, m_defaultCommand, FALSE);
@@ -273,7 +258,8 @@ LRESULT SfAbstractTrayIcon::handleMessage(HWND window, UINT message, WPARAM wPar
   if (message == WM_NCDESTROY) {
     // The window is gone after this: nothing may reach the object through it.
     SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-    if (m_window == window) m_window = NULL;
+    // The system destroys it: the owner lets go without closing.
+    if (m_window.get() == window) (void)m_window.release();
     return DefWindowProcW(window, message, wParam, lParam);
   }
   if (preTranslate(window, message, wParam, lParam)) return 0;

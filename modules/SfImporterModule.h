@@ -107,7 +107,7 @@ class SfImporterModule {
   bool m_hasSettingsDialog;
   DWORD m_supportedDevices;
   HWND m_parentWindow;
-  XpThread* m_worker;
+  XpScopedThread m_worker;
   ISfImporterCompletion* m_completion;
   XpString m_resourceLibrary;
   XpString m_fixedArguments;
