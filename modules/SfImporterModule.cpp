@@ -232,7 +232,7 @@ XpResult SfImporterModule::runImportScore(const XpString& path, int* score) {
 
 int SfImporterModule::importScore(const XpString& path) {
   int score = -1;
-  runImportScore(path, &score);
+  if (XpFailed(runImportScore(path, &score))) return -1;
   return score;
 }
 
