@@ -150,8 +150,9 @@ VolumeWatcherApp::VolumeWatcherApp()
     : XpVolumeWatchDogWrapper(1, true),
       m_instanceGuard(nullptr),
       m_ignoreMountWithShift(false) {
-  XpVolumeWatchDogWrapper::AddCallback(static_cast<IXpVolumeWatchDogCallback*>(this));
-  XpIEEE1394WatchDog::AddCallback(static_cast<IXpDeviceWatchDogCallback*>(this));
+  // Adding to a list that does not hold the object yet always succeeds.
+  (void)XpVolumeWatchDogWrapper::AddCallback(static_cast<IXpVolumeWatchDogCallback*>(this));
+  (void)XpIEEE1394WatchDog::AddCallback(static_cast<IXpDeviceWatchDogCallback*>(this));
   XpRegistry* settings = OpenVersionedKey(XpRegistry::kRootCurrentUser, XpRegistry::kRead);
   if (settings) {
     m_ignoreMountWithShift = settings->ReadDword(L"IgnoreMoutingOnPressingSHIFT", 0) != 0;
@@ -162,8 +163,9 @@ VolumeWatcherApp::VolumeWatcherApp()
 VolumeWatcherApp::~VolumeWatcherApp() {
   // Removing waits for calls in progress and stops new ones, so no watcher
   // thread runs the launch decision on the parts destroyed below.
-  XpVolumeWatchDogWrapper::RemoveCallback(static_cast<IXpVolumeWatchDogCallback*>(this));
-  XpIEEE1394WatchDog::RemoveCallback(static_cast<IXpDeviceWatchDogCallback*>(this));
+  // Both were added in the constructor, so both are found.
+  (void)XpVolumeWatchDogWrapper::RemoveCallback(static_cast<IXpVolumeWatchDogCallback*>(this));
+  (void)XpIEEE1394WatchDog::RemoveCallback(static_cast<IXpDeviceWatchDogCallback*>(this));
   delete m_instanceGuard;
   m_instanceGuard = nullptr;
   XpSharedPtr<SfImporterModuleManager> released;
@@ -181,7 +183,8 @@ int VolumeWatcherApp::start() {
   if (result != XP_OK) return static_cast<int>(result);
   result = XpIEEE1394WatchDog::Start();
   if (result != XP_OK) {
-    XpVolumeWatchDogWrapper::Stop();
+    // The start failure is what the caller learns; the watcher just started stops.
+    (void)XpVolumeWatchDogWrapper::Stop();
     return static_cast<int>(result);
   }
   return 0;
@@ -292,7 +295,8 @@ XpResult VolumeWatcherApp::unregisterAutostart() {
 }
 
 int VolumeWatcherApp::unregisterAutostartAll() {
-  unregisterAutostart();
+  // A missing own shortcut is no reason to leave the other profiles' ones.
+  (void)unregisterAutostart();
   XpString shortcut = autostartShortcutPath();
   XpString profile = GetSpecialFolderPath(XP_FOLDER_PROFILE, false);
   if (shortcut.IsEmpty() || profile.IsEmpty() || !StartsWithNoCase(shortcut, profile)) return 0;
@@ -308,10 +312,12 @@ int VolumeWatcherApp::unregisterAutostartAll() {
   for (XpSharedPtr<XpAbstractFSObj> entry = dir.FindNext(); entry; entry = dir.FindNext()) {
     if (!entry->IsDirectory()) continue;
     XpString candidate = JoinPath(entry->GetPath(), relative);
+    // A shortcut that cannot be deleted stays; the other profiles are still cleaned.
     if (FileExists(candidate) && ShortcutPointsAt(candidate, program))
-      XpFileOperation::DeleteFile(candidate);
+      (void)XpFileOperation::DeleteFile(candidate);
   }
-  dir.EndFind();
+  // The enumeration was begun above, so ending it succeeds.
+  (void)dir.EndFind();
   return 0;
 }
 
@@ -332,7 +338,8 @@ bool VolumeWatcherApp::confirmExit() {
     answer = MessageBoxW(NULL, text.c_str(), caption.c_str(),
                          MB_OKCANCEL | MB_ICONWARNING | MB_DEFBUTTON2) == IDOK;
   }
-  question.Unlock();
+  // Taken above by this thread, so the release succeeds.
+  (void)question.Unlock();
   return answer;
 }
 

@@ -64,7 +64,7 @@ class VolumeWatcherApp : public IXpVolumeWatchDogCallback,
   XpString autostartShortcutPath();
   bool isRegistered();
   int registerAutostart();
-  XpResult unregisterAutostart();
+  [[nodiscard]] XpResult unregisterAutostart();
   int unregisterAutostartAll();
 
   bool confirmExit();

@@ -124,7 +124,7 @@ bool ListsLetterAndIsPresent(HKEY instanceKey, const wchar_t* instance, wchar_t 
 
 namespace XpDeviceDetail {
 
-XpResult _XpSearchScsiEnum(wchar_t letter, int* busType, int* vendorId, int* productId,
+[[nodiscard]] XpResult _XpSearchScsiEnum(wchar_t letter, int* busType, int* vendorId, int* productId,
                            XpString* manufacturer, XpString* description) {
   Put(vendorId, -1);
   Put(productId, -1);
@@ -165,7 +165,7 @@ XpResult _XpSearchScsiEnum(wchar_t letter, int* busType, int* vendorId, int* pro
 
 }  // namespace XpDeviceDetail
 
-XpResult GetDriveDeviceInfo(wchar_t letter, int* busType, int* vendorId, int* productId,
+[[nodiscard]] XpResult GetDriveDeviceInfo(wchar_t letter, int* busType, int* vendorId, int* productId,
                             XpString* manufacturer, XpString* description, bool checkExists) {
   if (checkExists) {
     wchar_t root[] = L"?:\\";

@@ -14,7 +14,7 @@
 #include "platform/XpFileOperation.h"
 #include "platform/XpHandle.h"
 
-XpResult XpResultFromWin32(DWORD error) {
+[[nodiscard]] XpResult XpResultFromWin32(DWORD error) {
   switch (error) {
     case 0:
       return XP_OK;
@@ -56,7 +56,7 @@ XpResult XpResultFromWin32(DWORD error) {
   }
 }
 
-XpResult XpResultFromLastError() { return XpResultFromWin32(GetLastError()); }
+[[nodiscard]] XpResult XpResultFromLastError() { return XpResultFromWin32(GetLastError()); }
 
 // ---------------------------------------------------------------------------
 // XpAbstractFSObj
@@ -179,7 +179,8 @@ bool _XpPathHasAttributes(const XpString& path, DWORD attributes) {
 
 XpDir::XpDir(const XpString& path) : XpAbstractDir(path), m_find(nullptr) {}
 
-XpDir::~XpDir() { EndFind(); }
+// No enumeration running is the only failure, and it needs no ending.
+XpDir::~XpDir() { (void)EndFind(); }
 
 XpString XpDir::GetName() const { return GetBaseName(m_path); }
 
@@ -273,7 +274,7 @@ XpResult XpDir::EndFind() {
   return XP_OK;
 }
 
-XpResult GetPathTimes(const XpString& path, XpDateTime* creation, XpDateTime* lastWrite,
+[[nodiscard]] XpResult GetPathTimes(const XpString& path, XpDateTime* creation, XpDateTime* lastWrite,
                       XpDateTime* lastAccess) {
   // The run-time status call refuses a trailing backslash except on a root.
   XpString statPath = path;
@@ -480,7 +481,7 @@ DWORD WithAttribute(DWORD attributes, DWORD bit, bool on) {
 
 }  // namespace
 
-XpResult SetHidden(const XpString& path, bool on) {
+[[nodiscard]] XpResult SetHidden(const XpString& path, bool on) {
   DWORD attributes = GetFileAttributesW(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return XP_E_FILE_NOT_FOUND;
   if (!SetFileAttributesW(path.c_str(), WithAttribute(attributes, FILE_ATTRIBUTE_HIDDEN, on))) {
@@ -489,7 +490,7 @@ XpResult SetHidden(const XpString& path, bool on) {
   return XP_OK;
 }
 
-XpResult SetReadOnly(const XpString& path, bool on) {
+[[nodiscard]] XpResult SetReadOnly(const XpString& path, bool on) {
   DWORD attributes = GetFileAttributesW(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return XpResultFromLastError();
   if (!SetFileAttributesW(path.c_str(), WithAttribute(attributes, FILE_ATTRIBUTE_READONLY, on))) {
@@ -498,7 +499,7 @@ XpResult SetReadOnly(const XpString& path, bool on) {
   return XP_OK;
 }
 
-XpResult RemoveDirectory(const XpString& path) {
+[[nodiscard]] XpResult RemoveDirectory(const XpString& path) {
   return ::RemoveDirectoryW(path.c_str()) ? XP_OK : XpResultFromLastError();
 }
 
@@ -657,7 +658,8 @@ XpString GetAppDataPath(const XpString& part1, const XpString& part2, const XpSt
   if (!part1.IsEmpty()) path = JoinPath(path, part1);
   path = JoinPath(path, part2);
   if (!part3.IsEmpty()) path = JoinPath(path, part3);
-  if (create && !IsDirectoryPath(path)) XpFileOperation::MakeDirectories(path);
+  // A folder that cannot be made shows when the caller writes into it.
+  if (create && !IsDirectoryPath(path)) (void)XpFileOperation::MakeDirectories(path);
   return path;
 }
 
@@ -671,7 +673,7 @@ XpString GetProgramRelativeFile(const XpString& name) {
 // ---------------------------------------------------------------------------
 // Starting a program
 
-XpResult RunProgram(const XpString& program, const XpString& arguments, DWORD* exitCode, HANDLE* processHandle) {
+[[nodiscard]] XpResult RunProgram(const XpString& program, const XpString& arguments, DWORD* exitCode, HANDLE* processHandle) {
   const int programLength = program.GetLength();
   const int argumentsLength = arguments.GetLength();
   // Compared without adding, so two huge lengths cannot wrap into a small sum.

@@ -124,7 +124,7 @@ unsigned long long GetAvailablePhysicalMemory() { return GetMemoryStatus().avail
 
 long long GetCurrentTime64() { return static_cast<long long>(_time64(NULL)); }
 
-XpResult GetOsVersion(DWORD& platform, DWORD* major, DWORD* minor) {
+[[nodiscard]] XpResult GetOsVersion(DWORD& platform, DWORD* major, DWORD* minor) {
     OSVERSIONINFOW info;
     ZeroMemory(&info, sizeof(info));
     info.dwOSVersionInfoSize = sizeof(info);

@@ -20,10 +20,10 @@ public:
     static XpThread* Create(XpThreadFunction function, void* argument);
     // Waits for the end, deletes the object and returns the exit code;
     // XP_E_INVALID_HANDLE for null, XP_E_SELF_JOIN from the thread itself.
-    static XpResult Join(XpThread* thread);
+    [[nodiscard]] static XpResult Join(XpThread* thread);
 
-    XpResult SetPriority(int priority);
-    XpResult LowerPriority();
+    [[nodiscard]] XpResult SetPriority(int priority);
+    [[nodiscard]] XpResult LowerPriority();
     static void Yield() { ::Sleep(0); }
     static void Sleep(DWORD milliseconds) { ::Sleep(milliseconds); }
 
@@ -112,4 +112,4 @@ const DWORD XP_OS_NT = 2;     // Windows NT, 2000, XP and later
 
 // 0, or XP_E_FAIL (out-parameters untouched) when the version cannot be read.
 // major and minor may be null.
-XpResult GetOsVersion(DWORD& platform, DWORD* major, DWORD* minor);
+[[nodiscard]] XpResult GetOsVersion(DWORD& platform, DWORD* major, DWORD* minor);

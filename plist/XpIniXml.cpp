@@ -56,7 +56,7 @@ class DomSession {
  public:
   DomSession() {}
 
-  XpResult Begin() {
+  [[nodiscard]] XpResult Begin() {
     m_library.reset(LoadLibraryW(L"msxml4.dll"));
     if (!m_apartment.entered()) return XP_E_INI_COM;
     if (m_library) {
@@ -94,12 +94,13 @@ class DomSession {
 
 // The source cannot be read as a document: say why from the file's point of
 // view. Text sources have no file, so the code itself is the answer.
-XpResult FileCheck(const wchar_t* path, std::uint32_t flags, XpResult code) {
+[[nodiscard]] XpResult FileCheck(const wchar_t* path, std::uint32_t flags, XpResult code) {
   if (path == nullptr) return code;
   XpFile file(path);
   XpResult r = file.Open(flags);
   if (r != XP_OK) return r;
-  file.Close();
+  // Opened only to learn whether it can be; code is the answer either way.
+  (void)file.Close();
   return code;
 }
 
@@ -173,9 +174,9 @@ void ElementText(IXMLDOMNode* element, XpUniqueBstr& text) {
   }
 }
 
-XpResult NextSibling(IXMLDOMNode* node, XpComPtr<IXMLDOMNode>& next) {
+// next is empty at the end or when the sibling cannot be read.
+void NextSibling(IXMLDOMNode* node, XpComPtr<IXMLDOMNode>& next) {
   if (FAILED(node->get_nextSibling(next.put()))) next.reset();
-  return XP_OK;
 }
 
 // ---- value encodings ----
@@ -250,7 +251,7 @@ unsigned Nibble(wchar_t c) {
   return b & 0x0F;
 }
 
-XpResult ReadData(const wchar_t* text, UINT length, XpIniElement* chunk) {
+[[nodiscard]] XpResult ReadData(const wchar_t* text, UINT length, XpIniElement* chunk) {
   if (length < 2) return XP_OK;
   UINT count = length / 2;
   unsigned char* bytes = static_cast<unsigned char*>(std::malloc(count));
@@ -268,10 +269,10 @@ struct Reader {
   bool tooDeep;
   explicit Reader(int limit) : maxDepth(limit), tooDeep(false) {}
 
-  XpResult ReadDict(IXMLDOMNode* element, XpIniDict* dict, int depth);
-  XpResult ReadArray(IXMLDOMNode* element, XpIniArray* array, int depth);
+  [[nodiscard]] XpResult ReadDict(IXMLDOMNode* element, XpIniDict* dict, int depth);
+  [[nodiscard]] XpResult ReadArray(IXMLDOMNode* element, XpIniArray* array, int depth);
   // Fills a new container or leaf from element; class and node are known.
-  XpResult Fill(IXMLDOMNode* element, int nodeClass, XpIniElement* node, int depth);
+  [[nodiscard]] XpResult Fill(IXMLDOMNode* element, int nodeClass, XpIniElement* node, int depth);
 };
 
 // The type a value element makes, or -1 when it is no value.
@@ -321,7 +322,7 @@ XpResult Reader::Fill(IXMLDOMNode* element, int nodeClass, XpIniElement* node, i
 
 // Arguments of the node factory for a value element: integers, strings and
 // booleans are complete at creation; the rest are filled afterwards.
-XpResult FactoryValue(IXMLDOMNode* element, int nodeClass, XpUniqueBstr& text, std::intptr_t* low, std::int32_t* high) {
+void FactoryValue(IXMLDOMNode* element, int nodeClass, XpUniqueBstr& text, std::intptr_t* low, std::int32_t* high) {
   *low = 0;
   *high = 0;
   if (nodeClass == kInteger) {
@@ -335,7 +336,6 @@ XpResult FactoryValue(IXMLDOMNode* element, int nodeClass, XpUniqueBstr& text, s
   } else if (nodeClass == kTrue) {
     *low = 1;
   }
-  return XP_OK;
 }
 
 XpResult Reader::ReadDict(IXMLDOMNode* element, XpIniDict* dict, int depth) {
@@ -378,7 +378,8 @@ XpResult Reader::ReadDict(IXMLDOMNode* element, XpIniDict* dict, int depth) {
       XpIniElement* created = nullptr;
       // The key is taken literally: a slash in it names no path here.
       if (dict->AddKey(XpString(key.get()), static_cast<XpIniType>(type), low, high, &created) == XP_OK)
-        Fill(value.get(), valueClass, created, depth + 1);
+        // A value that cannot be read keeps its default; the rest still loads.
+        (void)Fill(value.get(), valueClass, created, depth + 1);
       if (tooDeep) return XP_E_INI_BAD_DOCUMENT;
     }
     XpComPtr<IXMLDOMNode> next;
@@ -406,7 +407,8 @@ XpResult Reader::ReadArray(IXMLDOMNode* element, XpIniArray* array, int depth) {
         FactoryValue(child.get(), nodeClass, text, &low, &high);
         int index = array->GetCount();
         if (array->InsertAt(index, static_cast<XpIniType>(type), low, high) == XP_OK)
-          Fill(child.get(), nodeClass, array->GetAt(index), depth + 1);
+          // A value that cannot be read keeps its default; the rest still loads.
+          (void)Fill(child.get(), nodeClass, array->GetAt(index), depth + 1);
         if (tooDeep) return XP_E_INI_BAD_DOCUMENT;
       }
     }
@@ -417,7 +419,7 @@ XpResult Reader::ReadArray(IXMLDOMNode* element, XpIniArray* array, int depth) {
   return XP_OK;
 }
 
-XpResult ReadDocument(XpIniDict* dict, const wchar_t* path, const wchar_t* text, int maxDepth) {
+[[nodiscard]] XpResult ReadDocument(XpIniDict* dict, const wchar_t* path, const wchar_t* text, int maxDepth) {
   DomSession session;
   XpResult r = session.Begin();
   if (r != XP_OK) return r;
@@ -484,7 +486,7 @@ bool IsWritableText(const wchar_t* text) {
   return true;
 }
 
-XpResult AppendText(IXMLDOMDocument* doc, IXMLDOMNode* parent, const wchar_t* text) {
+[[nodiscard]] XpResult AppendText(IXMLDOMDocument* doc, IXMLDOMNode* parent, const wchar_t* text) {
   if (text != nullptr && !IsWritableText(text)) return XP_E_INI_BAD_DOCUMENT;
   XpUniqueBstr value(SysAllocString(text == nullptr ? L"" : text));
   if (value.get() == nullptr) return XP_E_OUT_OF_MEMORY;
@@ -495,14 +497,14 @@ XpResult AppendText(IXMLDOMDocument* doc, IXMLDOMNode* parent, const wchar_t* te
   return XP_OK;
 }
 
-XpResult NewElement(IXMLDOMDocument* doc, const wchar_t* name, XpComPtr<IXMLDOMElement>& element) {
+[[nodiscard]] XpResult NewElement(IXMLDOMDocument* doc, const wchar_t* name, XpComPtr<IXMLDOMElement>& element) {
   XpUniqueBstr tag(SysAllocString(name));
   if (tag.get() == nullptr) return XP_E_OUT_OF_MEMORY;
   if (FAILED(doc->createElement(tag.get(), element.put())) || element.get() == nullptr) return XP_E_OUT_OF_MEMORY;
   return XP_OK;
 }
 
-XpResult Append(IXMLDOMNode* parent, IXMLDOMNode* child) {
+[[nodiscard]] XpResult Append(IXMLDOMNode* parent, IXMLDOMNode* child) {
   XpComPtr<IXMLDOMNode> added;
   if (FAILED(parent->appendChild(child, added.put()))) return XP_E_OUT_OF_MEMORY;
   return XP_OK;
@@ -511,9 +513,9 @@ XpResult Append(IXMLDOMNode* parent, IXMLDOMNode* child) {
 class Writer {
  public:
   Writer(IXMLDOMDocument* doc, int maxDepth) : m_doc(doc), m_maxDepth(maxDepth) {}
-  XpResult WriteDict(const XpIniDict* dict, IXMLDOMElement* element, int depth);
-  XpResult WriteArray(XpIniArray* array, IXMLDOMElement* element, int depth);
-  XpResult BuildValue(XpIniElement* node, XpComPtr<IXMLDOMElement>& element, int depth);
+  [[nodiscard]] XpResult WriteDict(const XpIniDict* dict, IXMLDOMElement* element, int depth);
+  [[nodiscard]] XpResult WriteArray(XpIniArray* array, IXMLDOMElement* element, int depth);
+  [[nodiscard]] XpResult BuildValue(XpIniElement* node, XpComPtr<IXMLDOMElement>& element, int depth);
 
  private:
   IXMLDOMDocument* m_doc;
@@ -620,7 +622,7 @@ XpResult Writer::WriteArray(XpIniArray* array, IXMLDOMElement* element, int dept
 }
 
 // Builds the document and hands it to a file (path) or to text.
-XpResult WriteDocument(const XpIniDict* dict, const wchar_t* path, BSTR* text, int maxDepth) {
+[[nodiscard]] XpResult WriteDocument(const XpIniDict* dict, const wchar_t* path, BSTR* text, int maxDepth) {
   DomSession session;
   XpResult r = session.Begin();
   if (r != XP_OK) return r;

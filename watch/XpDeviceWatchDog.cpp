@@ -20,7 +20,7 @@ _XpDeviceWatchDog::_XpDeviceWatchDog(const wchar_t* className)
 _XpDeviceWatchDog::~_XpDeviceWatchDog() {
     // Derived watchers stop first (their window procedure must not run while
     // they are torn down); this covers a plain base object.
-    Stop();
+    (void)Stop();  // fails only when not running or on the watcher's own thread
     FreeFilters();
 }
 

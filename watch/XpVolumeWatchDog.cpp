@@ -128,7 +128,8 @@ bool IsVolumePresent(wchar_t letter, bool includeFloppy, int platformId) {
 
 XpAbstractWatchDog::XpAbstractWatchDog(int lowerPriority)
     : m_lowerPriority(lowerPriority), m_interval(0), m_stop(false) {
-    XpAbstractWatchDog::SetInterval(kDefaultInterval);
+    // Every interval is taken.
+    (void)XpAbstractWatchDog::SetInterval(kDefaultInterval);
 }
 
 XpAbstractWatchDog::~XpAbstractWatchDog() {
@@ -151,7 +152,8 @@ XpResult XpAbstractWatchDog::Start() {
     m_stop.Set(false);
     m_thread = XpScopedThread(XpThread::Create(&XpAbstractWatchDog::ThreadEntry, this));
     if (!m_thread) return XP_E_OUT_OF_MEMORY;
-    if (m_lowerPriority) m_thread->LowerPriority();
+    // At the normal priority the watcher still works, only less politely.
+    if (m_lowerPriority) (void)m_thread->LowerPriority();
     return XP_OK;
 }
 
@@ -178,18 +180,18 @@ unsigned int XpAbstractWatchDog::ThreadEntry(void* argument) {
 
 XpVolumeWatchDog::XpVolumeWatchDog(int lowerPriority)
     : XpAbstractWatchDog(lowerPriority), m_platformId(0), m_previous(0) {
-    SetInterval(kVolumeInterval);
+    (void)SetInterval(kVolumeInterval);  // every interval is taken
     m_platformId = QueryPlatformId();
 }
 
 XpVolumeWatchDog::XpVolumeWatchDog(int lowerPriority, DWORD platformId)
     : XpAbstractWatchDog(lowerPriority), m_platformId(platformId), m_previous(0) {
-    SetInterval(kVolumeInterval);
+    (void)SetInterval(kVolumeInterval);  // every interval is taken
 }
 
 XpVolumeWatchDog::~XpVolumeWatchDog() {
     // The thread calls Run of this object: end it before the members go.
-    Stop();
+    (void)Stop();  // fails only when not running or on the watcher's own thread
     m_callbacks.Clear();
 }
 

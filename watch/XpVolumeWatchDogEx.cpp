@@ -115,7 +115,7 @@ XpVolumeWatchDogEx::XpVolumeWatchDogEx(int, bool coalesce)
 XpVolumeWatchDogEx::~XpVolumeWatchDogEx() {
     // The window thread would otherwise still create notifiers while they are
     // being released.
-    Stop();
+    (void)Stop();  // fails only when not running or on the watcher's own thread
     std::map<XpString, XpSharedPtr<_XpVolumeNotifier>, NoCaseLess> notifiers;
     {
         XpSingleLock guard(&m_notifierLock);

@@ -55,10 +55,10 @@ public:
     ~XpVolumeWatchDogEx() override;
 
     // Null gives XP_E_FILE_BAD_ARGUMENT.
-    XpResult AddCallback(IXpVolumeWatchDogCallback* callback);
+    [[nodiscard]] XpResult AddCallback(IXpVolumeWatchDogCallback* callback);
     // Removes every entry equal to callback and returns once no watcher
     // thread is still calling it; nothing calls it afterwards.
-    XpResult RemoveCallback(IXpVolumeWatchDogCallback* callback);
+    [[nodiscard]] XpResult RemoveCallback(IXpVolumeWatchDogCallback* callback);
 
     LRESULT OnDeviceChange(WPARAM event, LPARAM header) override;
 

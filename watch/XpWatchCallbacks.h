@@ -41,14 +41,14 @@ class _XpCallbackList {
 public:
     _XpCallbackList() : m_callEnded(CreateEventW(NULL, TRUE, FALSE, NULL)) {}
 
-    XpResult Add(I* callback) {
+    [[nodiscard]] XpResult Add(I* callback) {
         if (!callback) return XP_E_FILE_BAD_ARGUMENT;
         XpSingleLock guard(&m_lock);
         m_items.push_back(callback);
         return XP_OK;
     }
 
-    XpResult Remove(I* callback) {
+    [[nodiscard]] XpResult Remove(I* callback) {
         DWORD self = GetCurrentThreadId();
         XpSingleLock guard(&m_lock);
         for (size_t i = m_items.size(); i-- > 0;)
@@ -57,10 +57,11 @@ public:
         // inside its callback) cannot be waited for.
         while (IsCalledElsewhere(callback, self)) {
             ResetEvent(m_callEnded.get());
-            m_lock.Unlock();
+            // A critical section always enters and leaves.
+            (void)m_lock.Unlock();
             // The time-out is only a backstop against a missed wake-up.
             WaitForSingleObject(m_callEnded.get(), 100);
-            m_lock.Lock();
+            (void)m_lock.Lock();
         }
         return XP_OK;
     }
@@ -71,7 +72,8 @@ public:
             XpSingleLock guard(&m_lock);
             all = m_items;
         }
-        for (size_t i = 0; i < all.size(); ++i) Remove(all[i]);
+        // Every entry was just read from the list, so each is found.
+        for (size_t i = 0; i < all.size(); ++i) (void)Remove(all[i]);
     }
 
     size_t Count() {
