@@ -71,23 +71,18 @@ class XpSystemUsbDeviceApi : public IXpUsbDeviceApi {
 
 // Owners of what the interface hands out, closing through the same interface
 // so that a made-up device tree sees its own handles closed.
-struct XpUsbApiHandleTraits {
+template <BOOL (IXpUsbDeviceApi::*CloseFunction)(HANDLE)>
+struct XpUsbApiTraits {
   typedef HANDLE Type;
-  explicit XpUsbApiHandleTraits(IXpUsbDeviceApi* deviceApi = nullptr) : api(deviceApi) {}
+  explicit XpUsbApiTraits(IXpUsbDeviceApi* deviceApi = nullptr) : api(deviceApi) {}
+  // Both kinds fail with INVALID_HANDLE_VALUE; null was never opened either.
   static HANDLE Invalid() { return INVALID_HANDLE_VALUE; }
-  static bool IsValid(HANDLE handle) { return handle != INVALID_HANDLE_VALUE && handle != nullptr; }
-  void Close(HANDLE handle) const { (void)api->CloseHandle(handle); }
+  static bool IsValid(HANDLE value) { return value != INVALID_HANDLE_VALUE && value != nullptr; }
+  void Close(HANDLE value) const { (void)(api->*CloseFunction)(value); }
   IXpUsbDeviceApi* api;
 };
 
-struct XpUsbApiDevInfoTraits {
-  typedef HDEVINFO Type;
-  explicit XpUsbApiDevInfoTraits(IXpUsbDeviceApi* deviceApi = nullptr) : api(deviceApi) {}
-  static HDEVINFO Invalid() { return INVALID_HANDLE_VALUE; }
-  static bool IsValid(HDEVINFO set) { return set != INVALID_HANDLE_VALUE && set != nullptr; }
-  void Close(HDEVINFO set) const { (void)api->SetupDiDestroyDeviceInfoList(set); }
-  IXpUsbDeviceApi* api;
-};
-
+typedef XpUsbApiTraits<&IXpUsbDeviceApi::CloseHandle> XpUsbApiHandleTraits;
+typedef XpUsbApiTraits<&IXpUsbDeviceApi::SetupDiDestroyDeviceInfoList> XpUsbApiDevInfoTraits;
 typedef XpUniqueAny<XpUsbApiHandleTraits> XpUsbApiHandle;
 typedef XpUniqueAny<XpUsbApiDevInfoTraits> XpUsbApiDevInfo;
