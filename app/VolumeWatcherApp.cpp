@@ -13,6 +13,7 @@
 #include "platform/XpHandle.h"
 #include "platform/XpRegistry.h"
 #include "platform/XpThread.h"
+#include "platform/XpVersionedKey.h"
 
 const wchar_t VolumeWatcherApp::kSettingsPath[] = L"Software/Zelm Corporation/Vantolo/VolumeWatcher";
 
@@ -22,17 +23,6 @@ const wchar_t kTrayClass[] = L"BrimwellTrayIconDummyWnd";
 const wchar_t kMessageBoxMutex[] = L"BwvwMessageBoxMutex";
 const wchar_t kDiskAccessorKey[] = L"Accessor/HDD1";
 
-
-// The versioned settings key: CurrentVersion is always read from the machine.
-XpRegistry* OpenVersionedKey(DWORD root, DWORD access) {
-  XpRegistry* base = XpRegistry::Open(VolumeWatcherApp::kSettingsPath, XpRegistry::kRootLocalMachine,
-                                      XpRegistry::kRead);
-  if (!base) return nullptr;
-  XpString version = base->ReadString(L"CurrentVersion", XpString());
-  XpRegistry::Close(base);
-  if (version.IsEmpty()) return nullptr;
-  return XpRegistry::Open(XpString(VolumeWatcherApp::kSettingsPath) + L"/" + version, root, access);
-}
 
 bool StartsWithNoCase(const XpString& text, const XpString& prefix) {
   if (prefix.GetLength() > text.GetLength()) return false;
@@ -153,7 +143,7 @@ VolumeWatcherApp::VolumeWatcherApp()
   // Adding to a list that does not hold the object yet always succeeds.
   (void)XpVolumeWatchDogWrapper::AddCallback(static_cast<IXpVolumeWatchDogCallback*>(this));
   (void)XpIEEE1394WatchDog::AddCallback(static_cast<IXpDeviceWatchDogCallback*>(this));
-  XpRegistry* settings = OpenVersionedKey(XpRegistry::kRootCurrentUser, XpRegistry::kRead);
+  XpRegistry* settings = OpenVersionedKey(kSettingsPath, XpRegistry::kRootCurrentUser, XpRegistry::kRead);
   if (settings) {
     m_ignoreMountWithShift = settings->ReadDword(L"IgnoreMoutingOnPressingSHIFT", 0) != 0;
     XpRegistry::Close(settings);
@@ -390,7 +380,7 @@ XpSharedPtr<SfImporterModuleManager> VolumeWatcherApp::moduleManager() {
 // ---- version text ----
 
 XpString VolumeWatcherApp::versionTextPath() {
-  XpRegistry* versioned = OpenVersionedKey(XpRegistry::kRootLocalMachine, XpRegistry::kRead);
+  XpRegistry* versioned = OpenVersionedKey(kSettingsPath, XpRegistry::kRootLocalMachine, XpRegistry::kRead);
   if (!versioned) return XpString();
   XpString location = versioned->ReadString(L"InstalledLocation", XpString());
   XpRegistry::Close(versioned);

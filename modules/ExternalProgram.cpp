@@ -7,6 +7,7 @@
 #include "platform/XpFileOperation.h"
 #include "platform/XpFileSystem.h"
 #include "platform/XpRegistry.h"
+#include "platform/XpVersionedKey.h"
 #include "plist/XpIni.h"
 
 namespace {
@@ -185,13 +186,9 @@ bool ExternalProgram::read(const XpString& path) {
   if (!installSettingName.IsEmpty() && groupApp) {
     XpString keyPath = XpString(kSuiteKey) + installSettingName;
     keyPath.Replace(L"\\", L"/");
-    XpScopedRegistry install(XpRegistry::Open(keyPath, XpRegistry::kRootLocalMachine, XpRegistry::kRead));
-    XpString version = L"1.0";
-    if (install) {
-      XpString current = install->ReadString(L"CurrentVersion", XpString());
-      if (!current.IsEmpty()) version = current;
-    }
-    XpScopedRegistry versionKey(XpRegistry::OpenSubKey(install.get(), version, XpRegistry::kRead));
+    // Suites that never wrote a version keep their settings under "1.0".
+    XpScopedRegistry versionKey(
+        OpenVersionedKey(keyPath, XpRegistry::kRootLocalMachine, XpRegistry::kRead, L"1.0"));
     if (versionKey) {
       XpString folder = versionKey->ReadString(L"InstalledLocation", XpString());
       XpString file = hasExeName ? exeName : versionKey->ReadString(L"ExeName", XpString());

@@ -6,6 +6,7 @@
 #include "platform/XpFileSystem.h"
 #include "platform/XpHandle.h"
 #include "platform/XpRegistry.h"
+#include "platform/XpVersionedKey.h"
 
 namespace {
 
@@ -127,13 +128,8 @@ void SfImporterModule::formKeyAndName(const XpString& fullPath) {
 
 SfImporterModule* SfImporterModule::CreateFromRegistry(const XpString& rootPath, const XpString& subkey) {
   SfImporterModule* module = new SfImporterModule(subkey);
-  XpScopedRegistry root(XpRegistry::Open(rootPath, XpRegistry::kRootLocalMachine, XpRegistry::kRead));
-  XpScopedRegistry moduleKey(XpRegistry::OpenSubKey(root.get(), subkey, XpRegistry::kRead));
-  XpString versionName;
-  if (moduleKey) versionName = moduleKey->ReadString(L"CurrentVersion", XpString());
-  XpScopedRegistry version(moduleKey && !versionName.IsEmpty()
-                             ? XpRegistry::OpenSubKey(moduleKey.get(), versionName, XpRegistry::kRead)
-                             : nullptr);
+  XpScopedRegistry version(
+      OpenVersionedKey(rootPath + L"/" + subkey, XpRegistry::kRootLocalMachine, XpRegistry::kRead));
   if (version) {
     module->m_name = subkey;
     XpString location = version->ReadString(L"InstalledLocation", XpString());
