@@ -1,13 +1,14 @@
 #include "app/LaunchSettings.h"
 
 #include "app/VolumeWatcherApp.h"
+#include "modules/SuiteKeys.h"
 #include "platform/XpFileSystem.h"
 #include "platform/XpRegistry.h"
 #include "platform/XpVersionedKey.h"
 
 namespace {
 
-const wchar_t kVantolo[] = L"Software/Zelm Corporation/Vantolo/";
+const wchar_t kVantolo[] = XP_SUITE_KEY L"/";
 
 }  // namespace
 

@@ -7,7 +7,9 @@
 
 #include <new>
 
+#include "app/WatcherNames.h"
 #include "app/res/LocResources.h"
+#include "modules/SuiteKeys.h"
 #include "platform/XpFileOperation.h"
 #include "platform/XpFileSystem.h"
 #include "platform/XpHandle.h"
@@ -15,11 +17,10 @@
 #include "platform/XpThread.h"
 #include "platform/XpVersionedKey.h"
 
-const wchar_t VolumeWatcherApp::kSettingsPath[] = L"Software/Zelm Corporation/Vantolo/VolumeWatcher";
+const wchar_t VolumeWatcherApp::kSettingsPath[] = XP_SUITE_KEY L"/VolumeWatcher";
 
 namespace {
 
-const wchar_t kTrayClass[] = L"BrimwellTrayIconDummyWnd";
 const wchar_t kMessageBoxMutex[] = L"BwvwMessageBoxMutex";
 const wchar_t kDiskAccessorKey[] = L"Accessor/HDD1";
 
@@ -335,7 +336,7 @@ bool VolumeWatcherApp::confirmExit() {
 
 int VolumeWatcherApp::requestExit(bool ask) {
   if (ask && !confirmExit()) return 0;
-  HWND window = FindWindowW(kTrayClass, L"");
+  HWND window = FindWindowW(kWatcherWindowClass, L"");
   if (!window) return 0;
   DWORD processId = 0;
   GetWindowThreadProcessId(window, &processId);

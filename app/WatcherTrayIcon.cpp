@@ -1,6 +1,7 @@
 #include "app/WatcherTrayIcon.h"
 
 #include "app/VolumeWatcherApp.h"
+#include "app/WatcherNames.h"
 #include "app/WatcherDialogs.h"
 #include "app/res/LocResources.h"
 
@@ -25,7 +26,7 @@ class BusyToken {
 }  // namespace
 
 WatcherTrayIcon::WatcherTrayIcon(HINSTANCE instance, HMODULE locLibrary)
-    : SfAbstractTrayIcon(instance, locLibrary, L"BrimwellTrayIconDummyWnd", IDI_WATCHER,
+    : SfAbstractTrayIcon(instance, locLibrary, kWatcherWindowClass, IDI_WATCHER,
                          IDR_TRAY_MENU, IDS_APP_NAME),
       m_locLibrary(locLibrary),
       m_aboutBusy(1, 1),

@@ -4,6 +4,7 @@
 #include <cwchar>
 #include <cwctype>
 
+#include "modules/SuiteKeys.h"
 #include "platform/XpFileOperation.h"
 #include "platform/XpFileSystem.h"
 #include "platform/XpRegistry.h"
@@ -14,7 +15,7 @@ namespace {
 
 const wchar_t kMaker[] = L"Zelm Corporation";
 const wchar_t kSuite[] = L"Vantolo";
-const wchar_t kSuiteKey[] = L"Software/Zelm Corporation/Vantolo/";
+const wchar_t kSuiteKey[] = XP_SUITE_KEY L"/";
 const wchar_t kFoldersKey[] = L"Software\\Zelm Corporation\\Vantolo\\Browser\\ExtProgramXML";
 const wchar_t kIgnoreKey[] = L"Software\\Zelm Corporation\\Vantolo\\Browser\\ExtProgramXML\\Ignore";
 const wchar_t kWrittenFilesKey[] = L"Software\\Zelm Corporation\\Vantolo\\InitTool\\1.0\\ExpAppData";

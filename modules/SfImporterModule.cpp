@@ -3,6 +3,7 @@
 #include <cwchar>
 
 #include "modules/ExternalProgram.h"
+#include "modules/SuiteKeys.h"
 #include "platform/XpFileSystem.h"
 #include "platform/XpHandle.h"
 #include "platform/XpRegistry.h"
@@ -10,8 +11,6 @@
 
 namespace {
 
-const wchar_t kImporterPath[] = L"Software/Zelm Corporation/Vantolo/Importer";
-const wchar_t kAccessorPath[] = L"Software/Zelm Corporation/Vantolo/Accessor";
 const wchar_t kAccessorSubkey[] = L"HDD1";
 const wchar_t kAccessorKey[] = L"Accessor/HDD1";
 const wchar_t kCameraFolderSubkey[] = L"DCF";
