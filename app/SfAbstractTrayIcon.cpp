@@ -9,15 +9,6 @@ namespace {
 // Registered during static initialisation, before any window exists.
 const UINT g_taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
 
-const UINT kSessionChange = 0x02B1;  // WM_WTSSESSION_CHANGE
-const WPARAM kConsoleConnect = 1;
-const WPARAM kConsoleDisconnect = 2;
-const WPARAM kRemoteConnect = 3;
-const WPARAM kRemoteDisconnect = 4;
-const UINT kNinSelect = WM_USER + 0;
-const UINT kNinKeySelect = WM_USER + 1;
-const UINT kNinBalloonUserClick = WM_USER + 5;
-
 typedef BOOL(WINAPI* RegisterSessionNotificationFn)(HWND, DWORD);
 
 // Copies at most maxChars characters and always terminates.
@@ -69,15 +60,16 @@ void SfAbstractTrayIcon::createWindow(const wchar_t* className) {
   wc.hInstance = m_windowInstance;
   // A null module would make the loader search the program itself.
   wc.hIcon = m_iconModule ? LoadIconW(m_iconModule, MAKEINTRESOURCEW(m_iconId)) : NULL;
-  wc.hCursor = LoadCursorW(NULL, MAKEINTRESOURCEW(32512));  // IDC_ARROW
+  wc.hCursor = LoadCursorW(NULL, IDC_ARROW);
   wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1));
   wc.lpszClassName = className;
   m_classAtom = RegisterClassW(&wc);
   if (!m_classAtom) return;
 
   m_window.reset(CreateWindowExW(WS_EX_TOOLWINDOW, className, L"", WS_OVERLAPPEDWINDOW, 0, 0, 0,
-                                 0, NULL, NULL, m_windowInstance, NULL));
+                                 0, NULL, NULL, m_windowInstance, this));
   if (!m_window) return;
+  // Bound at WM_NCCREATE already; set again as the window's documented user data.
   SetWindowLongPtrW(m_window.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
   ShowWindow(m_window.get(), SW_SHOWMINIMIZED);
   ShowWindow(m_window.get(), SW_HIDE);
@@ -216,16 +208,16 @@ int SfAbstractTrayIcon::onIconEvent(HWND window, UINT event) {
       showContextMenu(window);
       break;
     case WM_LBUTTONDBLCLK:
-    case kNinKeySelect:
+    case NIN_KEYSELECT:
       onDefaultAction(window);
       break;
     case WM_RBUTTONDBLCLK:
       onRightDoubleClick(window);
       break;
-    case kNinSelect:
+    case NIN_SELECT:
       onSelect(window);
       break;
-    case kNinBalloonUserClick:
+    case NIN_BALLOONUSERCLICK:
       onBalloonClick(window);
       break;
     default:
@@ -247,6 +239,12 @@ LRESULT SfAbstractTrayIcon::onDestroy(HWND window) {
 
 LRESULT CALLBACK SfAbstractTrayIcon::WindowProc(HWND window, UINT message, WPARAM wParam,
                                                 LPARAM lParam) {
+  // The object travels in the creation parameters and is attached before any
+  // other message, so the window's first messages already reach it.
+  if (message == WM_NCCREATE) {
+    const CREATESTRUCTW* cs = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
+  }
   SfAbstractTrayIcon* self =
       reinterpret_cast<SfAbstractTrayIcon*>(GetWindowLongPtrW(window, GWLP_USERDATA));
   if (!self) return DefWindowProcW(window, message, wParam, lParam);
@@ -280,10 +278,10 @@ LRESULT SfAbstractTrayIcon::handleMessage(HWND window, UINT message, WPARAM wPar
       onTimer(static_cast<UINT_PTR>(wParam));
       return result;
     }
-    case kSessionChange:
-      if (wParam == kConsoleConnect || wParam == kRemoteConnect) {
+    case WM_WTSSESSION_CHANGE:
+      if (wParam == WTS_CONSOLE_CONNECT || wParam == WTS_REMOTE_CONNECT) {
         onSessionConnected();
-      } else if (wParam == kConsoleDisconnect || wParam == kRemoteDisconnect) {
+      } else if (wParam == WTS_CONSOLE_DISCONNECT || wParam == WTS_REMOTE_DISCONNECT) {
         onSessionDisconnected();
       }
       return 0;
