@@ -40,10 +40,10 @@ bool EnumSubKey(HKEY key, DWORD index, wchar_t (&name)[kKeyNameChars]) {
 }
 
 // No "insert a disk" box while a removable drive is probed.
-class _XpQuietErrorMode {
+class QuietErrorMode {
  public:
-  _XpQuietErrorMode() : m_previous(SetErrorMode(SEM_FAILCRITICALERRORS)) {}
-  ~_XpQuietErrorMode() { SetErrorMode(m_previous); }
+  QuietErrorMode() : m_previous(SetErrorMode(SEM_FAILCRITICALERRORS)) {}
+  ~QuietErrorMode() { SetErrorMode(m_previous); }
 
  private:
   UINT m_previous;
@@ -172,7 +172,7 @@ namespace XpDeviceDetail {
     root[0] = letter;
     DWORD attributes;
     {
-      _XpQuietErrorMode quiet;
+      QuietErrorMode quiet;
       attributes = GetFileAttributesW(root);
     }
     if (attributes == INVALID_FILE_ATTRIBUTES) return XP_E_FILE_NOT_FOUND;

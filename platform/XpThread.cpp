@@ -11,14 +11,14 @@
 
 namespace XpThreadDetail {
 
-struct _XpThreadStart {
+struct ThreadStart {
     XpThreadFunction function;
     void* argument;
 };
 
 volatile LONG g_threadStarts = 0;
 
-unsigned int RunThread(_XpThreadStart* start) {
+unsigned int RunThread(ThreadStart* start) {
     XpSetRoundTowardZero();
     setlocale(LC_ALL, "");
     unsigned int code = start->function(start->argument);
@@ -33,7 +33,7 @@ unsigned int __stdcall ThreadEntry(void* param) {
     size_t pad = static_cast<size_t>(n % 8) * 2048u;
     volatile char* reserve = static_cast<volatile char*>(_alloca(pad + 1));
     reserve[0] = 0;
-    unsigned int code = RunThread(static_cast<_XpThreadStart*>(param));
+    unsigned int code = RunThread(static_cast<ThreadStart*>(param));
     reserve[0] = 1;  // keeps the reservation alive across the call
     return code;
 }
@@ -51,8 +51,8 @@ void XpSetRoundTowardZero() {
 XpThread* XpThread::Create(XpThreadFunction function, void* argument) {
     XpThread* thread = new (std::nothrow) XpThread();
     if (!thread) return NULL;
-    XpThreadDetail::_XpThreadStart* start =
-        new (std::nothrow) XpThreadDetail::_XpThreadStart();
+    XpThreadDetail::ThreadStart* start =
+        new (std::nothrow) XpThreadDetail::ThreadStart();
     if (!start) {
         delete thread;
         return NULL;

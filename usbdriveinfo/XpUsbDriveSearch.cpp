@@ -46,14 +46,14 @@ const BYTE kStringDescriptorType = 3;
 const BYTE kSerialDescriptorLength = 26;
 const int kSerialChars = 12;
 
-struct _XpNodeTexts {
+struct NodeTexts {
   // One unit more than the read can fill, so the text is always terminated.
   wchar_t manufacturer[kNodeTextChars + 1];
   wchar_t description[kNodeTextChars + 1];
 };
 
 // What the disk walk found out about the drive's USB device.
-struct _XpUsbDevicePlace {
+struct UsbDevicePlace {
   DWORD port;
   DEVINST hubNode;
 };
@@ -125,8 +125,8 @@ bool GetParent(IXpUsbDeviceApi& api, DEVINST node, DEVINST below, DEVINST* paren
 // Examines one disk of the set; fills place and texts when it is the volume's
 // USB disk with a hub port.
 void ExamineDisk(IXpUsbDeviceApi& api, HDEVINFO set, SP_DEVINFO_DATA* disk, const wchar_t* names,
-                 DWORD nameCount, const STORAGE_DEVICE_NUMBER& volume, _XpUsbDevicePlace* place,
-                 _XpNodeTexts* texts) {
+                 DWORD nameCount, const STORAGE_DEVICE_NUMBER& volume, UsbDevicePlace* place,
+                 NodeTexts* texts) {
   wchar_t objectName[kTargetChars + 1];
   std::memset(objectName, 0, sizeof(objectName));
   if (!api.SetupDiGetDeviceRegistryPropertyW(set, disk, SPDRP_PHYSICAL_DEVICE_OBJECT_NAME,
@@ -204,13 +204,13 @@ HANDLE OpenHub(IXpUsbDeviceApi& api, HDEVINFO hubs, DEVINST hubNode) {
 
 // A string descriptor reply that passed its checks: bLength is at least 2,
 // inside the reply, and the type is a string.
-struct _XpStringDescriptor {
+struct StringDescriptor {
   BYTE length;
   BYTE data[kDescriptorDataBytes];
 };
 
 bool RequestString(IXpUsbDeviceApi& api, HANDLE hub, DWORD port, BYTE index, WORD language,
-                   _XpStringDescriptor* reply) {
+                   StringDescriptor* reply) {
   BYTE request[kDescriptorRequestBytes];
   std::memset(request, 0, sizeof(request));
   std::memcpy(request, &port, sizeof(port));
@@ -235,7 +235,7 @@ bool RequestString(IXpUsbDeviceApi& api, HANDLE hub, DWORD port, BYTE index, WOR
   return true;
 }
 
-bool ParseSerialReply(const _XpStringDescriptor& reply, std::uint64_t* serial) {
+bool ParseSerialReply(const StringDescriptor& reply, std::uint64_t* serial) {
   if (reply.length != kSerialDescriptorLength) return false;
   wchar_t text[kSerialChars + 1];
   std::memcpy(text, reply.data + 2, kSerialChars * sizeof(wchar_t));
@@ -246,7 +246,7 @@ bool ParseSerialReply(const _XpStringDescriptor& reply, std::uint64_t* serial) {
 
 void ReadSerial(IXpUsbDeviceApi& api, HANDLE hub, DWORD port, BYTE serialIndex,
                 std::uint64_t* serial) {
-  _XpStringDescriptor reply;
+  StringDescriptor reply;
   if (RequestString(api, hub, port, serialIndex, 0, &reply)) ParseSerialReply(reply, serial);
   if (*serial != 0) return;
 
@@ -318,8 +318,8 @@ std::uint32_t XpUsbDriveSearch(IXpUsbDeviceApi& api, wchar_t letter, int* busTyp
   }
 
   std::uint32_t result = kOutOfMemory;
-  _XpUsbDevicePlace place = {0, 0};
-  _XpNodeTexts texts;
+  UsbDevicePlace place = {0, 0};
+  NodeTexts texts;
   std::memset(&texts, 0, sizeof(texts));
   {
     XpUsbApiDevInfo disks(api.SetupDiGetClassDevsW(&kDiskInterface, DIGCF_PRESENT |
