@@ -711,12 +711,11 @@ XpResult XpIniDict::LoadClipboard(UINT format) {
     if (length > 0x7FFFFFFF) {
       r = XP_E_OUT_OF_MEMORY;
     } else {
-      BSTR copy = SysAllocStringLen(locked, static_cast<UINT>(length));
-      if (copy == nullptr) {
+      XpUniqueBstr copy(SysAllocStringLen(locked, static_cast<UINT>(length)));
+      if (!copy) {
         r = XP_E_OUT_OF_MEMORY;
       } else {
-        r = ReadDocument(this, nullptr, copy, XP_INI_MAX_DEPTH);
-        SysFreeString(copy);
+        r = ReadDocument(this, nullptr, copy.get(), XP_INI_MAX_DEPTH);
       }
     }
     GlobalUnlock(data);
