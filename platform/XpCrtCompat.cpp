@@ -56,8 +56,8 @@ struct tm* LocalTime64(const __time64_t* time) {
 __time64_t MkTime64(struct tm* parts) {
     MkTime32Fn mkTime32 = reinterpret_cast<MkTime32Fn>(CrtCall("mktime"));
     if (parts == nullptr || mkTime32 == nullptr) return -1;
-    CrtTime t = mkTime32(parts);
-    return t < 0 || t > 0x7FFFFFFFLL ? -1 : static_cast<__time64_t>(t);
+    __time64_t t = static_cast<__time64_t>(mkTime32(parts));
+    return t < 0 || t > 0x7FFFFFFFLL ? -1 : t;
 }
 
 int WStat64(const wchar_t* path, struct _stat64* out) {
@@ -104,7 +104,7 @@ template <class Fn>
 Fn Bind(Fn* slot, const char* name, Fn fallback) {
     Fn f = *slot;
     if (f == nullptr) {
-        f = reinterpret_cast<Fn>(CrtCall(name));
+        f = reinterpret_cast<Fn>(XpCrtCompat::CrtCall(name));
         if (f == nullptr) f = fallback;
         *slot = f;  // a racing thread stores the same value
     }
