@@ -73,7 +73,12 @@ def main():
     failed = False
     for binary in args.binaries:
         problems = []
-        imports = imports_of(args.objdump, binary)
+        try:
+            imports = imports_of(args.objdump, binary)
+        except (OSError, subprocess.CalledProcessError):
+            failed = True
+            print("FAIL %s: cannot be read" % binary)
+            continue
         for dll, function in imports:
             version = table.get((dll, function))
             if function.startswith("#"):
