@@ -30,7 +30,7 @@ class TestThread {
   // As with the standard thread, the function and its captures are gone
   // once join returns.
   void join() {
-    if (thread_ != nullptr) XpThread::Join(thread_);
+    if (thread_ != nullptr) (void)XpThread::Join(thread_);
     thread_ = nullptr;
     body_.reset();
   }
