@@ -11,6 +11,11 @@ macro(xp_setup_testing)
   set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
   set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
   add_subdirectory(${GTEST_SRC} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+  if(MINGW)
+    # The win32 thread model has no std::mutex: GoogleTest gets a start
+    # signal of its own, in itself and in every test that includes it.
+    target_compile_options(gtest PUBLIC -include ${PROJECT_SOURCE_DIR}/cmake/gtest-win32-notification.h)
+  endif()
   if(CMAKE_CROSSCOMPILING)
     # The first test creates the prefix, the display and the wineserver; the last ends them.
     add_test(NAME wine_session_start COMMAND ${XP_WINE_RUN} ${XP_WINE_STATE} --start)

@@ -1,8 +1,10 @@
-# Cross build for i686 Windows with the Debian mingw-w64 compilers (posix threads).
+# Cross build for i686 Windows with the Debian mingw-w64 compilers. The win32
+# thread model keeps the static run-time within what Windows 2000 (and XP x64)
+# export; the posix one imports newer calls. The code has its own threads.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
+set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-win32)
+set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-win32)
 set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
 set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

@@ -49,7 +49,12 @@ stage_files() {
   # The sample Launch entry starts this logging stand-in for a viewer.
   cp "$build/tools/refimporter/RefImporter.exe" "$stage/viewer/viewer.exe"
   cp "$build/tools/drivetool/drivetool.exe" "$build/tools/democonfig/democonfig.exe" "$stage/tools/"
-  printf '1.0 (demo build %s)' "$(date +%Y-%m-%d)" >"$stage/watcher/version.txt"
+  # The about box shows the build's own version, as an installation does.
+  if [ -f "$build/app/version.txt" ]; then
+    cp "$build/app/version.txt" "$stage/watcher/version.txt"
+  else
+    printf '1.0 (demo build %s)' "$(date +%Y-%m-%d)" >"$stage/watcher/version.txt"
+  fi
   for i in 1 2 3; do printf 'jpeg' >"$stage/card/DCIM/100DEMO/IMG_000$i.JPG"; done
   rm -f "$stage/importer/RefImporter.log" "$stage/viewer/viewer.log"
 }

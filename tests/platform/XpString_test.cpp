@@ -1,15 +1,48 @@
 #include "platform/XpString.h"
+#include "platform/XpThread.h"
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
+#include <memory>
 #include <string>
-#include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
 
 std::wstring Units(wchar_t ch, int n) { return std::wstring(static_cast<size_t>(n), ch); }
+
+// A function run on an XpThread (the run-time's own threads are not available
+// in every thread model the program is built with).
+class TestThread {
+ public:
+  explicit TestThread(std::function<void()> body) : body_(new std::function<void()>(std::move(body))) {
+    thread_ = XpThread::Create(&Run, body_.get());
+  }
+  TestThread(TestThread&& other) noexcept : body_(std::move(other.body_)), thread_(other.thread_) {
+    other.thread_ = nullptr;
+  }
+  TestThread(const TestThread&) = delete;
+  TestThread& operator=(const TestThread&) = delete;
+  ~TestThread() { join(); }
+  // As with the standard thread, the function and its captures are gone
+  // once join returns.
+  void join() {
+    if (thread_ != nullptr) (void)XpThread::Join(thread_);
+    thread_ = nullptr;
+    body_.reset();
+  }
+
+ private:
+  static unsigned int Run(void* body) {
+    (*static_cast<std::function<void()>*>(body))();
+    return 0;
+  }
+  std::unique_ptr<std::function<void()>> body_;
+  XpThread* thread_ = nullptr;
+};
 
 // ---- construction and sharing ----------------------------------------------
 
@@ -73,7 +106,7 @@ TEST(XpStringShare, DefaultStringsShareOneEmptyPerThread) {
   EXPECT_EQ(b.c_str(), c.c_str());
 
   const wchar_t* other = nullptr;
-  std::thread t([&other] {
+  TestThread t([&other] {
     XpString s;
     other = s.c_str();
   });
@@ -319,7 +352,7 @@ TEST(XpStringReplace, OnSharedCopyLeavesOthers) {
 TEST(XpStringThreads, SharedValueCopiedAndReleasedOnManyThreads) {
   XpString* original = new XpString(L"shared across threads");
   const wchar_t* text = original->c_str();
-  std::vector<std::thread> threads;
+  std::vector<TestThread> threads;
   std::vector<int> ok(8, 0);
   for (int t = 0; t < 8; ++t) {
     threads.emplace_back([original, text, &ok, t] {
@@ -332,7 +365,7 @@ TEST(XpStringThreads, SharedValueCopiedAndReleasedOnManyThreads) {
       ok[static_cast<size_t>(t)] = good;
     });
   }
-  for (std::thread& th : threads) th.join();
+  for (TestThread& th : threads) th.join();
   for (int good : ok) EXPECT_EQ(20000, good);
   // Every copy is gone: a change is made in place, with no other owner left.
   original->Replace(L"shared", L"SHARED");
@@ -412,7 +445,7 @@ TEST(XpSharedPtr, CopiesAssignmentAndSelfAssignment) {
 TEST(XpSharedPtr, ReleasedOnSeveralThreadsDeletesOnce) {
   for (int round = 0; round < 50; ++round) {
     volatile LONG deletions = 0;
-    std::vector<std::thread> threads;
+    std::vector<TestThread> threads;
     {
       XpSharedPtr<Counted> p(new Counted(&deletions));
       for (int t = 0; t < 6; ++t) {
@@ -426,7 +459,7 @@ TEST(XpSharedPtr, ReleasedOnSeveralThreadsDeletesOnce) {
         });
       }
     }
-    for (std::thread& th : threads) th.join();
+    for (TestThread& th : threads) th.join();
     EXPECT_EQ(1, deletions) << round;
   }
 }
