@@ -43,27 +43,49 @@ XpResult XpMapWaitResult(DWORD waitResult) {
     }
 }
 
-XpComboSyncObject::XpComboSyncObject() : m_event(CreateEventW(NULL, TRUE, FALSE, NULL)) {}
+XpComboSyncObject::XpComboSyncObject()
+    : m_sleepers(0), m_generation(0), m_wake(CreateSemaphoreW(NULL, 0, 0x7FFFFFFF, NULL)) {}
 
 XpComboSyncObject::~XpComboSyncObject() {
-    if (m_event) CloseHandle(m_event);
+    if (m_wake) CloseHandle(m_wake);
 }
 
 XpResult XpComboSyncObject::WaitForChange(int seconds) {
-    ResetEvent(m_event);
+    // Without its semaphore the object cannot sleep; failing at once lets
+    // the caller give up instead of retrying a wait that returns at once.
+    if (!m_wake) return XP_E_INVALID_HANDLE;
+    // The sleeper is counted under m_lock and the next change releases the
+    // semaphore once per counted sleeper: a release stays in the semaphore
+    // until taken, so a change between leaving m_lock and starting to wait
+    // is never lost, whatever other waiters do meanwhile.
+    unsigned long generation = m_generation;
+    ++m_sleepers;
     m_lock.Unlock();
     DWORD ms = seconds < 0 ? INFINITE : static_cast<DWORD>(seconds) * 1000u;
-    DWORD w = WaitForSingleObject(m_event, ms);
+    DWORD w = WaitForSingleObject(m_wake, ms);
     XpResult r = XpMapWaitResult(w);
     m_lock.Lock();
+    if (m_generation == generation) {
+        // No change came: this sleeper is still counted. A release taken
+        // anyway was left by a sleeper that gave up; the caller re-tests.
+        --m_sleepers;
+        return r;
+    }
+    if (r != XP_OK) {
+        // A change came as the wait ended otherwise: the release made for
+        // this sleeper is taken back so that it wakes nobody else for nothing.
+        WaitForSingleObject(m_wake, 0);
+        r = XP_OK;
+    }
     return r;
 }
 
 void XpComboSyncObject::NotifyChange() {
-    // The pulse wakes current sleepers; leaving the event set covers a waiter
-    // that has left m_lock but not yet started waiting.
-    PulseEvent(m_event);
-    SetEvent(m_event);
+    ++m_generation;
+    if (m_sleepers > 0) {
+        ReleaseSemaphore(m_wake, m_sleepers, NULL);
+        m_sleepers = 0;
+    }
     for (size_t i = 0; i < m_waiters.size(); ++i) {
         XpComboSyncObject* wakeUp = m_waiters[i]->GetWakeUp();
         if (wakeUp) wakeUp->Unlock();

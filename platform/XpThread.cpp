@@ -102,14 +102,13 @@ XpMemoryStatus GetMemoryStatus() {
     XpMemoryStatus status = {0, 0};
     // Windows 95/98 and NT 4 lack the 64-bit query: look it up for the call.
     typedef BOOL(WINAPI * MemoryStatusExFn)(MEMORYSTATUSEX*);
-    HMODULE kernel = LoadLibraryW(L"kernel32.dll");
+    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
     if (kernel) {
         MemoryStatusExFn query = reinterpret_cast<MemoryStatusExFn>(
             reinterpret_cast<void*>(GetProcAddress(kernel, "GlobalMemoryStatusEx")));
         MEMORYSTATUSEX ex;
         ex.dwLength = sizeof(ex);
         bool ok = query && query(&ex);
-        FreeLibrary(kernel);
         if (ok) {
             status.totalPhysical = ex.ullTotalPhys;
             status.availablePhysical = ex.ullAvailPhys;
@@ -164,7 +163,25 @@ HMODULE RuntimeModule() {
 
 }  // namespace XpThreadDetail
 
+void XpRestrictLibrarySearch() {
+    // Both calls are looked up: Windows before XP SP1 has neither, and the
+    // second came with a later update.
+    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    if (!kernel) return;
+    typedef BOOL(WINAPI * SetDllDirectoryFn)(LPCWSTR);
+    typedef BOOL(WINAPI * SetDefaultDllDirectoriesFn)(DWORD);
+    SetDllDirectoryFn setDirectory = reinterpret_cast<SetDllDirectoryFn>(
+        reinterpret_cast<void*>(GetProcAddress(kernel, "SetDllDirectoryW")));
+    if (setDirectory) setDirectory(L"");  // the current folder leaves the search
+    SetDefaultDllDirectoriesFn setDefaults = reinterpret_cast<SetDefaultDllDirectoriesFn>(
+        reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
+    // The program's folder and the system folder; not the search path.
+    const DWORD kSearchDefaultDirs = 0x00001000;  // LOAD_LIBRARY_SEARCH_DEFAULT_DIRS
+    if (setDefaults) setDefaults(kSearchDefaultDirs);
+}
+
 void XpSetupProcess() {
+    XpRestrictLibrarySearch();
     HMODULE user = GetModuleHandleW(L"user32.dll");
     if (user) {
         typedef BOOL(WINAPI * DpiAwareFn)();
