@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/XpFile.h"
+#include "platform/XpFileSystem.h"
 #include "platform/XpMemoryFile.h"
 #include "plist/XpIni.h"
 #include "plist/XpIniDetail.h"
@@ -25,8 +26,8 @@ namespace {
 // The MSXML 4.0 document class, the version-independent one, and the interfaces asked for.
 const CLSID kClsidDomDocument40 = {0x88D969C0, 0xF192, 0x11D4, {0xA6, 0x5F, 0x00, 0x40, 0x96, 0x32, 0x51, 0xE5}};
 const CLSID kClsidDomDocument = {0x2933BF90, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
-const IID kIidClassFactory = {0x00000001, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 const IID kIidDomDocument = {0x2933BF81, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
+const IID kIidDomDocument2 = {0x2933BF95, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
 const IID kIidDomElement = {0x2933BF86, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
 
 const wchar_t kTemplate[] =
@@ -113,37 +114,30 @@ class Variant {
   VARIANT m_v;
 };
 
-// Library, apartment and document for one operation, released in reverse order.
+// Apartment and document for one operation, released in reverse order. The
+// document class comes through COM's registration, which names the
+// component's file by its full path: nothing is loaded by bare name, so a
+// file of that name in the current folder or along the search path is never
+// run.
 class DomSession {
  public:
-  DomSession() : m_library(nullptr), m_comInitialized(false) {}
+  DomSession() : m_comInitialized(false) {}
   ~DomSession() {
     m_doc.Reset();
     if (m_comInitialized) CoUninitialize();
-    if (m_library != nullptr) FreeLibrary(m_library);
   }
 
   XpResult Begin() {
-    m_library = LoadLibraryW(L"msxml4.dll");
     if (FAILED(CoInitialize(nullptr))) return XP_E_INI_COM;
     m_comInitialized = true;
-    if (m_library != nullptr) {
-      typedef HRESULT(STDAPICALLTYPE * GetClassObjectFn)(REFCLSID, REFIID, void**);
-      GetClassObjectFn getClassObject =
-          reinterpret_cast<GetClassObjectFn>(reinterpret_cast<void*>(GetProcAddress(m_library, "DllGetClassObject")));
-      if (getClassObject != nullptr) {
-        ComPtr<IClassFactory> factory;
-        if (SUCCEEDED(getClassObject(kClsidDomDocument40, kIidClassFactory, reinterpret_cast<void**>(factory.Out()))) &&
-            factory.get() != nullptr) {
-          if (FAILED(factory->CreateInstance(nullptr, kIidDomDocument, reinterpret_cast<void**>(m_doc.Out()))))
-            m_doc.Reset();
-        }
-      }
-    }
-    if (m_doc.get() == nullptr) {
-      if (FAILED(CoCreateInstance(kClsidDomDocument, nullptr, CLSCTX_INPROC_SERVER, kIidDomDocument,
-                                  reinterpret_cast<void**>(m_doc.Out()))))
-        m_doc.Reset();
+    // The MSXML 4.0 document first, then the version-independent one.
+    const CLSID* classes[] = {&kClsidDomDocument40, &kClsidDomDocument};
+    for (const CLSID* cls : classes) {
+      if (SUCCEEDED(CoCreateInstance(*cls, nullptr, CLSCTX_INPROC_SERVER, kIidDomDocument,
+                                     reinterpret_cast<void**>(m_doc.Out()))) &&
+          m_doc.get() != nullptr)
+        break;
+      m_doc.Reset();
     }
     if (m_doc.get() == nullptr) return XP_E_INI_NO_DOM;
     return XP_OK;
@@ -154,7 +148,6 @@ class DomSession {
  private:
   DomSession(const DomSession&);
   DomSession& operator=(const DomSession&);
-  HMODULE m_library;
   bool m_comInitialized;
   ComPtr<IXMLDOMDocument> m_doc;
 };
@@ -168,6 +161,52 @@ XpResult FileCheck(const wchar_t* path, std::uint32_t flags, XpResult code) {
   if (r != XP_OK) return r;
   file.Close();
   return code;
+}
+
+// The same for writing, without touching what the file holds: an existing
+// file is opened for writing as it is (never truncated), a missing one
+// answers for its folder.
+XpResult WriteCheck(const wchar_t* path, XpResult code) {
+  HANDLE h = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h != INVALID_HANDLE_VALUE) {
+    CloseHandle(h);
+    return code;
+  }
+  DWORD error = GetLastError();
+  if (error != ERROR_FILE_NOT_FOUND) return XpResultFromWin32(error);
+  XpString folder = GetDirectory(XpString(path));
+  if (!folder.IsEmpty() && !IsDirectoryPath(folder)) return XP_E_PATH_NOT_FOUND;
+  return code;
+}
+
+// A temporary file beside target, made empty and unique; empty on failure
+// (error then holds the reason).
+XpString TempFileBeside(const wchar_t* target, DWORD* error) {
+  XpString folder = GetDirectory(XpString(target));
+  if (folder.IsEmpty()) folder = L".\\";
+  wchar_t name[MAX_PATH + 1];
+  if (GetTempFileNameW(folder.c_str(), L"xpl", 0, name) == 0) {
+    *error = GetLastError();
+    return XpString();
+  }
+  name[MAX_PATH] = 0;
+  return XpString(name);
+}
+
+// Puts the finished file in place of target in one step; target keeps its
+// old content when that fails.
+XpResult ReplaceWith(const XpString& temp, const wchar_t* target) {
+  if (MoveFileExW(temp.c_str(), target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return XP_OK;
+  DWORD error = GetLastError();
+  if (error == ERROR_CALL_NOT_IMPLEMENTED) {
+    // Windows 95/98/Me have no replacing move: the old file goes first.
+    if ((!DeleteFileW(target) && GetLastError() != ERROR_FILE_NOT_FOUND) || !MoveFileW(temp.c_str(), target))
+      error = GetLastError();
+    else
+      return XP_OK;
+  }
+  return XpResultFromWin32(error);
 }
 
 bool IsBlank(const wchar_t* text, UINT length) {
@@ -484,6 +523,35 @@ XpResult Reader::ReadArray(IXMLDOMNode* element, XpIniArray* array, int depth) {
   return XP_OK;
 }
 
+// Where the component has them, the settings that keep a document's type
+// from being fetched or expanding without bound; older versions refuse
+// properties they do not know, which changes nothing.
+void LimitParsing(IXMLDOMDocument* doc) {
+  ComPtr<IXMLDOMDocument2> doc2;
+  if (FAILED(doc->QueryInterface(kIidDomDocument2, reinterpret_cast<void**>(doc2.Out()))) ||
+      doc2.get() == nullptr)
+    return;
+  struct Setting {
+    const wchar_t* name;
+    VARTYPE type;
+    long value;
+  };
+  const Setting settings[] = {{L"ResolveExternals", VT_BOOL, 0},
+                              // in kilobytes
+                              {L"MaxXMLSize", VT_I4, 16 * 1024}};
+  for (const Setting& setting : settings) {
+    Bstr name(SysAllocString(setting.name));
+    if (name.get() == nullptr) return;
+    Variant value;
+    value.get().vt = setting.type;
+    if (setting.type == VT_BOOL)
+      value.get().boolVal = setting.value ? VARIANT_TRUE : VARIANT_FALSE;
+    else
+      value.get().lVal = setting.value;
+    doc2->setProperty(name.get(), value.get());
+  }
+}
+
 XpResult ReadDocument(XpIniDict* dict, const wchar_t* path, const wchar_t* text, int maxDepth) {
   DomSession session;
   XpResult r = session.Begin();
@@ -491,8 +559,10 @@ XpResult ReadDocument(XpIniDict* dict, const wchar_t* path, const wchar_t* text,
   IXMLDOMDocument* doc = session.Doc();
   doc->put_async(VARIANT_FALSE);
   doc->put_validateOnParse(VARIANT_FALSE);
+  // A document type is not resolved: nothing the document names is fetched.
   doc->put_resolveExternals(VARIANT_FALSE);
   doc->put_preserveWhiteSpace(VARIANT_TRUE);
+  LimitParsing(doc);
 
   VARIANT_BOOL ok = VARIANT_FALSE;
   HRESULT hr;
@@ -660,6 +730,8 @@ XpResult Writer::BuildValue(XpIniElement* node, ComPtr<IXMLDOMElement>& element,
 XpResult Writer::WriteDict(const XpIniDict* dict, IXMLDOMElement* element, int depth) {
   const XpIniDict::Map& entries = dict->GetEntries();
   for (XpIniDict::Map::const_iterator it = entries.begin(); it != entries.end(); ++it) {
+    // An empty key reads back as a broken dictionary: such a tree is not written.
+    if (it->first.IsEmpty()) return XP_E_INI_BAD_DOCUMENT;
     ComPtr<IXMLDOMElement> key;
     XpResult r = NewElement(m_doc, L"key", key);
     if (r == XP_OK) r = Append(element, key.get());
@@ -714,12 +786,28 @@ XpResult WriteDocument(const XpIniDict* dict, const wchar_t* path, BSTR* text, i
     }
   }
   if (path != nullptr) {
+    // Written beside the target and put in its place in one step: a failed
+    // or interrupted save leaves the old file as it was.
+    DWORD error = 0;
+    XpString temp = TempFileBeside(path, &error);
+    if (temp.IsEmpty()) {
+      XpResult check = WriteCheck(path, XP_E_INI_FILE);
+      return check != XP_E_INI_FILE ? check : XpResultFromWin32(error);
+    }
     Variant target;
     target.get().vt = VT_BSTR;
-    target.get().bstrVal = SysAllocString(path);
-    if (target.get().bstrVal == nullptr) return XP_E_OUT_OF_MEMORY;
-    if (FAILED(doc->save(target.get()))) return FileCheck(path, XP_FILE_WRITE, XP_E_INI_FILE);
-    return XP_OK;
+    target.get().bstrVal = SysAllocString(temp.c_str());
+    if (target.get().bstrVal == nullptr) {
+      DeleteFileW(temp.c_str());
+      return XP_E_OUT_OF_MEMORY;
+    }
+    if (FAILED(doc->save(target.get()))) {
+      DeleteFileW(temp.c_str());
+      return WriteCheck(path, XP_E_INI_FILE);
+    }
+    r = ReplaceWith(temp, path);
+    if (r != XP_OK) DeleteFileW(temp.c_str());
+    return r;
   }
   Bstr xml;
   if (FAILED(doc->get_xml(xml.Out()))) return XP_E_INI_FILE;
