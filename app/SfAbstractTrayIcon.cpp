@@ -2,6 +2,8 @@
 
 #include <cwchar>
 
+#include "platform/XpFileSystem.h"
+
 namespace {
 
 // Registered during static initialisation, before any window exists.
@@ -97,7 +99,7 @@ void SfAbstractTrayIcon::createWindow(const wchar_t* className) {
   ShowWindow(m_window, SW_HIDE);
 
   // Older systems have no session notifications; that is not an error.
-  HMODULE wts = LoadLibraryW(L"WTSAPI32.DLL");
+  HMODULE wts = LoadSystemLibrary(L"WTSAPI32.DLL");
   if (wts) {
     RegisterSessionNotificationFn registerFn = reinterpret_cast<RegisterSessionNotificationFn>(
         reinterpret_cast<void*>(GetProcAddress(wts, "WTSRegisterSessionNotification")));

@@ -8,6 +8,7 @@
 #include <cwchar>
 #include <cwctype>
 
+#include "platform/XpFileSystem.h"
 #include "usbdriveinfo/UsbDriveInfo.h"
 
 namespace {
@@ -51,7 +52,9 @@ class _XpRegKey {
 
 class _XpLibrary {
  public:
-  explicit _XpLibrary(const wchar_t* name) : m_module(LoadLibraryW(name)) {}
+  // Beside the program, by full path: the current folder and the search
+  // path are not asked.
+  explicit _XpLibrary(const wchar_t* name) : m_module(LoadProgramLibrary(XpString(name))) {}
   ~_XpLibrary() {
     if (m_module != nullptr) FreeLibrary(m_module);
   }
