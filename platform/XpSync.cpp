@@ -1,6 +1,7 @@
 #include "XpSync.h"
 
 #include <cstddef>
+#include <new>
 
 XpCriticalSection::XpCriticalSection() { InitializeCriticalSection(&m_section); }
 XpCriticalSection::~XpCriticalSection() { DeleteCriticalSection(&m_section); }
@@ -43,49 +44,47 @@ XpResult XpMapWaitResult(DWORD waitResult) {
     }
 }
 
-XpComboSyncObject::XpComboSyncObject()
-    : m_sleepers(0), m_generation(0), m_wake(CreateSemaphoreW(NULL, 0, 0x7FFFFFFF, NULL)) {}
+XpComboSyncObject::XpComboSyncObject() {}
 
-XpComboSyncObject::~XpComboSyncObject() {
-    if (m_wake) CloseHandle(m_wake);
-}
+XpComboSyncObject::~XpComboSyncObject() {}
 
 XpResult XpComboSyncObject::WaitForChange(int seconds) {
-    // Without its semaphore the object cannot sleep; failing at once lets
-    // the caller give up instead of retrying a wait that returns at once.
-    if (!m_wake) return XP_E_INVALID_HANDLE;
-    // The sleeper is counted under m_lock and the next change releases the
-    // semaphore once per counted sleeper: a release stays in the semaphore
-    // until taken, so a change between leaving m_lock and starting to wait
-    // is never lost, whatever other waiters do meanwhile.
-    unsigned long generation = m_generation;
-    ++m_sleepers;
+    // With m_lock held nothing can change during a wait of no time.
+    if (seconds == 0) return XP_E_TIMEOUT;
+    // Every sleeper waits on an event of its own, listed under m_lock before
+    // m_lock is left: a change sets the events of all listed sleepers, and no
+    // other waiter can take or reset that signal, whatever runs between
+    // leaving m_lock and starting to wait.
+    HANDLE wake = CreateEventW(NULL, TRUE, FALSE, NULL);
+    if (!wake) return XP_E_INVALID_HANDLE;
+    try {
+        m_sleepers.push_back(wake);
+    } catch (const std::bad_alloc&) {
+        CloseHandle(wake);
+        return XP_E_OUT_OF_MEMORY;
+    }
     m_lock.Unlock();
     DWORD ms = seconds < 0 ? INFINITE : static_cast<DWORD>(seconds) * 1000u;
-    DWORD w = WaitForSingleObject(m_wake, ms);
+    DWORD w = WaitForSingleObject(wake, ms);
     XpResult r = XpMapWaitResult(w);
     m_lock.Lock();
-    if (m_generation == generation) {
-        // No change came: this sleeper is still counted. A release taken
-        // anyway was left by a sleeper that gave up; the caller re-tests.
-        --m_sleepers;
-        return r;
+    bool listed = false;
+    for (size_t i = 0; i < m_sleepers.size(); ++i) {
+        if (m_sleepers[i] == wake) {
+            m_sleepers.erase(m_sleepers.begin() + static_cast<std::ptrdiff_t>(i));
+            listed = true;
+            break;
+        }
     }
-    if (r != XP_OK) {
-        // A change came as the wait ended otherwise: the release made for
-        // this sleeper is taken back so that it wakes nobody else for nothing.
-        WaitForSingleObject(m_wake, 0);
-        r = XP_OK;
-    }
+    // No longer listed: a change came, even if the wait ended otherwise.
+    if (!listed) r = XP_OK;
+    CloseHandle(wake);
     return r;
 }
 
 void XpComboSyncObject::NotifyChange() {
-    ++m_generation;
-    if (m_sleepers > 0) {
-        ReleaseSemaphore(m_wake, m_sleepers, NULL);
-        m_sleepers = 0;
-    }
+    for (size_t i = 0; i < m_sleepers.size(); ++i) SetEvent(m_sleepers[i]);
+    m_sleepers.clear();
     for (size_t i = 0; i < m_waiters.size(); ++i) {
         XpComboSyncObject* wakeUp = m_waiters[i]->GetWakeUp();
         if (wakeUp) wakeUp->Unlock();

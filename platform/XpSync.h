@@ -53,8 +53,8 @@ XpResult XpMapLastError(DWORD error);
 
 class XpMultiWaiterBase;
 
-// State lives in plain fields under m_lock; waiters sleep on one semaphore
-// until the state may have changed, and always re-test when woken.
+// State lives in plain fields under m_lock; each waiter sleeps on an event of
+// its own until the state may have changed, and always re-tests when woken.
 class XpComboSyncObject : public XpSyncObject {
 public:
     XpComboSyncObject();
@@ -63,9 +63,6 @@ public:
     XpResult TryLock() override { return LockTimeout(0); }
     ~XpComboSyncObject() override;
     virtual XpResult LockTimeout(int seconds) = 0;
-    // False when the system refused the object's wait handle: such an object
-    // cannot make anyone wait (waits fail with XP_E_INVALID_HANDLE).
-    bool IsUsable() const { return m_wake != NULL; }
 
     // A multi-waiter is woken through its wake-up object on every change.
     void AddWaiter(XpMultiWaiterBase* waiter);
@@ -97,11 +94,9 @@ private:
     XpComboSyncObject(const XpComboSyncObject&) = delete;
     XpComboSyncObject& operator=(const XpComboSyncObject&) = delete;
     std::vector<XpMultiWaiterBase*> m_waiters;
-    // Sleepers counted since the last change, the number of changes, and
-    // the semaphore the sleepers wait on; all under m_lock.
-    LONG m_sleepers;
-    unsigned long m_generation;
-    HANDLE m_wake;
+    // The events of the waiters sleeping until the next change, under m_lock.
+    // A wait whose event the system refuses fails with XP_E_INVALID_HANDLE.
+    std::vector<HANDLE> m_sleepers;
 };
 
 class XpManualEvent : public XpComboSyncObject {

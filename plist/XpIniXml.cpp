@@ -786,6 +786,11 @@ XpResult WriteDocument(const XpIniDict* dict, const wchar_t* path, BSTR* text, i
     }
   }
   if (path != nullptr) {
+    // A read-only file is not replaced (Windows refuses to move onto it; the
+    // check keeps every system alike).
+    DWORD attributes = GetFileAttributesW(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0)
+      return XP_E_ACCESS_DENIED;
     // Written beside the target and put in its place in one step: a failed
     // or interrupted save leaves the old file as it was.
     DWORD error = 0;

@@ -81,9 +81,6 @@ _XpVolumeNotifier::_XpVolumeNotifier(XpVolumeWatchDogEx* owner, const XpString& 
       m_last(0),
       m_queued(0),
       m_signalled(false) {
-    // Objects the system gave no wait handle would make the thread's waits
-    // fail at once, round after round: without them there is no notifier.
-    if (!m_pending.IsUsable() || !m_quit.IsUsable() || !m_wakeUp.IsUsable()) return;
     m_thread = XpThread::Create(&_XpVolumeNotifier::ThreadEntry, this);
 }
 

@@ -1,5 +1,5 @@
 // Faults no caller of today reaches, kept from coming back: a writer of the
-// reader-writer locks that loses its wake-up, a shared pointer assigned from
+// reader-writer locks that loses its wake-up to a reader, a shared pointer assigned from
 // something its own object owns, and a replacement that outgrows 32 bits.
 #include "platform/XpString.h"
 #include "platform/XpSync.h"
@@ -13,64 +13,123 @@
 
 namespace {
 
-// Readers and writers take turns as fast as they can; each lock is held for
-// a moment only, so a wait that runs into its three seconds has missed the
-// change that should have woken it.
+// ---- a writer between leaving the lock's state and starting to wait ----
+
+// This program's waits go through a replacement that holds the marked thread
+// at the start of its next wait until the test lets it go, and reports when a
+// second marked thread has started waiting.
+decltype(&WaitForSingleObject) g_realWait = NULL;
+volatile DWORD g_pausedThread = 0;
+volatile DWORD g_secondThread = 0;
+HANDLE g_inWindow = NULL;
+HANDLE g_go = NULL;
+HANDLE g_secondWaits = NULL;
+
+DWORD WINAPI PausingWait(HANDLE handle, DWORD ms) {
+    DWORD self = GetCurrentThreadId();
+    if (self == g_pausedThread) {
+        g_pausedThread = 0;
+        SetEvent(g_inWindow);
+        g_realWait(g_go, 10000);
+    } else if (self == g_secondThread) {
+        g_secondThread = 0;
+        SetEvent(g_secondWaits);
+    }
+    return g_realWait(handle, ms);
+}
+
+bool ReplaceImport(void* from, void* to);
+
+void* PatchImport(const char* function, void* replacement) {
+    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    void* target = reinterpret_cast<void*>(GetProcAddress(kernel, function));
+    return ReplaceImport(target, replacement) ? target : NULL;
+}
+
+// Points every entry of this program's import table that holds from at to.
+bool ReplaceImport(void* from, void* to) {
+    void* target = from;
+    void* replacement = to;
+    BYTE* base = reinterpret_cast<BYTE*>(GetModuleHandleW(NULL));
+    IMAGE_NT_HEADERS* nt =
+        reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    IMAGE_DATA_DIRECTORY dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    if (dir.VirtualAddress == 0 || target == NULL) return false;
+    for (IMAGE_IMPORT_DESCRIPTOR* d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress);
+         d->Name != 0; ++d) {
+        for (IMAGE_THUNK_DATA* t = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk); t->u1.Function != 0;
+             ++t) {
+            if (reinterpret_cast<void*>(t->u1.Function) != target) continue;
+            DWORD old = 0;
+            VirtualProtect(&t->u1.Function, sizeof(t->u1.Function), PAGE_READWRITE, &old);
+            t->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
+            VirtualProtect(&t->u1.Function, sizeof(t->u1.Function), old, &old);
+            return true;
+        }
+    }
+    return false;
+}
+
 template <class Lock>
-struct Crowd {
+struct Window {
     Lock lock;
-    volatile LONG failures = 0;
-    volatile LONG rounds = 0;
-    int perThread = 0;
+    XpResult writer = XP_E_FAIL;
+    XpResult reader = XP_E_FAIL;
 };
 
 template <class Lock>
-unsigned int ReaderLoop(void* argument) {
-    Crowd<Lock>* crowd = static_cast<Crowd<Lock>*>(argument);
-    for (int i = 0; i < crowd->perThread; ++i) {
-        if (crowd->lock.LockReadTimeout(3) != XP_OK) {
-            InterlockedIncrement(&crowd->failures);
-            return 1;
-        }
-        crowd->lock.Unlock();
-        InterlockedIncrement(&crowd->rounds);
-    }
+unsigned int WriterInWindow(void* argument) {
+    Window<Lock>* w = static_cast<Window<Lock>*>(argument);
+    g_pausedThread = GetCurrentThreadId();
+    w->writer = w->lock.LockTimeout(3);
+    if (w->writer == XP_OK) w->lock.Unlock();
     return 0;
 }
 
 template <class Lock>
-unsigned int WriterLoop(void* argument) {
-    Crowd<Lock>* crowd = static_cast<Crowd<Lock>*>(argument);
-    for (int i = 0; i < crowd->perThread; ++i) {
-        if (crowd->lock.LockTimeout(3) != XP_OK) {
-            InterlockedIncrement(&crowd->failures);
-            return 1;
-        }
-        crowd->lock.Unlock();
-        InterlockedIncrement(&crowd->rounds);
-    }
+unsigned int SecondReader(void* argument) {
+    Window<Lock>* w = static_cast<Window<Lock>*>(argument);
+    g_secondThread = GetCurrentThreadId();
+    w->reader = w->lock.LockReadTimeout(3);
+    if (w->reader == XP_OK) w->lock.Unlock();
     return 0;
 }
 
+// The only reader leaves while the waiting writer is held between leaving
+// the lock's state and starting its wait; a new reader then comes and waits
+// behind the writer. The writer must still get the free lock.
 template <class Lock>
-void RunCrowd(int perThread) {
-    Crowd<Lock> crowd;
-    crowd.perThread = perThread;
-    std::vector<XpThread*> threads;
-    for (int i = 0; i < 2; ++i) threads.push_back(XpThread::Create(&WriterLoop<Lock>, &crowd));
-    for (int i = 0; i < 3; ++i) threads.push_back(XpThread::Create(&ReaderLoop<Lock>, &crowd));
-    for (XpThread* thread : threads) ASSERT_TRUE(thread != NULL);
-    for (XpThread* thread : threads) XpThread::Join(thread);
-    LONG failures = crowd.failures;
-    LONG rounds = crowd.rounds;
-    EXPECT_EQ(0, failures) << "a waiter slept through a free lock";
-    EXPECT_EQ(5 * perThread, rounds);
+void WriterKeepsItsWakeUp() {
+    g_inWindow = CreateEventW(NULL, FALSE, FALSE, NULL);
+    g_go = CreateEventW(NULL, TRUE, FALSE, NULL);
+    g_secondWaits = CreateEventW(NULL, FALSE, FALSE, NULL);
+    g_realWait = reinterpret_cast<decltype(&WaitForSingleObject)>(
+        PatchImport("WaitForSingleObject", reinterpret_cast<void*>(&PausingWait)));
+    ASSERT_TRUE(g_realWait != NULL) << "the program does not import the wait";
+    Window<Lock> w;
+    ASSERT_EQ(XP_OK, w.lock.LockReadTimeout(0));
+    XpThread* writer = XpThread::Create(&WriterInWindow<Lock>, &w);
+    ASSERT_TRUE(writer != NULL);
+    EXPECT_EQ(WAIT_OBJECT_0, g_realWait(g_inWindow, 10000));
+    w.lock.Unlock();
+    XpThread* reader = XpThread::Create(&SecondReader<Lock>, &w);
+    ASSERT_TRUE(reader != NULL);
+    EXPECT_EQ(WAIT_OBJECT_0, g_realWait(g_secondWaits, 10000));
+    SetEvent(g_go);
+    XpThread::Join(writer);
+    XpThread::Join(reader);
+    ReplaceImport(reinterpret_cast<void*>(&PausingWait), reinterpret_cast<void*>(g_realWait));
+    EXPECT_EQ(XP_OK, w.writer) << "the writer slept through the free lock";
+    EXPECT_EQ(XP_OK, w.reader);
+    CloseHandle(g_inWindow);
+    CloseHandle(g_go);
+    CloseHandle(g_secondWaits);
 }
 
-TEST(XpRwLockWakeUp, WritersAndReadersNeverSleepThroughAFreeLock) { RunCrowd<XpRwLock>(4000); }
+TEST(XpRwLockWakeUp, WriterBetweenLockAndWaitKeepsItsWakeUp) { WriterKeepsItsWakeUp<XpRwLock>(); }
 
-TEST(XpRwLockWakeUp, WritersAndReadersOfTheExtendedLockNeverSleepThroughAFreeLock) {
-    RunCrowd<XpRwLockEx>(4000);
+TEST(XpRwLockWakeUp, WriterOfTheExtendedLockBetweenLockAndWaitKeepsItsWakeUp) {
+    WriterKeepsItsWakeUp<XpRwLockEx>();
 }
 
 // A list node whose memory is overwritten when it goes, so that anything read
