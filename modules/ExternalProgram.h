@@ -52,8 +52,8 @@ class ExternalProgram {
   int sequence;
 
  private:
-  // The dictionary write() saves.
-  void buildDict(XpIniDict* dict) const;
+  // The dictionary write() saves; the first failure of building it.
+  XpResult buildDict(XpIniDict* dict) const;
 };
 
 typedef std::vector<ExternalProgram> ExternalProgramList;
