@@ -82,7 +82,7 @@ unsigned int WriterInWindow(void* argument) {
     Window<Lock>* w = static_cast<Window<Lock>*>(argument);
     g_pausedThread = GetCurrentThreadId();
     w->writer = w->lock.LockTimeout(3);
-    if (w->writer == XP_OK) w->lock.Unlock();
+    if (w->writer == XP_OK) (void)w->lock.Unlock();
     return 0;
 }
 
@@ -91,7 +91,7 @@ unsigned int SecondReader(void* argument) {
     Window<Lock>* w = static_cast<Window<Lock>*>(argument);
     g_secondThread = GetCurrentThreadId();
     w->reader = w->lock.LockReadTimeout(3);
-    if (w->reader == XP_OK) w->lock.Unlock();
+    if (w->reader == XP_OK) (void)w->lock.Unlock();
     return 0;
 }
 
@@ -111,13 +111,13 @@ void WriterKeepsItsWakeUp() {
     XpThread* writer = XpThread::Create(&WriterInWindow<Lock>, &w);
     ASSERT_TRUE(writer != NULL);
     EXPECT_EQ(WAIT_OBJECT_0, g_realWait(g_inWindow, 10000));
-    w.lock.Unlock();
+    (void)w.lock.Unlock();
     XpThread* reader = XpThread::Create(&SecondReader<Lock>, &w);
     ASSERT_TRUE(reader != NULL);
     EXPECT_EQ(WAIT_OBJECT_0, g_realWait(g_secondWaits, 10000));
     SetEvent(g_go);
-    XpThread::Join(writer);
-    XpThread::Join(reader);
+    (void)XpThread::Join(writer);
+    (void)XpThread::Join(reader);
     ReplaceImport(reinterpret_cast<void*>(&PausingWait), reinterpret_cast<void*>(g_realWait));
     EXPECT_EQ(XP_OK, w.writer) << "the writer slept through the free lock";
     EXPECT_EQ(XP_OK, w.reader);

@@ -70,7 +70,7 @@ TEST(XpIniXmlSafety, SavingReplacesTheFileWholeOrNotAtAll) {
   WriteAll(target, old);
 
   XpIniRootPtr tree;
-  tree->AddString(L"a", L"new");
+  ASSERT_EQ(XP_OK, tree->AddString(L"a", L"new"));
   ASSERT_EQ(XP_OK, tree->SaveFile(target.c_str()));
   EXPECT_NE(std::string::npos, ReadAll(target).find("new"));
   EXPECT_EQ(1, FilesIn(folder));  // no temporary file left beside it
@@ -85,7 +85,7 @@ TEST(XpIniXmlSafety, SavingReplacesTheFileWholeOrNotAtAll) {
 
   // A tree that cannot be written leaves the file alone too.
   XpIniRootPtr bad;
-  bad->AddString(L"s", L"\x01");
+  ASSERT_EQ(XP_OK, bad->AddString(L"s", L"\x01"));
   EXPECT_EQ(XP_E_INI_BAD_DOCUMENT, bad->SaveFile(target.c_str()));
   EXPECT_EQ(old, ReadAll(target));
   EXPECT_EQ(1, FilesIn(folder));
@@ -100,7 +100,7 @@ TEST(XpIniXmlSafety, AnEmptyKeyIsNotWritten) {
   std::wstring target = folder + L"\\list.xml";
   WriteAll(target, "old");
   XpIniRootPtr tree;
-  tree->AddString(L"a", L"1");
+  ASSERT_EQ(XP_OK, tree->AddString(L"a", L"1"));
   ASSERT_EQ(XP_OK, tree->AddNode(L"inner", XpIniTypeDict));
   XpIniElement* inner = tree->Lookup(L"inner");
   ASSERT_TRUE(inner != nullptr);
@@ -155,7 +155,7 @@ TEST(XpIniXmlSafety, NoXmlLibraryFromTheCurrentFolder) {
   ASSERT_TRUE(SetCurrentDirectoryW(planted.c_str()));
   XpRestrictLibrarySearch();  // as the program does at its start
   XpIniRootPtr tree;
-  tree->AddString(L"a", L"1");
+  ASSERT_EQ(XP_OK, tree->AddString(L"a", L"1"));
   BSTR text = nullptr;
   XpResult saved = tree->SaveText(&text);
   XpResult loaded = text != nullptr ? tree->LoadText(text) : XP_E_FAIL;

@@ -105,7 +105,7 @@ TEST(XpVolumeWatchDogExHardening, NotifierWhoseWaitsFailEndsAndTheNextEventWorks
     watcher.NotifyArrival(L"Q:\\");
     EXPECT_EQ(1u, watcher.GetNotifierCount());
     EXPECT_TRUE(client.WaitFor(1, 4000)) << "the path's notifier no longer delivers";
-    watcher.RemoveCallback(&client);
+    (void)watcher.RemoveCallback(&client);
 }
 
 // ---- shell-notification messages ----
@@ -117,8 +117,8 @@ struct Running {
         window = watcher->GetNotifyWindow();
     }
     ~Running() {
-        watcher->Stop();
-        watcher->RemoveCallback(&client);
+        (void)watcher->Stop();
+        (void)watcher->RemoveCallback(&client);
         watcher.reset();
     }
     Recorder client;
