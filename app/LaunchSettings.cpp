@@ -10,6 +10,24 @@ namespace {
 
 const wchar_t kVantolo[] = XP_SUITE_KEY L"/";
 
+// An entry path as FindDeviceListEntry gives it; when the entry's own name
+// holds "/", the path splits at a later "/" into a key and a literal name.
+XpRegistry* OpenEntry(const XpString& entryPath) {
+  XpRegistry* entry = XpRegistry::Open(entryPath, XpRegistry::kRootLocalMachine, XpRegistry::kRead);
+  for (int split = entryPath.ReverseFind(L'/'); !entry && split > 0;) {
+    XpRegistry* parent = XpRegistry::Open(entryPath.Left(split), XpRegistry::kRootLocalMachine, XpRegistry::kRead);
+    if (parent) {
+      entry = XpRegistry::OpenSubKeyLiteral(parent, entryPath.Right(entryPath.GetLength() - split - 1),
+                                            XpRegistry::kRead);
+      XpRegistry::Close(parent);
+    }
+    do {
+      --split;
+    } while (split > 0 && *entryPath.At(split) != L'/');
+  }
+  return entry;
+}
+
 }  // namespace
 
 XpString WatcherVersionedKeyPath() { return VersionedKeyPath(VolumeWatcherApp::kSettingsPath); }
@@ -21,7 +39,8 @@ bool FindDeviceListEntry(const XpString& listPath, DWORD vendorId, DWORD product
   bool found = false;
   XpRegistry::StringList names = list->EnumSubKeys();
   for (size_t i = 0; i < names.size() && !found; ++i) {
-    XpRegistry* entry = XpRegistry::OpenSubKey(list, names[i], XpRegistry::kRead);
+    // The name as listed: a "/" in it is part of the name, not a level.
+    XpRegistry* entry = XpRegistry::OpenSubKeyLiteral(list, names[i], XpRegistry::kRead);
     if (!entry) continue;
     if (entry->HasValue(L"VID") && entry->HasValue(L"PID") &&
         entry->ReadDword(L"VID", 0) == vendorId && entry->ReadDword(L"PID", 0) == productId) {
@@ -53,7 +72,7 @@ XpString FormatLaunchArguments(wchar_t letter, const XpString& commandLine) {
 void ReadLaunchEntry(const XpString& entryPath, wchar_t letter, XpString* program,
                      XpString* arguments) {
   XpString appPath, commandLine;
-  XpRegistry* entry = XpRegistry::Open(entryPath, XpRegistry::kRootLocalMachine, XpRegistry::kRead);
+  XpRegistry* entry = OpenEntry(entryPath);
   if (entry) {
     appPath = entry->ReadString(L"AppPath", XpString());
     if (appPath.IsEmpty()) appPath = ResolveAppInstance(entry->ReadString(L"AppInstance", XpString()));

@@ -2,6 +2,7 @@
 
 #include <cwchar>
 
+#include "platform/XpFileSystem.h"
 #include "platform/XpHandle.h"
 
 namespace {
@@ -75,7 +76,7 @@ void SfAbstractTrayIcon::createWindow(const wchar_t* className) {
   ShowWindow(m_window.get(), SW_HIDE);
 
   // Older systems have no session notifications; that is not an error.
-  XpUniqueModule wts(LoadLibraryW(L"WTSAPI32.DLL"));
+  XpUniqueModule wts(LoadSystemLibrary(L"WTSAPI32.DLL"));
   if (wts) {
     RegisterSessionNotificationFn registerFn = reinterpret_cast<RegisterSessionNotificationFn>(
         reinterpret_cast<void*>(GetProcAddress(wts.get(), "WTSRegisterSessionNotification")));

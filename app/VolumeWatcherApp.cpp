@@ -215,7 +215,9 @@ XpString VolumeWatcherApp::locLibraryName(const XpString& executablePath) {
 HMODULE VolumeWatcherApp::locLibrary() {
   if (!m_locLibrary) {
     XpString name = locLibraryName(executablePath());
-    if (!name.IsEmpty()) m_locLibrary.reset(LoadLibraryW(name.c_str()));
+    // The library beside the program, by full path, never a file of that
+    // name in the current folder or along the search path.
+    if (!name.IsEmpty()) m_locLibrary.reset(LoadProgramLibrary(name));
   }
   return m_locLibrary.get();
 }

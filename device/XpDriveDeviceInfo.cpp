@@ -8,6 +8,7 @@
 #include <cwchar>
 #include <cwctype>
 
+#include "platform/XpFileSystem.h"
 #include "platform/XpHandle.h"
 #include "usbdriveinfo/UsbDriveInfo.h"
 
@@ -192,7 +193,9 @@ namespace XpDeviceDetail {
                                              description);
   }
 
-  XpUniqueModule library(LoadLibraryW(L"UsbDriveInfo.dll"));
+  // Beside the program, by full path: the current folder and the search
+  // path are not asked.
+  XpUniqueModule library(LoadProgramLibrary(XpString(L"UsbDriveInfo.dll")));
   if (!library) return XP_E_FAIL;
   XpStgDevGetVenIdAndProdIdFn entry = reinterpret_cast<XpStgDevGetVenIdAndProdIdFn>(
       reinterpret_cast<void*>(GetProcAddress(library.get(), "XpStgDevGetVenIdAndProdId")));

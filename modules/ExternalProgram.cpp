@@ -21,6 +21,26 @@ const wchar_t kIgnoreKey[] = L"Software\\Zelm Corporation\\Vantolo\\Browser\\Ext
 const wchar_t kWrittenFilesKey[] = L"Software\\Zelm Corporation\\Vantolo\\InitTool\\1.0\\ExpAppData";
 const wchar_t kWrittenFilesList[] = L"Delete";
 const DWORD kNoIgnoreEntry = 0xFFFFFFFF;
+// A registration is a few hundred bytes; a file far beyond that is no
+// registration and is not handed to the parser.
+const ULONGLONG kMaxRegistrationBytes = 4ull * 1024 * 1024;
+
+// Size of the file at path; false when it cannot be asked.
+bool FileSizeOf(const XpString& path, ULONGLONG* size) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return false;
+  *size = (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  return true;
+}
+
+// The serialised form of a tree, for comparing two trees; empty on failure.
+XpString TextOf(XpIniDict* dict) {
+  BSTR text = nullptr;
+  if (XpFailed(dict->SaveText(&text)) || text == nullptr) return XpString();
+  XpString result(text);
+  SysFreeString(text);
+  return result;
+}
 
 // Typed reads of one key: a missing key or a value of another type keeps the
 // field's default.
@@ -153,6 +173,8 @@ ExternalProgram::ExternalProgram()
 
 bool ExternalProgram::read(const XpString& path) {
   if (!FileExists(path)) return false;
+  ULONGLONG size = 0;
+  if (!FileSizeOf(path, &size) || size > kMaxRegistrationBytes) return false;
   filePath = path;
   // An unreadable time leaves the record with none rather than an old one.
   if (XpFailed(GetPathTimes(path, nullptr, &fileTime, nullptr))) fileTime = XpDateTime();
@@ -219,7 +241,28 @@ bool ExternalProgram::read(const XpString& path) {
 bool ExternalProgram::write() {
   XpIniRootPtr root;
   if (!root || filePath.IsEmpty()) return false;
-  XpIniDict* dict = root.get();
+  // A record with a value missing would replace a complete file: keep the old one.
+  if (XpFailed(buildDict(root.get()))) return false;
+  if (XpFailed(root->SaveFile(filePath.c_str()))) return false;
+  // An unreadable time leaves the record with none rather than an old one.
+  if (XpFailed(GetPathTimes(filePath, nullptr, &fileTime, nullptr))) fileTime = XpDateTime();
+  return true;
+}
+
+bool ExternalProgram::isStored() const {
+  if (filePath.IsEmpty() || !FileExists(filePath)) return false;
+  ULONGLONG size = 0;
+  if (!FileSizeOf(filePath, &size) || size > kMaxRegistrationBytes) return false;
+  XpIniRootPtr wanted;
+  XpIniRootPtr stored;
+  if (!wanted || !stored) return false;
+  if (XpFailed(buildDict(wanted.get()))) return false;
+  if (XpFailed(stored->LoadFile(filePath.c_str()))) return false;
+  XpString wantedText = TextOf(wanted.get());
+  return !wantedText.IsEmpty() && wantedText == TextOf(stored.get());
+}
+
+XpResult ExternalProgram::buildDict(XpIniDict* dict) const {
   XpResult first = XP_OK;
   KeepFirstFailure(first, dict->AddString(L"AppName", appName.c_str()));
   KeepFirstFailure(first, dict->AddString(L"Description", description.c_str()));
@@ -240,12 +283,7 @@ bool ExternalProgram::write() {
   KeepFirstFailure(first, dict->AddBool(L"XMLReceivable", xmlReceivable));
   KeepFirstFailure(first, dict->AddBool(L"EveryTimeEnable", everyTimeEnable));
   KeepFirstFailure(first, dict->AddBool(L"IncludeNotSelected", includeNotSelected));
-  // A record with a value missing would replace a complete file: keep the old one.
-  if (XpFailed(first)) return false;
-  if (XpFailed(dict->SaveFile(filePath.c_str()))) return false;
-  // An unreadable time leaves the record with none rather than an old one.
-  if (XpFailed(GetPathTimes(filePath, nullptr, &fileTime, nullptr))) fileTime = XpDateTime();
-  return true;
+  return first;
 }
 
 XpString ExternalProgramCatalog::ToolsFolder(bool create) {
@@ -259,7 +297,7 @@ XpString ExternalProgramCatalog::ToolsFolder(bool create) {
 }
 
 ExternalProgramCatalog::ExternalProgramCatalog()
-    : m_level1Capacity(kLevel1Capacity), m_fileCounter(0), m_sequenceCounter(0) {
+    : m_level1Capacity(kLevel1Capacity), m_fileCounter(0), m_sequenceCounter(0), m_toolsFolderRead(false) {
   load();
 }
 
@@ -307,11 +345,27 @@ void ExternalProgramCatalog::load() {
     bool fromToolsFolder = folder == m_toolsFolder;
     XpDir dir(folder);
     if (XpFailed(dir.BeginFind(XP_FIND_ALL, XpString()))) continue;
+    std::vector<XpString> paths;
     for (XpSharedPtr<XpAbstractFSObj> entry = dir.FindNext(); !entry.IsNull(); entry = dir.FindNext()) {
       XpString path = entry->GetPath();
-      if (GetExtension(path).CompareNoCase(L".xml") != 0) continue;
+      if (GetExtension(path).CompareNoCase(L".xml") == 0) paths.push_back(path);
+    }
+    // The enumeration was begun above, so ending it succeeds.
+    (void)dir.EndFind();
+    // The numbered files in their numbers' order, so that an unchanged list
+    // gets its old numbers again and nothing needs writing.
+    if (fromToolsFolder) {
+      std::stable_sort(paths.begin(), paths.end(),
+                       [](const XpString& a, const XpString& b) { return CompareLogical(a, b) < 0; });
+      m_toolsFolderRead = true;
+    }
+    for (const XpString& path : paths) {
       ExternalProgram program;
-      if (!program.read(path)) continue;
+      if (!program.read(path)) {
+        // What this run could not read it must not overwrite or delete.
+        if (fromToolsFolder) m_toolsFolderRead = false;
+        continue;
+      }
       bool ignored = false;
       for (const IgnoreEntry& ignore : m_ignore) {
         if (ignore.name == program.installSettingName &&
@@ -322,8 +376,6 @@ void ExternalProgramCatalog::load() {
       }
       if (!ignored) distribute(program, fromToolsFolder);
     }
-    // The enumeration was begun above, so ending it succeeds.
-    (void)dir.EndFind();
   }
   for (int level = 0; level <= 3; ++level) {
     std::stable_sort(m_lists[level].begin(), m_lists[level].end(),
@@ -389,11 +441,18 @@ void ExternalProgramCatalog::distribute(ExternalProgram& program, bool fromTools
 }
 
 void ExternalProgramCatalog::writeBack() {
+  // The numbered files are the user's only copy of the tools: a run that did
+  // not read every one of them (no XML component, an unreadable file, a
+  // folder that could not be listed) neither overwrites nor deletes any.
+  // The duplicate check at loading keeps copies out of the list without it.
+  if (m_toolsFolder.IsEmpty() || !m_toolsFolderRead) return;
   ExternalProgramList& list = m_lists[1];
   std::vector<XpString> written;
   for (size_t i = 0; i < list.size(); ++i) {
     ExternalProgram& program = list[i];
     program.uiOrder = static_cast<int>(i) + 1;
+    // A file that already holds the record stays untouched.
+    if (program.isStored()) continue;
     if (!program.write()) continue;
     written.push_back(program.filePath);
     XpScopedRegistry key(XpRegistry::Open(kWrittenFilesKey, XpRegistry::kRootCurrentUser, XpRegistry::kReadWrite));
@@ -412,7 +471,6 @@ void ExternalProgramCatalog::writeBack() {
       (void)key->WriteStringList(kWrittenFilesList, files);
     }
   }
-  if (m_toolsFolder.IsEmpty()) return;
   // Numbered files above the new count were written by an earlier, longer
   // list; left in place they would be read again as copies of the tools just
   // written. Only files this system recorded as its own are removed.

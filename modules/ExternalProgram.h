@@ -13,6 +13,8 @@
 #include "platform/XpResult.h"
 #include "platform/XpString.h"
 
+class XpIniDict;
+
 class ExternalProgram {
  public:
   ExternalProgram();
@@ -22,6 +24,8 @@ class ExternalProgram {
   bool read(const XpString& filePath);
   // Writes the registration to filePath; on success fileTime is the file's new time.
   bool write();
+  // filePath already holds what write() would write.
+  bool isStored() const;
 
   XpString appName;
   XpString description;
@@ -46,6 +50,10 @@ class ExternalProgram {
   XpString filePath;
   XpDateTime fileTime;
   int sequence;
+
+ private:
+  // The dictionary write() saves; the first failure of building it.
+  XpResult buildDict(XpIniDict* dict) const;
 };
 
 typedef std::vector<ExternalProgram> ExternalProgramList;
@@ -85,5 +93,7 @@ class ExternalProgramCatalog {
   int m_fileCounter;
   int m_sequenceCounter;
   XpString m_toolsFolder;
+  // This run listed the tools folder and read every registration in it.
+  bool m_toolsFolderRead;
   std::vector<IgnoreEntry> m_ignore;
 };

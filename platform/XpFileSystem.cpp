@@ -396,7 +396,7 @@ typedef int(WINAPI* StrCmpLogicalWFn)(LPCWSTR, LPCWSTR);
 // first use and kept until the process ends.
 class LogicalCompare {
  public:
-  LogicalCompare() : m_module(LoadLibraryW(L"SHLWAPI.DLL")), m_compare(nullptr) {
+  LogicalCompare() : m_module(LoadSystemLibrary(L"SHLWAPI.DLL")), m_compare(nullptr) {
     if (m_module) {
       m_compare = reinterpret_cast<StrCmpLogicalWFn>(
           reinterpret_cast<void*>(GetProcAddress(m_module.get(), "StrCmpLogicalW")));
@@ -673,7 +673,38 @@ XpString GetProgramRelativeFile(const XpString& name) {
 // ---------------------------------------------------------------------------
 // Starting a program
 
+HMODULE LoadSystemLibrary(const wchar_t* name) {
+  if (name == nullptr || *name == 0) return nullptr;
+  wchar_t folder[MAX_PATH + 1];
+  UINT n = GetSystemDirectoryW(folder, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) return nullptr;
+  folder[n] = 0;
+  return LoadLibraryW(JoinPath(XpString(folder), XpString(name)).c_str());
+}
+
+HMODULE LoadProgramLibrary(const XpString& name) {
+  if (name.IsEmpty()) return nullptr;
+  const XpString directory = GetSpecialFolderPath(XP_FOLDER_PROGRAM_DIRECTORY, false);
+  if (directory.IsEmpty()) return nullptr;
+  return LoadLibraryW(JoinPath(directory, name).c_str());
+}
+
+bool IsAbsoluteProgramPath(const XpString& path) {
+  if (path.GetLength() >= 3) {
+    wchar_t drive = *path.At(0);
+    bool letter = (drive >= L'A' && drive <= L'Z') || (drive >= L'a' && drive <= L'z');
+    if (letter && *path.At(1) == L':' && (*path.At(2) == L'\\' || *path.At(2) == L'/')) return true;
+  }
+  // A share (\\server\share\...) or a device path (\\?\...).
+  return path.GetLength() >= 3 && *path.At(0) == L'\\' && *path.At(1) == L'\\' && *path.At(2) != L'\\';
+}
+
 [[nodiscard]] XpResult RunProgram(const XpString& program, const XpString& arguments, DWORD* exitCode, HANDLE* processHandle) {
+  // Only a full path is started, and it is also named as the program: a bare
+  // or relative name would be searched for in the current folder and along
+  // the search path. The path is put in quotes on the command line; a quote
+  // inside it would end them early and let the rest pose as arguments.
+  if (!IsAbsoluteProgramPath(program) || program.Find(L'"') >= 0) return XP_E_FILE_BAD_ARGUMENT;
   const int programLength = program.GetLength();
   const int argumentsLength = arguments.GetLength();
   // Compared without adding, so two huge lengths cannot wrap into a small sum.
@@ -700,7 +731,7 @@ XpString GetProgramRelativeFile(const XpString& name) {
   const XpString directory = GetDirectory(program);
   PROCESS_INFORMATION process;
   ZeroMemory(&process, sizeof(process));
-  if (!CreateProcessW(nullptr, commandLine, nullptr, nullptr, FALSE, 0, nullptr,
+  if (!CreateProcessW(program.c_str(), commandLine, nullptr, nullptr, FALSE, 0, nullptr,
                       directory.IsEmpty() ? nullptr : directory.c_str(), &startup, &process)) {
     return XP_E_FAIL;
   }

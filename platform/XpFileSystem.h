@@ -196,8 +196,20 @@ XpString GetAppDataPath(const XpString& part1, const XpString& part2, const XpSt
 // The program directory joined with name when that file exists, else empty.
 XpString GetProgramRelativeFile(const XpString& name);
 
+// Libraries by full path only: a bare name would also be looked for in the
+// current folder and along the search path, where anyone may put a file of
+// that name. The system folder's library of that name, or null.
+HMODULE LoadSystemLibrary(const wchar_t* name);
+// The library of that name in this program's own folder, or null.
+HMODULE LoadProgramLibrary(const XpString& name);
+
+// A drive path ("C:\...") or a share or device path ("\\server\...").
+bool IsAbsoluteProgramPath(const XpString& path);
+
 // Starts program with arguments ("\"program\" arguments"), working in the
-// program's folder. With exitCode, waits for the end and stores the exit
+// program's folder. The program must be a full path without a double quote
+// (XP_E_FILE_BAD_ARGUMENT otherwise, nothing is started); it is never looked
+// for along the search path. With exitCode, waits for the end and stores the exit
 // code; with processHandle, hands the process handle to the caller, who
 // closes it. 0, XP_E_FILE_BAD_ARGUMENT when program and arguments together are
 // longer than 499 characters (nothing is started), XP_E_FAIL when the

@@ -46,6 +46,19 @@ XpRegistry::StringList EnumNames(HKEY key, bool subKeys) {
     return names;
 }
 
+// The text with its environment variables put in; fallback when that fails.
+XpString Expand(const wchar_t* text, const XpString& fallback) {
+    DWORD need = ExpandEnvironmentStringsW(text, NULL, 0);
+    if (need == 0 || need > kMaxStringBytes / sizeof(wchar_t)) return fallback;
+    wchar_t* expanded = static_cast<wchar_t*>(calloc(need + 1, sizeof(wchar_t)));
+    if (!expanded) return fallback;
+    XpString result(fallback);
+    DWORD got = ExpandEnvironmentStringsW(text, expanded, need + 1);
+    if (got != 0 && got <= need + 1) result = expanded;
+    free(expanded);
+    return result;
+}
+
 }  // namespace
 
 XpRegistry* XpRegistry::Open(const XpString& path, DWORD root, DWORD access) {
@@ -62,6 +75,29 @@ XpRegistry* XpRegistry::OpenSubKey(const XpRegistry* parent, const XpString& nam
     if (!parent || !parent->IsOpen()) return NULL;
     if ((access & kReadWrite) == 0) access = parent->m_access;
     return Open(parent->m_path + L"/" + name, parent->m_root, access);
+}
+
+XpRegistry* XpRegistry::OpenSubKeyLiteral(const XpRegistry* parent, const XpString& name, DWORD access) {
+    if (!parent || !parent->IsOpen() || name.IsEmpty()) return NULL;
+    if ((access & kReadWrite) == 0) access = parent->m_access;
+    REGSAM desired = 0;
+    if (access & kRead) desired |= KEY_READ;
+    if (access & kWrite) desired |= KEY_WRITE;
+    HKEY key = NULL;
+    LONG status = desired == KEY_READ
+                      ? RegOpenKeyExW(parent->m_key, name.c_str(), 0, desired, &key)
+                      : RegCreateKeyExW(parent->m_key, name.c_str(), 0, NULL, 0, desired, NULL, &key, NULL);
+    if (status != ERROR_SUCCESS) return NULL;
+    XpRegistry* registry = new (std::nothrow) XpRegistry();
+    if (!registry) {
+        RegCloseKey(key);
+        return NULL;
+    }
+    registry->m_key = key;
+    registry->m_path = parent->m_path + L"/" + name;
+    registry->m_root = parent->m_root;
+    registry->m_access = access;
+    return registry;
 }
 
 void XpRegistry::Close(XpRegistry* registry) { delete registry; }
@@ -137,9 +173,14 @@ XpString XpRegistry::ReadString(const XpString& name, const XpString& defaultVal
     DWORD type = REG_NONE;
     DWORD read = size;
     // A value that grew since the size query no longer fits and reads as the default.
-    if (RegQueryValueExW(m_key, systemName.c_str(), NULL, &type, buffer, &read) == ERROR_SUCCESS &&
-        type == REG_SZ) {
-        result = reinterpret_cast<const wchar_t*>(buffer);
+    if (RegQueryValueExW(m_key, systemName.c_str(), NULL, &type, buffer, &read) == ERROR_SUCCESS) {
+        if (type == REG_SZ) {
+            result = reinterpret_cast<const wchar_t*>(buffer);
+        } else if (type == REG_EXPAND_SZ) {
+            // Installers store folders as "%ProgramFiles%\..."; unexpanded,
+            // such a text is no path at all.
+            result = Expand(reinterpret_cast<const wchar_t*>(buffer), result);
+        }
     }
     free(buffer);
     return result;

@@ -29,6 +29,10 @@ class XpRegistry {
   // parent's path + "/" + name under parent's root; access without bit 1 or 2
   // takes the parent's. Null when parent is null or closed, or the open fails.
   static XpRegistry* OpenSubKey(const XpRegistry* parent, const XpString& name, DWORD access);
+  // As OpenSubKey, with name taken as one key name: a "/" in it stays part
+  // of the name, as in the names EnumSubKeys lists. GetPath of the result
+  // cannot be opened again by Open when name holds "/".
+  static XpRegistry* OpenSubKeyLiteral(const XpRegistry* parent, const XpString& name, DWORD access);
   // Closes the key and deletes the object; null does nothing.
   static void Close(XpRegistry* registry);
 
@@ -49,7 +53,8 @@ class XpRegistry {
   bool HasValue(const XpString& name) const;
   DWORD ReadDword(const XpString& name, DWORD defaultValue) const;
   bool ReadBool(const XpString& name, bool defaultValue) const;
-  // REG_SZ only; the text ends at its first terminator. Values over 16 MiB read
+  // REG_SZ, and REG_EXPAND_SZ with its variables expanded; the text ends at
+  // its first terminator. Values over 16 MiB read
   // as the default.
   XpString ReadString(const XpString& name, const XpString& defaultValue) const;
   // name + "Count" entries name + "0", name + "1", ...; entry i missing or

@@ -313,9 +313,22 @@ int XpString::Replace(const wchar_t* pattern, const wchar_t* replacement) {
   if (p == 0) return 0;  // an empty pattern matches nowhere useful
   if (replacement == nullptr) replacement = L"";
   size_t r = Len(replacement);
-  size_t n = static_cast<size_t>(m_rep->length);
-  size_t cap = p < r ? r * (n / p + 3) : n + 2;
-  wchar_t* work = static_cast<wchar_t*>(std::malloc(cap * sizeof(wchar_t)));
+  // The exact result length, counted first and in 64 bits: an estimate sized
+  // in the address width wraps on 32-bit builds into a buffer far too small.
+  unsigned long long matches = 0;
+  for (const wchar_t* hit = std::wcsstr(m_text, pattern); hit != nullptr; hit = std::wcsstr(hit + p, pattern))
+    ++matches;
+  if (matches == 0) return 0;
+  unsigned long long length = static_cast<unsigned long long>(m_rep->length);
+  unsigned long long cap;
+  if (r >= p) {
+    cap = length + matches * (r - p);
+  } else {
+    cap = length - matches * (p - r);
+  }
+  // A string longer than the length type can hold is not made; nothing changes.
+  if (r > 0x7FFFFFFEu || cap > 0x7FFFFFFEull) return 0;
+  wchar_t* work = static_cast<wchar_t*>(std::malloc((static_cast<size_t>(cap) + 1) * sizeof(wchar_t)));
   if (work == nullptr) return 0;
   int count = 0;
   wchar_t* out = work;

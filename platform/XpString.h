@@ -191,20 +191,27 @@ class XpSharedPtr {
   }
   ~XpSharedPtr() { m_counter->Release(); }
 
-  // Taking the source's use first makes self-assignment safe.
+  // The source is read and its use taken before our own object goes: that
+  // object may own the source (p = p->next), and self-assignment stays safe.
   XpSharedPtr& operator=(const XpSharedPtr& other) {
-    other.m_counter->AddRef();
-    m_counter->Release();
-    m_object = other.m_object;
-    m_counter = other.m_counter;
+    T* object = other.m_object;
+    XpSharedPtrDetail::_XpSharedCounterBase* counter = other.m_counter;
+    counter->AddRef();
+    XpSharedPtrDetail::_XpSharedCounterBase* previous = m_counter;
+    m_object = object;
+    m_counter = counter;
+    previous->Release();
     return *this;
   }
   template <class U>
   XpSharedPtr& operator=(const XpSharedPtr<U>& other) {
-    other.m_counter->AddRef();
-    m_counter->Release();
-    m_object = static_cast<T*>(other.m_object);
-    m_counter = other.m_counter;
+    T* object = static_cast<T*>(other.m_object);
+    XpSharedPtrDetail::_XpSharedCounterBase* counter = other.m_counter;
+    counter->AddRef();
+    XpSharedPtrDetail::_XpSharedCounterBase* previous = m_counter;
+    m_object = object;
+    m_counter = counter;
+    previous->Release();
     return *this;
   }
 

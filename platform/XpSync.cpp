@@ -1,6 +1,7 @@
 #include "XpSync.h"
 
 #include <cstddef>
+#include <new>
 
 XpCriticalSection::XpCriticalSection() { InitializeCriticalSection(&m_section); }
 XpCriticalSection::~XpCriticalSection() { DeleteCriticalSection(&m_section); }
@@ -43,28 +44,48 @@ XpSingleLock::~XpSingleLock() {
     }
 }
 
-XpComboSyncObject::XpComboSyncObject() : m_event(CreateEventW(NULL, TRUE, FALSE, NULL)) {}
+XpComboSyncObject::XpComboSyncObject() {}
 
-XpComboSyncObject::~XpComboSyncObject() {
-    if (m_event) CloseHandle(m_event);
-}
+XpComboSyncObject::~XpComboSyncObject() {}
 
 XpResult XpComboSyncObject::WaitForChange(int seconds) {
-    ResetEvent(m_event);
+    // With m_lock held nothing can change during a wait of no time.
+    if (seconds == 0) return XP_E_TIMEOUT;
+    // Every sleeper waits on an event of its own, listed under m_lock before
+    // m_lock is left: a change sets the events of all listed sleepers, and no
+    // other waiter can take or reset that signal, whatever runs between
+    // leaving m_lock and starting to wait.
+    HANDLE wake = CreateEventW(NULL, TRUE, FALSE, NULL);
+    if (!wake) return XP_E_INVALID_HANDLE;
+    try {
+        m_sleepers.push_back(wake);
+    } catch (const std::bad_alloc&) {
+        CloseHandle(wake);
+        return XP_E_OUT_OF_MEMORY;
+    }
     // A critical section always enters and leaves.
     (void)m_lock.Unlock();
     DWORD ms = seconds < 0 ? INFINITE : static_cast<DWORD>(seconds) * 1000u;
-    DWORD w = WaitForSingleObject(m_event, ms);
+    DWORD w = WaitForSingleObject(wake, ms);
     XpResult r = XpMapWaitResult(w);
     (void)m_lock.Lock();
+    bool listed = false;
+    for (size_t i = 0; i < m_sleepers.size(); ++i) {
+        if (m_sleepers[i] == wake) {
+            m_sleepers.erase(m_sleepers.begin() + static_cast<std::ptrdiff_t>(i));
+            listed = true;
+            break;
+        }
+    }
+    // No longer listed: a change came, even if the wait ended otherwise.
+    if (!listed) r = XP_OK;
+    CloseHandle(wake);
     return r;
 }
 
 void XpComboSyncObject::NotifyChange() {
-    // The pulse wakes current sleepers; leaving the event set covers a waiter
-    // that has left m_lock but not yet started waiting.
-    PulseEvent(m_event);
-    SetEvent(m_event);
+    for (size_t i = 0; i < m_sleepers.size(); ++i) SetEvent(m_sleepers[i]);
+    m_sleepers.clear();
     for (size_t i = 0; i < m_waiters.size(); ++i) {
         XpComboSyncObject* wakeUp = m_waiters[i]->GetWakeUp();
         if (wakeUp) wakeUp->Unlock();

@@ -53,8 +53,8 @@ private:
 
 class XpMultiWaiterBase;
 
-// State lives in plain fields under m_lock; one manual-reset event is where
-// waiters sleep until the state may have changed, so waiters always re-test.
+// State lives in plain fields under m_lock; each waiter sleeps on an event of
+// its own until the state may have changed, and always re-tests when woken.
 class XpComboSyncObject : public XpSyncObject {
 public:
     XpComboSyncObject();
@@ -94,7 +94,9 @@ private:
     XpComboSyncObject(const XpComboSyncObject&) = delete;
     XpComboSyncObject& operator=(const XpComboSyncObject&) = delete;
     std::vector<XpMultiWaiterBase*> m_waiters;
-    HANDLE m_event;
+    // The events of the waiters sleeping until the next change, under m_lock.
+    // A wait whose event the system refuses fails with XP_E_INVALID_HANDLE.
+    std::vector<HANDLE> m_sleepers;
 };
 
 class XpManualEvent : public XpComboSyncObject {

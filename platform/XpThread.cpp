@@ -159,7 +159,25 @@ HMODULE RuntimeModule() {
 
 }  // namespace XpThreadDetail
 
+void XpRestrictLibrarySearch() {
+    // Both calls are looked up: Windows before XP SP1 has neither, and the
+    // second came with a later update.
+    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    if (!kernel) return;
+    typedef BOOL(WINAPI * SetDllDirectoryFn)(LPCWSTR);
+    typedef BOOL(WINAPI * SetDefaultDllDirectoriesFn)(DWORD);
+    SetDllDirectoryFn setDirectory = reinterpret_cast<SetDllDirectoryFn>(
+        reinterpret_cast<void*>(GetProcAddress(kernel, "SetDllDirectoryW")));
+    if (setDirectory) setDirectory(L"");  // the current folder leaves the search
+    SetDefaultDllDirectoriesFn setDefaults = reinterpret_cast<SetDefaultDllDirectoriesFn>(
+        reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
+    // The program's folder and the system folder; not the search path.
+    const DWORD kSearchDefaultDirs = 0x00001000;  // LOAD_LIBRARY_SEARCH_DEFAULT_DIRS
+    if (setDefaults) setDefaults(kSearchDefaultDirs);
+}
+
 void XpSetupProcess() {
+    XpRestrictLibrarySearch();
     HMODULE user = GetModuleHandleW(L"user32.dll");
     if (user) {
         typedef BOOL(WINAPI * DpiAwareFn)();

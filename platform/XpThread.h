@@ -93,6 +93,9 @@ void XpSetRoundTowardZero();
 // for the run-time library's heap (or its small-block heap on systems without
 // it), and rounding toward zero for the main thread.
 void XpSetupProcess();
+// Part of XpSetupProcess: the current folder (and, where the system can, the
+// search path) is no longer searched for libraries loaded by bare name.
+void XpRestrictLibrarySearch();
 
 struct XpMemoryStatus {
     unsigned long long totalPhysical;

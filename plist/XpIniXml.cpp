@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/XpFile.h"
+#include "platform/XpFileSystem.h"
 #include "platform/XpHandle.h"
 #include "platform/XpMemoryFile.h"
 #include "plist/XpIni.h"
@@ -26,8 +27,8 @@ namespace {
 // The MSXML 4.0 document class, the version-independent one, and the interfaces asked for.
 const CLSID kClsidDomDocument40 = {0x88D969C0, 0xF192, 0x11D4, {0xA6, 0x5F, 0x00, 0x40, 0x96, 0x32, 0x51, 0xE5}};
 const CLSID kClsidDomDocument = {0x2933BF90, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
-const IID kIidClassFactory = {0x00000001, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 const IID kIidDomDocument = {0x2933BF81, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
+const IID kIidDomDocument2 = {0x2933BF95, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
 const IID kIidDomElement = {0x2933BF86, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
 
 const wchar_t kTemplate[] =
@@ -51,31 +52,25 @@ enum NodeClass {
   kOther = 15
 };
 
-// Library, apartment and document for one operation, released in reverse order.
+// Apartment and document for one operation, released in reverse order. The
+// document class comes through COM's registration, which names the
+// component's file by its full path: nothing is loaded by bare name, so a
+// file of that name in the current folder or along the search path is never
+// run.
 class DomSession {
  public:
   DomSession() {}
 
   [[nodiscard]] XpResult Begin() {
-    m_library.reset(LoadLibraryW(L"msxml4.dll"));
     if (!m_apartment.entered()) return XP_E_INI_COM;
-    if (m_library) {
-      typedef HRESULT(STDAPICALLTYPE * GetClassObjectFn)(REFCLSID, REFIID, void**);
-      GetClassObjectFn getClassObject =
-          reinterpret_cast<GetClassObjectFn>(reinterpret_cast<void*>(GetProcAddress(m_library.get(), "DllGetClassObject")));
-      if (getClassObject != nullptr) {
-        XpComPtr<IClassFactory> factory;
-        if (SUCCEEDED(getClassObject(kClsidDomDocument40, kIidClassFactory, reinterpret_cast<void**>(factory.put()))) &&
-            factory.get() != nullptr) {
-          if (FAILED(factory->CreateInstance(nullptr, kIidDomDocument, reinterpret_cast<void**>(m_doc.put()))))
-            m_doc.reset();
-        }
-      }
-    }
-    if (m_doc.get() == nullptr) {
-      if (FAILED(CoCreateInstance(kClsidDomDocument, nullptr, CLSCTX_INPROC_SERVER, kIidDomDocument,
-                                  reinterpret_cast<void**>(m_doc.put()))))
-        m_doc.reset();
+    // The MSXML 4.0 document first, then the version-independent one.
+    const CLSID* classes[] = {&kClsidDomDocument40, &kClsidDomDocument};
+    for (const CLSID* cls : classes) {
+      if (SUCCEEDED(CoCreateInstance(*cls, nullptr, CLSCTX_INPROC_SERVER, kIidDomDocument,
+                                     reinterpret_cast<void**>(m_doc.put()))) &&
+          m_doc.get() != nullptr)
+        break;
+      m_doc.reset();
     }
     if (m_doc.get() == nullptr) return XP_E_INI_NO_DOM;
     return XP_OK;
@@ -86,8 +81,7 @@ class DomSession {
  private:
   DomSession(const DomSession&);
   DomSession& operator=(const DomSession&);
-  // Members end in reverse order: document, apartment, library.
-  XpUniqueModule m_library;
+  // Members end in reverse order: document, apartment.
   XpComApartment m_apartment;
   XpComPtr<IXMLDOMDocument> m_doc;
 };
@@ -102,6 +96,52 @@ class DomSession {
   // Opened only to learn whether it can be; code is the answer either way.
   (void)file.Close();
   return code;
+}
+
+// The same for writing, without touching what the file holds: an existing
+// file is opened for writing as it is (never truncated), a missing one
+// answers for its folder.
+[[nodiscard]] XpResult WriteCheck(const wchar_t* path, XpResult code) {
+  HANDLE h = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h != INVALID_HANDLE_VALUE) {
+    CloseHandle(h);
+    return code;
+  }
+  DWORD error = GetLastError();
+  if (error != ERROR_FILE_NOT_FOUND) return XpResultFromWin32(error);
+  XpString folder = GetDirectory(XpString(path));
+  if (!folder.IsEmpty() && !IsDirectoryPath(folder)) return XP_E_PATH_NOT_FOUND;
+  return code;
+}
+
+// A temporary file beside target, made empty and unique; empty on failure
+// (error then holds the reason).
+XpString TempFileBeside(const wchar_t* target, DWORD* error) {
+  XpString folder = GetDirectory(XpString(target));
+  if (folder.IsEmpty()) folder = L".\\";
+  wchar_t name[MAX_PATH + 1];
+  if (GetTempFileNameW(folder.c_str(), L"xpl", 0, name) == 0) {
+    *error = GetLastError();
+    return XpString();
+  }
+  name[MAX_PATH] = 0;
+  return XpString(name);
+}
+
+// Puts the finished file in place of target in one step; target keeps its
+// old content when that fails.
+[[nodiscard]] XpResult ReplaceWith(const XpString& temp, const wchar_t* target) {
+  if (MoveFileExW(temp.c_str(), target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return XP_OK;
+  DWORD error = GetLastError();
+  if (error == ERROR_CALL_NOT_IMPLEMENTED) {
+    // Windows 95/98/Me have no replacing move: the old file goes first.
+    if ((!DeleteFileW(target) && GetLastError() != ERROR_FILE_NOT_FOUND) || !MoveFileW(temp.c_str(), target))
+      error = GetLastError();
+    else
+      return XP_OK;
+  }
+  return XpResultFromWin32(error);
 }
 
 bool IsBlank(const wchar_t* text, UINT length) {
@@ -419,6 +459,34 @@ XpResult Reader::ReadArray(IXMLDOMNode* element, XpIniArray* array, int depth) {
   return XP_OK;
 }
 
+// Where the component has them, the settings that keep a document's type
+// from being fetched or growing without bound; older versions refuse
+// properties they do not know, which changes nothing.
+void LimitParsing(IXMLDOMDocument* doc) {
+  XpComPtr<IXMLDOMDocument2> doc2;
+  if (FAILED(doc->QueryInterface(kIidDomDocument2, reinterpret_cast<void**>(doc2.put()))) || doc2.get() == nullptr)
+    return;
+  struct Setting {
+    const wchar_t* name;
+    VARTYPE type;
+    long value;
+  };
+  const Setting settings[] = {{L"ResolveExternals", VT_BOOL, 0},
+                              // in kilobytes
+                              {L"MaxXMLSize", VT_I4, 16 * 1024}};
+  for (const Setting& setting : settings) {
+    XpUniqueBstr name(SysAllocString(setting.name));
+    if (name.get() == nullptr) return;
+    XpVariant value;
+    value.get().vt = setting.type;
+    if (setting.type == VT_BOOL)
+      value.get().boolVal = setting.value ? VARIANT_TRUE : VARIANT_FALSE;
+    else
+      value.get().lVal = setting.value;
+    (void)doc2->setProperty(name.get(), value.get());
+  }
+}
+
 [[nodiscard]] XpResult ReadDocument(XpIniDict* dict, const wchar_t* path, const wchar_t* text, int maxDepth) {
   DomSession session;
   XpResult r = session.Begin();
@@ -426,8 +494,10 @@ XpResult Reader::ReadArray(IXMLDOMNode* element, XpIniArray* array, int depth) {
   IXMLDOMDocument* doc = session.Doc();
   doc->put_async(VARIANT_FALSE);
   doc->put_validateOnParse(VARIANT_FALSE);
+  // A document type is not resolved: nothing the document names is fetched.
   doc->put_resolveExternals(VARIANT_FALSE);
   doc->put_preserveWhiteSpace(VARIANT_TRUE);
+  LimitParsing(doc);
 
   VARIANT_BOOL ok = VARIANT_FALSE;
   HRESULT hr;
@@ -595,6 +665,8 @@ XpResult Writer::BuildValue(XpIniElement* node, XpComPtr<IXMLDOMElement>& elemen
 XpResult Writer::WriteDict(const XpIniDict* dict, IXMLDOMElement* element, int depth) {
   const XpIniDict::Map& entries = dict->GetEntries();
   for (XpIniDict::Map::const_iterator it = entries.begin(); it != entries.end(); ++it) {
+    // An empty key reads back as a broken dictionary: such a tree is not written.
+    if (it->first.IsEmpty()) return XP_E_INI_BAD_DOCUMENT;
     XpComPtr<IXMLDOMElement> key;
     XpResult r = NewElement(m_doc, L"key", key);
     if (r == XP_OK) r = Append(element, key.get());
@@ -649,12 +721,33 @@ XpResult Writer::WriteArray(XpIniArray* array, IXMLDOMElement* element, int dept
     }
   }
   if (path != nullptr) {
+    // A read-only file is not replaced (Windows refuses to move onto it; the
+    // check keeps every system alike).
+    DWORD attributes = GetFileAttributesW(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0)
+      return XP_E_ACCESS_DENIED;
+    // Written beside the target and put in its place in one step: a failed
+    // or interrupted save leaves the old file as it was.
+    DWORD error = 0;
+    XpString temp = TempFileBeside(path, &error);
+    if (temp.IsEmpty()) {
+      XpResult check = WriteCheck(path, XP_E_INI_FILE);
+      return check != XP_E_INI_FILE ? check : XpResultFromWin32(error);
+    }
     XpVariant target;
     target.get().vt = VT_BSTR;
-    target.get().bstrVal = SysAllocString(path);
-    if (target.get().bstrVal == nullptr) return XP_E_OUT_OF_MEMORY;
-    if (FAILED(doc->save(target.get()))) return FileCheck(path, XP_FILE_WRITE, XP_E_INI_FILE);
-    return XP_OK;
+    target.get().bstrVal = SysAllocString(temp.c_str());
+    if (target.get().bstrVal == nullptr) {
+      DeleteFileW(temp.c_str());
+      return XP_E_OUT_OF_MEMORY;
+    }
+    if (FAILED(doc->save(target.get()))) {
+      DeleteFileW(temp.c_str());
+      return WriteCheck(path, XP_E_INI_FILE);
+    }
+    XpResult replaced = ReplaceWith(temp, path);
+    if (replaced != XP_OK) DeleteFileW(temp.c_str());
+    return replaced;
   }
   XpUniqueBstr xml;
   if (FAILED(doc->get_xml(xml.put()))) return XP_E_INI_FILE;

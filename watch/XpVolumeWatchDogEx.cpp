@@ -3,20 +3,70 @@
 #include <dbt.h>
 #include <shlobj.h>
 
+#include <cstddef>
+#include <cstring>
 #include <new>
 
 namespace {
 
 const wchar_t kClassName[] = L"ZelmXpVolumeWatchDogExDummyWindow";
 const wchar_t kShellMessageName[] = L"XpVolumeWatchDogEx_SHChangeNotify_WindowMessage";
-// Interrupt-level, shell-level and recursive-interrupt sources, without new
-// delivery: wParam then carries the item list pointers and lParam the event.
-const int kShellSources = 0x2381F;
+// Interrupt-level, shell-level and recursive-interrupt sources with new
+// delivery: wParam carries a shared-memory handle and lParam the sending
+// process, both opened only through the shell's lock call.
+const int kShellSources = 0x2381F | SHCNRF_NewDelivery;
 const LONG kShellEvents = SHCNE_MEDIAINSERTED | SHCNE_MEDIAREMOVED | SHCNE_DRIVEREMOVED |
                           SHCNE_DRIVEADD;
 const int kShellPathChars = 4160;
 const DWORD kUnitMaskBits = 0x3FFFFFF;
 const DWORD kGatherMs = 20;
+
+typedef HANDLE(WINAPI* ShellLockFn)(HANDLE, DWORD, PIDLIST_ABSOLUTE**, LONG*);
+typedef BOOL(WINAPI* ShellUnlockFn)(HANDLE);
+
+// The shell's lock and unlock calls, looked up at run time: Windows 2000
+// exports them by number only.
+struct ShellLockCalls {
+    ShellLockFn lock;
+    ShellUnlockFn unlock;
+};
+
+ShellLockCalls FindShellLockCalls() {
+    ShellLockCalls calls = {NULL, NULL};
+    HMODULE shell = GetModuleHandleW(L"shell32.dll");
+    if (!shell) return calls;
+    FARPROC lock = GetProcAddress(shell, "SHChangeNotification_Lock");
+    FARPROC unlock = GetProcAddress(shell, "SHChangeNotification_Unlock");
+    if (!lock || !unlock) {
+        lock = GetProcAddress(shell, MAKEINTRESOURCEA(644));
+        unlock = GetProcAddress(shell, MAKEINTRESOURCEA(645));
+    }
+    if (!lock || !unlock) return calls;
+    calls.lock = reinterpret_cast<ShellLockFn>(reinterpret_cast<void*>(lock));
+    calls.unlock = reinterpret_cast<ShellUnlockFn>(reinterpret_cast<void*>(unlock));
+    return calls;
+}
+
+// An item list that lies wholly in readable memory: the block came from
+// another process, so its lengths are not trusted to stay inside it.
+bool IsReadableItemList(const ITEMIDLIST* list) {
+    if (!list) return false;
+    MEMORY_BASIC_INFORMATION info;
+    if (VirtualQuery(list, &info, sizeof(info)) != sizeof(info) || info.State != MEM_COMMIT) return false;
+    const DWORD readable = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READ |
+                           PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
+    if ((info.Protect & readable) == 0 || (info.Protect & PAGE_GUARD) != 0) return false;
+    const BYTE* at = reinterpret_cast<const BYTE*>(list);
+    const BYTE* end = static_cast<const BYTE*>(info.BaseAddress) + info.RegionSize;
+    for (;;) {
+        if (end - at < static_cast<ptrdiff_t>(sizeof(USHORT))) return false;
+        USHORT size;
+        memcpy(&size, at, sizeof(size));
+        if (size == 0) return true;
+        if (size < sizeof(USHORT) || end - at < static_cast<ptrdiff_t>(size)) return false;
+        at += size;
+    }
+}
 
 }  // namespace
 
@@ -31,6 +81,10 @@ _XpVolumeNotifier::_XpVolumeNotifier(XpVolumeWatchDogEx* owner, const XpString& 
       m_queued(0),
       m_signalled(false) {
     m_thread = XpScopedThread(XpThread::Create(&_XpVolumeNotifier::ThreadEntry, this));
+}
+
+bool _XpVolumeNotifier::IsRunning() const {
+    return m_thread.get() != NULL && WaitForSingleObject(m_thread->GetHandle(), 0) == WAIT_TIMEOUT;
 }
 
 _XpVolumeNotifier::~_XpVolumeNotifier() {
@@ -68,7 +122,9 @@ unsigned int _XpVolumeNotifier::Loop() {
     for (;;) {
         {
             XpMultiLockOne wait(false, &m_pending, &m_quit, &m_wakeUp, -1);
-            if (wait.GetResult() != XP_OK) continue;
+            // A wait without limit that fails would fail again at once: the
+            // thread ends, and the next event makes a new notifier.
+            if (wait.GetResult() != XP_OK) return wait.GetResult();
             if (wait.GetIndex() == 1) return XP_OK;
             if (wait.GetIndex() != 0) continue;
         }
@@ -81,7 +137,7 @@ unsigned int _XpVolumeNotifier::Loop() {
                 Deliver();
                 break;
             }
-            if (r != XP_OK) break;
+            if (r != XP_OK) return r;
             if (wait.GetIndex() == 1) return XP_OK;
             // Events of a fast burst are gathered for a moment rather than
             // waking this thread once each; the quiet second starts after.
@@ -140,6 +196,8 @@ size_t XpVolumeWatchDogEx::GetNotifierCount() {
 
 void XpVolumeWatchDogEx::RegisterNotifications() {
     _XpDeviceWatchDog::RegisterNotifications();
+    // Notifications that cannot be opened safely are not asked for.
+    if (!FindShellLockCalls().lock) return;  // volume broadcasts alone
     XpUniqueCoTaskMem<ITEMIDLIST> desktop;
     if (FAILED(SHGetFolderLocation(GetNotifyWindow(), CSIDL_DESKTOP, NULL, 0, desktop.put())) ||
         !desktop)
@@ -160,21 +218,29 @@ void XpVolumeWatchDogEx::UnregisterNotifications() {
 }
 
 LRESULT XpVolumeWatchDogEx::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == m_shellMessage && m_shellMessage != 0 && wParam != 0) {
-        PCIDLIST_ABSOLUTE* items = reinterpret_cast<PCIDLIST_ABSOLUTE*>(wParam);
-        LONG event = static_cast<LONG>(lParam);
-        bool arrival = event == SHCNE_MEDIAINSERTED || event == SHCNE_DRIVEADD;
-        bool removal = event == SHCNE_MEDIAREMOVED || event == SHCNE_DRIVEREMOVED;
-        if ((arrival || removal) && items[0]) {
-            wchar_t path[kShellPathChars];
-            path[0] = 0;
-            if (SHGetPathFromIDListW(items[0], path) && path[0]) {
-                path[kShellPathChars - 1] = 0;
-                Notify(path, arrival);
-            }
-        }
-    }
+    if (message == m_shellMessage && m_shellMessage != 0) OnShellNotification(wParam, lParam);
     return _XpDeviceWatchDog::WindowProc(window, message, wParam, lParam);
+}
+
+void XpVolumeWatchDogEx::OnShellNotification(WPARAM wParam, LPARAM lParam) {
+    // Any program of the session can send this message with made-up values:
+    // only what the shell's lock call opens is read, anything else is ignored.
+    static const ShellLockCalls calls = FindShellLockCalls();
+    if (!calls.lock || wParam == 0) return;
+    PIDLIST_ABSOLUTE* items = NULL;
+    LONG event = 0;
+    HANDLE lock = calls.lock(reinterpret_cast<HANDLE>(wParam), static_cast<DWORD>(lParam), &items, &event);
+    if (!lock) return;
+    bool arrival = event == SHCNE_MEDIAINSERTED || event == SHCNE_DRIVEADD;
+    bool removal = event == SHCNE_MEDIAREMOVED || event == SHCNE_DRIVEREMOVED;
+    wchar_t path[kShellPathChars];
+    path[0] = 0;
+    if ((arrival || removal) && items && IsReadableItemList(items[0]) && SHGetPathFromIDListW(items[0], path))
+        path[kShellPathChars - 1] = 0;
+    else
+        path[0] = 0;
+    calls.unlock(lock);
+    if (path[0]) Notify(path, arrival);
 }
 
 LRESULT XpVolumeWatchDogEx::OnDeviceChange(WPARAM event, LPARAM header) {
@@ -209,7 +275,7 @@ void XpVolumeWatchDogEx::Notify(const wchar_t* path, bool arrival) {
         XpSingleLock guard(&m_notifierLock);
         XpString key(path);
         auto found = m_notifiers.find(key);
-        if (found != m_notifiers.end()) {
+        if (found != m_notifiers.end() && found->second->IsRunning()) {
             notifier = found->second;
         } else {
             XpSharedPtr<_XpVolumeNotifier> created(new (std::nothrow) _XpVolumeNotifier(this, key));

@@ -21,7 +21,8 @@ public:
     // Sets the quit event and joins the thread; queued events are dropped.
     ~_XpVolumeNotifier();
 
-    bool IsRunning() const { return static_cast<bool>(m_thread); }
+    // The thread was started and has not ended.
+    bool IsRunning() const;
     void Queue(bool arrival);
     const XpString& GetPath() const { return m_path; }
 
@@ -85,6 +86,7 @@ private:
         }
     };
     void Notify(const wchar_t* path, bool arrival);
+    void OnShellNotification(WPARAM wParam, LPARAM lParam);
     void Deliver(const XpString& path, bool arrival);
 
     XpWatchDetail::_XpCallbackList<IXpVolumeWatchDogCallback> m_callbacks;

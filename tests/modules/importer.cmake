@@ -3,8 +3,9 @@
 # user's application-data folder are scratch ones (tests/support).
 xp_add_gtest(modules_tests
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/SfImporterModule_test.cpp ${CMAKE_CURRENT_LIST_DIR}/ExternalProgram_test.cpp
+          ${CMAKE_CURRENT_LIST_DIR}/ExternalProgramKeeping_test.cpp
           ${CMAKE_CURRENT_LIST_DIR}/ModulesTestSupport.h
-  LIBS xpmodules xptestsupport shell32 user32 TIMEOUT 180 SCRATCH_REGISTRY)
+  LIBS xpmodules xptestsupport shell32 user32 TIMEOUT 600 SCRATCH_REGISTRY)
 # The reference importer and its texts run from beside the test program.
 target_compile_definitions(modules_tests PRIVATE _CRT_SECURE_NO_WARNINGS)
 add_dependencies(modules_tests refimporter refimporterloc)

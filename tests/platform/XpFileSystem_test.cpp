@@ -517,5 +517,5 @@ TEST_F(XpRunProgramTest, RefusesOverlongCommandLinesWithoutStarting) {
   EXPECT_EQ(RunProgram(W(child), W(std::wstring(100000, L'a')), &exitCode, nullptr), XP_E_FILE_BAD_ARGUMENT);
   // A program that does not exist, alone within the limit, cannot be created.
   EXPECT_EQ(RunProgram(W(scratch.Sub(L"missing.exe")), XpString(L"1"), &exitCode, nullptr), XP_E_FAIL);
-  EXPECT_EQ(RunProgram(W(std::wstring(499, L'q')), XpString(), &exitCode, nullptr), XP_E_FAIL);
+  EXPECT_EQ(RunProgram(W(L"C:\\" + std::wstring(496, L'q')), XpString(), &exitCode, nullptr), XP_E_FAIL);
 }

@@ -3,5 +3,6 @@ add_executable(xp_run_child ${CMAKE_CURRENT_LIST_DIR}/xp_run_child.cpp)
 target_link_libraries(xp_run_child PRIVATE shell32)
 xp_add_gtest(platform_fs_tests
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/XpFileSystem_test.cpp ${CMAKE_CURRENT_LIST_DIR}/XpFileOperation_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/XpProgramPaths_test.cpp
   LIBS xpplatform)
 add_dependencies(platform_fs_tests xp_run_child)

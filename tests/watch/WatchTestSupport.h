@@ -81,14 +81,12 @@ inline LRESULT SendVolumeBroadcast(HWND window, WPARAM event, DWORD mask) {
     return SendMessageW(window, WM_DEVICECHANGE, event, reinterpret_cast<LPARAM>(&v));
 }
 
-// What the shell sends without new delivery: wParam points to two item lists.
-inline bool SendShellEvent(HWND window, UINT message, LONG event, const wchar_t* path) {
-    PIDLIST_ABSOLUTE item = ILCreateFromPathW(path);
-    if (!item) item = reinterpret_cast<PIDLIST_ABSOLUTE>(SHSimpleIDListFromPath(path));
-    if (!item) return false;
-    PCIDLIST_ABSOLUTE items[2] = {item, NULL};
-    SendMessageW(window, message, reinterpret_cast<WPARAM>(items), event);
-    ILFree(item);
+// A shell notification as the shell delivers it to the windows of this
+// process (shell notifications do not cross processes under Wine). The
+// watcher takes only what the shell's lock call opens, so the message cannot
+// be made up here; window and message stay for the callers' sake.
+inline bool SendShellEvent(HWND, UINT, LONG event, const wchar_t* path) {
+    SHChangeNotify(event, SHCNF_PATHW | SHCNF_FLUSH, path, NULL);
     return true;
 }
 

@@ -1,0 +1,168 @@
+// Saving replaces a file whole or not at all, what cannot be read back is not
+// written, document types are not resolved, and no library of the XML
+// component is taken from the current folder.
+#include <windows.h>
+#include <oleauto.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "platform/XpThread.h"
+#include "plist/XpIni.h"
+
+namespace {
+
+std::wstring Folder(const wchar_t* name) {
+  wchar_t dir[MAX_PATH];
+  GetTempPathW(MAX_PATH, dir);
+  std::wstring path = std::wstring(dir) + L"xpsafe_" + std::to_wstring(GetCurrentProcessId()) + L"_" + name;
+  CreateDirectoryW(path.c_str(), nullptr);
+  return path;
+}
+
+std::string ReadAll(const std::wstring& path) {
+  std::ifstream in(path.c_str(), std::ios::binary);
+  std::stringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+void WriteAll(const std::wstring& path, const std::string& text) {
+  std::ofstream out(path.c_str(), std::ios::binary | std::ios::trunc);
+  out << text;
+}
+
+int FilesIn(const std::wstring& folder) {
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return 0;
+  int count = 0;
+  do {
+    if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) ++count;
+  } while (FindNextFileW(find, &data));
+  FindClose(find);
+  return count;
+}
+
+void RemoveFolder(const std::wstring& folder) {
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      std::wstring file = folder + L"\\" + data.cFileName;
+      SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
+      DeleteFileW(file.c_str());
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+  }
+  RemoveDirectoryW(folder.c_str());
+}
+
+}  // namespace
+
+TEST(XpIniXmlSafety, SavingReplacesTheFileWholeOrNotAtAll) {
+  std::wstring folder = Folder(L"save");
+  std::wstring target = folder + L"\\list.xml";
+  const std::string old = "the user's old file";
+  WriteAll(target, old);
+
+  XpIniRootPtr tree;
+  ASSERT_EQ(XP_OK, tree->AddString(L"a", L"new"));
+  ASSERT_EQ(XP_OK, tree->SaveFile(target.c_str()));
+  EXPECT_NE(std::string::npos, ReadAll(target).find("new"));
+  EXPECT_EQ(1, FilesIn(folder));  // no temporary file left beside it
+
+  // Read-only: refused, not truncated by the check for writability.
+  WriteAll(target, old);
+  SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_READONLY);
+  EXPECT_EQ(XP_E_ACCESS_DENIED, tree->SaveFile(target.c_str()));
+  SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL);
+  EXPECT_EQ(old, ReadAll(target));
+  EXPECT_EQ(1, FilesIn(folder));
+
+  // A tree that cannot be written leaves the file alone too.
+  XpIniRootPtr bad;
+  ASSERT_EQ(XP_OK, bad->AddString(L"s", L"\x01"));
+  EXPECT_EQ(XP_E_INI_BAD_DOCUMENT, bad->SaveFile(target.c_str()));
+  EXPECT_EQ(old, ReadAll(target));
+  EXPECT_EQ(1, FilesIn(folder));
+  // A folder that does not exist: the file layer's code, nothing made.
+  EXPECT_EQ(XP_E_PATH_NOT_FOUND, tree->SaveFile((folder + L"\\missing\\list.xml").c_str()));
+  EXPECT_EQ(1, FilesIn(folder));
+  RemoveFolder(folder);
+}
+
+TEST(XpIniXmlSafety, AnEmptyKeyIsNotWritten) {
+  std::wstring folder = Folder(L"emptykey");
+  std::wstring target = folder + L"\\list.xml";
+  WriteAll(target, "old");
+  XpIniRootPtr tree;
+  ASSERT_EQ(XP_OK, tree->AddString(L"a", L"1"));
+  ASSERT_EQ(XP_OK, tree->AddNode(L"inner", XpIniTypeDict));
+  XpIniElement* inner = tree->Lookup(L"inner");
+  ASSERT_TRUE(inner != nullptr);
+  ASSERT_EQ(XP_OK, static_cast<XpIniDict*>(inner)->AddKey(XpString(L""), XpIniTypeString,
+                                                           reinterpret_cast<std::intptr_t>(L"2"), 0, nullptr));
+  // Read back, such a dictionary would be refused as broken.
+  EXPECT_EQ(XP_E_INI_BAD_DOCUMENT, tree->SaveFile(target.c_str()));
+  EXPECT_EQ("old", ReadAll(target));
+  BSTR text = nullptr;
+  EXPECT_EQ(XP_E_INI_BAD_DOCUMENT, tree->SaveText(&text));
+  SysFreeString(text);
+  RemoveFolder(folder);
+}
+
+TEST(XpIniXmlSafety, DocumentTypesAreNotResolved) {
+  std::wstring folder = Folder(L"dtd");
+  std::wstring dtd = folder + L"\\types.dtd";
+  WriteAll(dtd, "<!ENTITY secret \"FROM-THE-DTD\">");
+  std::wstring doc = folder + L"\\doc.xml";
+  std::string url = "file:///";
+  for (wchar_t c : dtd) url += c == L'\\' ? '/' : static_cast<char>(c);
+  WriteAll(doc, "<?xml version=\"1.0\"?><!DOCTYPE plist SYSTEM \"" + url +
+                    "\"><plist><dict><key>a</key><string>&secret;</string><key>b</key><true/></dict></plist>");
+  XpIniRootPtr tree;
+  XpResult r = tree->LoadFile(doc.c_str());
+  XpString value;
+  if (r == XP_OK && tree->Lookup(L"a") != nullptr) tree->Lookup(L"a")->GetString(value);
+  EXPECT_EQ(std::wstring::npos, std::wstring(value.c_str()).find(L"FROM-THE-DTD")) << "resolved";
+
+  // The usual document type line of property lists still reads.
+  WriteAll(doc,
+           "<?xml version=\"1.0\"?><!DOCTYPE plist PUBLIC \"-//Example//DTD PLIST 1.0//EN\" "
+           "\"http://localhost:1/PropertyList-1.0.dtd\"><plist version=\"1.0\"><dict><key>a</key>"
+           "<string>x</string></dict></plist>");
+  EXPECT_EQ(XP_OK, tree->LoadFile(doc.c_str()));
+  RemoveFolder(folder);
+}
+
+// A planted "msxml4.dll" in the current folder (built by the tests; it
+// writes a marker file beside itself when it is loaded) never runs.
+TEST(XpIniXmlSafety, NoXmlLibraryFromTheCurrentFolder) {
+  wchar_t exe[MAX_PATH];
+  DWORD n = GetModuleFileNameW(nullptr, exe, MAX_PATH);
+  std::wstring planted(exe, n);
+  planted = planted.substr(0, planted.find_last_of(L'\\')) + L"\\planted";
+  std::wstring marker = planted + L"\\msxml4-ran.txt";
+  ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((planted + L"\\msxml4.dll").c_str()));
+  DeleteFileW(marker.c_str());
+
+  wchar_t previous[MAX_PATH];
+  GetCurrentDirectoryW(MAX_PATH, previous);
+  ASSERT_TRUE(SetCurrentDirectoryW(planted.c_str()));
+  XpRestrictLibrarySearch();  // as the program does at its start
+  XpIniRootPtr tree;
+  ASSERT_EQ(XP_OK, tree->AddString(L"a", L"1"));
+  BSTR text = nullptr;
+  XpResult saved = tree->SaveText(&text);
+  XpResult loaded = text != nullptr ? tree->LoadText(text) : XP_E_FAIL;
+  SysFreeString(text);
+  SetCurrentDirectoryW(previous);
+  EXPECT_EQ(XP_OK, saved);
+  EXPECT_EQ(XP_OK, loaded);
+  EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(marker.c_str())) << "the planted library ran";
+  EXPECT_EQ(nullptr, GetModuleHandleW((planted + L"\\msxml4.dll").c_str()));
+}
