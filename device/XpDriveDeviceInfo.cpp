@@ -8,6 +8,7 @@
 #include <cwchar>
 #include <cwctype>
 
+#include "platform/XpErrorMode.h"
 #include "usbdriveinfo/UsbDriveInfo.h"
 
 namespace {
@@ -61,16 +62,6 @@ class _XpLibrary {
   _XpLibrary(const _XpLibrary&);
   _XpLibrary& operator=(const _XpLibrary&);
   HMODULE m_module;
-};
-
-// No "insert a disk" box while a removable drive is probed.
-class _XpQuietErrorMode {
- public:
-  _XpQuietErrorMode() : m_previous(SetErrorMode(SEM_FAILCRITICALERRORS)) {}
-  ~_XpQuietErrorMode() { SetErrorMode(m_previous); }
-
- private:
-  UINT m_previous;
 };
 
 void Put(int* target, int value) {
@@ -196,7 +187,9 @@ XpResult GetDriveDeviceInfo(wchar_t letter, int* busType, int* vendorId, int* pr
     root[0] = letter;
     DWORD attributes;
     {
-      _XpQuietErrorMode quiet;
+      // No "insert a disk" box for an empty card-reader slot; only this
+      // thread's mode changes, so other threads' probes are not disturbed.
+      XpThreadErrorMode quiet;
       attributes = GetFileAttributesW(root);
     }
     if (attributes == INVALID_FILE_ATTRIBUTES) return XP_E_FILE_NOT_FOUND;

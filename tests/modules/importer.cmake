@@ -21,3 +21,7 @@ if(xp_modules_ready AND TARGET refimporter)
   # The tests own the suite's registry keys and tools folder while they run.
   set_tests_properties(modules_tests PROPERTIES RESOURCE_LOCK vantolo_suite_registry)
 endif()
+# Scoring runs that hang, crash or are cancelled.
+if(TARGET modules_tests)
+  target_sources(modules_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR}/SfImporterScoring_test.cpp)
+endif()
