@@ -552,6 +552,8 @@ XpSharedPtr<SfImporterModuleManager> VolumeWatcherApp::moduleManager() {
     SfImporterModuleManager* manager = new (std::nothrow) SfImporterModuleManager();
     if (manager) {
       manager->setScoreTimeout(readScoreTimeout());
+      // Made by a decision that met a stop on its way: it scores nothing.
+      if (InterlockedCompareExchange(&m_stopped, 0, 0) != 0) manager->cancelSelections();
       m_moduleManager = XpSharedPtr<SfImporterModuleManager>(manager);
     }
   }

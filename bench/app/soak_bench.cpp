@@ -8,8 +8,6 @@
 // Run by hand: scripts/wine-run <build>/wine <build>/bench/bench_soak.exe [insertions]
 #include <windows.h>
 
-#include <psapi.h>
-#include <tlhelp32.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -46,26 +44,73 @@ struct Sample {
   SIZE_T privateBytes = 0;
 };
 
-DWORD ThreadCount(DWORD processId) {
-  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return 0;
-  PROCESSENTRY32W entry = {};
-  entry.dwSize = sizeof(entry);
-  DWORD threads = 0;
-  for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
-    if (entry.th32ProcessID == processId) threads = entry.cntThreads;
-  CloseHandle(snapshot);
-  return threads;
-}
+// The system's process list carries handle count, thread count and private
+// bytes of every process (Wine fills them from its server and the Unix
+// process), where the per-process queries of another process may not.
+struct ProcessRecord {
+  ULONG NextEntryOffset;
+  ULONG NumberOfThreads;
+  LARGE_INTEGER WorkingSetPrivateSize;
+  ULONG HardFaultCount;
+  ULONG NumberOfThreadsHighWatermark;
+  ULONGLONG CycleTime;
+  LARGE_INTEGER CreateTime;
+  LARGE_INTEGER UserTime;
+  LARGE_INTEGER KernelTime;
+  struct {
+    USHORT Length;
+    USHORT MaximumLength;
+    PWSTR Buffer;
+  } ImageName;
+  LONG BasePriority;
+  HANDLE UniqueProcessId;
+  HANDLE InheritedFromUniqueProcessId;
+  ULONG HandleCount;
+  ULONG SessionId;
+  ULONG_PTR UniqueProcessKey;
+  SIZE_T PeakVirtualSize;
+  SIZE_T VirtualSize;
+  ULONG PageFaultCount;
+  SIZE_T PeakWorkingSetSize;
+  SIZE_T WorkingSetSize;
+  SIZE_T QuotaPeakPagedPoolUsage;
+  SIZE_T QuotaPagedPoolUsage;
+  SIZE_T QuotaPeakNonPagedPoolUsage;
+  SIZE_T QuotaNonPagedPoolUsage;
+  SIZE_T PagefileUsage;
+  SIZE_T PeakPagefileUsage;
+  SIZE_T PrivatePageCount;
+};
+
+typedef LONG(WINAPI* QuerySystemInformationFn)(ULONG, void*, ULONG, ULONG*);
 
 Sample Measure(const Process& p) {
   Sample s;
-  GetProcessHandleCount(p.Handle(), &s.handles);
-  s.threads = ThreadCount(p.Id());
-  PROCESS_MEMORY_COUNTERS_EX memory = {};
-  memory.cb = sizeof(memory);
-  if (GetProcessMemoryInfo(p.Handle(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof(memory)))
-    s.privateBytes = memory.PrivateUsage;
+  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  QuerySystemInformationFn query = ntdll ? reinterpret_cast<QuerySystemInformationFn>(reinterpret_cast<void*>(
+                                               GetProcAddress(ntdll, "NtQuerySystemInformation")))
+                                         : nullptr;
+  if (!query) return s;
+  std::vector<unsigned char> buffer(1 << 20);
+  ULONG needed = 0;
+  const ULONG kSystemProcessInformation = 5;
+  LONG status;
+  while ((status = query(kSystemProcessInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &needed)) ==
+         static_cast<LONG>(0xC0000004))  // STATUS_INFO_LENGTH_MISMATCH
+    buffer.resize(buffer.size() * 2);
+  if (status < 0) return s;
+  size_t at = 0;
+  for (;;) {
+    const ProcessRecord* r = reinterpret_cast<const ProcessRecord*>(buffer.data() + at);
+    if (reinterpret_cast<ULONG_PTR>(r->UniqueProcessId) == p.Id()) {
+      s.handles = r->HandleCount;
+      s.threads = r->NumberOfThreads;
+      s.privateBytes = r->PrivatePageCount != 0 ? r->PrivatePageCount : r->PagefileUsage;
+      break;
+    }
+    if (r->NextEntryOffset == 0) break;
+    at += r->NextEntryOffset;
+  }
   return s;
 }
 

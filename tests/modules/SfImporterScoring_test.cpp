@@ -127,12 +127,12 @@ TEST_F(ScoringTest, CrashedModuleClaimsNothingAndCausesNoRescan) {
 }
 
 TEST_F(ScoringTest, NegativeOutsideTheRangeIsNoRescanButInsideItIs) {
-  std::wstring far = AddImporter(L"AFar", "-256");
+  std::wstring beyond = AddImporter(L"AFar", "-256");
   std::wstring edge = AddImporter(L"BEdge", "-255");
   SfImporterModuleManager manager;
   EXPECT_TRUE(manager.selectFor(VolumePath().c_str(), SF_DEVICE_VOLUME).IsNull());
   // -256 is passed over in every scan; -255 asks again until the scans run out.
-  EXPECT_EQ(3u, ReadLog(far).size());
+  EXPECT_EQ(3u, ReadLog(beyond).size());
   EXPECT_EQ(3u, ReadLog(edge).size());
 }
 
