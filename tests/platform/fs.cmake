@@ -5,3 +5,5 @@ xp_add_gtest(platform_fs_tests
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/XpFileSystem_test.cpp ${CMAKE_CURRENT_LIST_DIR}/XpFileOperation_test.cpp
   LIBS xpplatform)
 add_dependencies(platform_fs_tests xp_run_child)
+# The per-thread error mode of drive probes.
+target_sources(platform_fs_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR}/XpErrorMode_test.cpp)

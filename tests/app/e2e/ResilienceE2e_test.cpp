@@ -263,8 +263,9 @@ TEST_F(ResilienceE2e, HungScoringRunIsEndedAtTheBoundAndTheNextModuleStarts) {
   ASSERT_TRUE(SendDeviceArrival(devices, first, 5000));
   EXPECT_TRUE(WaitUntil(10000, [&] { return RunningCount(hang_.exeName) >= 1; }));
   EXPECT_TRUE(SendDeviceArrival(devices, second, 2000)) << "the device window is blocked by a scoring run";
-  EXPECT_TRUE(WaitUntil(30000, [&] { return Imports(good_, first) == 1 && Imports(good_, second) == 1; }))
-      << "not every device was decided";
+  EXPECT_TRUE(WaitUntil(60000, [&] { return Imports(good_, first) == 1 && Imports(good_, second) == 1; }))
+      << "not every device was decided; the module's log:\n"
+      << ::testing::PrintToString(ReadUtf8(good_.log()));
   EXPECT_TRUE(watcher.Running());
   EXPECT_EQ(0u, Verb(L"/exit"));
   EXPECT_TRUE(watcher.Wait(1000));
