@@ -290,6 +290,11 @@ bool VolumeWatcherApp::shutdown(DWORD boundMs) {
   // The per-path notifier threads are idle now; they end here rather than in
   // static destruction.
   if (XpVolumeWatchDogEx* events = GetEventWatcher()) events->ReleaseNotifiers();
+  // A destination-folder dialog still open would make static destruction wait
+  // for the user: that registry is kept to the end of the process instead.
+  XpSharedPtr<SfImporterModuleManager> manager = existingModuleManager();
+  if (manager && manager->hasOpenDestinationRun())
+    new (std::nothrow) XpSharedPtr<SfImporterModuleManager>(manager);
   m_shutDown = true;
   return true;
 }

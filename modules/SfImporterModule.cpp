@@ -395,6 +395,14 @@ void SfImporterModuleManager::resumeSelections() {
   if (m_cancel != NULL) ResetEvent(m_cancel);
 }
 
+bool SfImporterModuleManager::hasOpenDestinationRun() const {
+  for (const SfImporterModulePtr& module : m_modules) {
+    XpThread* worker = module->m_worker;
+    if (worker != nullptr && WaitForSingleObject(worker->GetHandle(), 0) == WAIT_TIMEOUT) return true;
+  }
+  return false;
+}
+
 SfImporterModulePtr SfImporterModuleManager::findByKey(const XpString& key) const {
   for (const SfImporterModulePtr& module : m_modules) {
     if (module->key().CompareNoCase(key.c_str()) == 0) return module;

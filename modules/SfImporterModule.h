@@ -157,6 +157,9 @@ class SfImporterModuleManager {
   // cancelled choose nothing either, until resumeSelections.
   void cancelSelections();
   void resumeSelections();
+  // A destination-folder run started without waiting is still open; the
+  // module's destructor would wait for the user to close it.
+  bool hasOpenDestinationRun() const;
 
  private:
   SfImporterModuleManager(const SfImporterModuleManager&);

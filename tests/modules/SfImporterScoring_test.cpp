@@ -95,7 +95,8 @@ TEST_F(ScoringTest, HungModuleIsEndedAtTheBoundAndTheNextOneIsChosen) {
   std::wstring good = AddImporter(L"BGood", "5");
   SfImporterModuleManager manager;
   EXPECT_EQ(kSfDefaultScoreTimeout, manager.scoreTimeout());
-  manager.setScoreTimeout(1500);
+  // Long enough for the good module's run on a busy machine, short for a test.
+  manager.setScoreTimeout(5000);
   SfImporterModulePtr chosen = manager.selectFor(VolumePath().c_str(), SF_DEVICE_VOLUME);
   ASSERT_FALSE(chosen.IsNull());
   EXPECT_STREQ(L"Importer/BGood", chosen->key().c_str());
@@ -158,4 +159,16 @@ TEST_F(ScoringTest, CancelEndsASelectionUnderWayAndOneThatStartsLater) {
   SfImporterModulePtr chosen = manager.selectFor(VolumePath().c_str(), SF_DEVICE_VOLUME);
   ASSERT_FALSE(chosen.IsNull());
   EXPECT_STREQ(L"Importer/AHung", chosen->key().c_str());
+}
+
+TEST_F(ScoringTest, AnOpenDestinationRunIsReportedUntilItEnds) {
+  std::wstring dcf = AddImporter(L"DCF", "0", "2000");
+  SfImporterModuleManager manager;
+  EXPECT_FALSE(manager.hasOpenDestinationRun());
+  ASSERT_EQ(XP_OK, manager.openCameraFolderDestination(NULL, nullptr, false));
+  EXPECT_TRUE(manager.hasOpenDestinationRun());
+  ASSERT_TRUE(WaitFor(20000, [](const std::wstring& exe) { return !ReadLog(exe).empty(); }, dcf));
+  DWORD start = GetTickCount();
+  while (manager.hasOpenDestinationRun() && GetTickCount() - start < 10000) Sleep(20);
+  EXPECT_FALSE(manager.hasOpenDestinationRun());
 }
