@@ -209,7 +209,8 @@ VolumeWatcherApp::VolumeWatcherApp()
       m_stopped(0),
       m_closing(0),
       m_inCallbacks(0),
-      m_shutDown(false) {
+      m_shutDown(false),
+      m_identificationLibrary(NULL) {
   XpVolumeWatchDogWrapper::AddCallback(static_cast<IXpVolumeWatchDogCallback*>(this));
   XpIEEE1394WatchDog::AddCallback(static_cast<IXpDeviceWatchDogCallback*>(this));
   XpRegistry* settings = OpenVersionedKey(XpRegistry::kRootCurrentUser, XpRegistry::kRead);
@@ -295,6 +296,10 @@ bool VolumeWatcherApp::shutdown(DWORD boundMs) {
   XpSharedPtr<SfImporterModuleManager> manager = existingModuleManager();
   if (manager && manager->hasOpenDestinationRun())
     new (std::nothrow) XpSharedPtr<SfImporterModuleManager>(manager);
+  if (m_identificationLibrary) {
+    FreeLibrary(m_identificationLibrary);
+    m_identificationLibrary = NULL;
+  }
   m_shutDown = true;
   return true;
 }
@@ -324,6 +329,13 @@ bool VolumeWatcherApp::reapDeviceDecisions(DWORD boundMs) {
 
 int VolumeWatcherApp::start() {
   InterlockedExchange(&m_stopped, 0);
+  if (!m_identificationLibrary) {
+    // By its full path beside the program: the identification's own load by
+    // file name then finds this module and only counts a reference.
+    XpString program = executablePath();
+    if (!program.IsEmpty())
+      m_identificationLibrary = LoadLibraryW(JoinPath(GetDirectory(program), L"UsbDriveInfo.dll").c_str());
+  }
   XpSharedPtr<SfImporterModuleManager> manager = existingModuleManager();
   if (manager) manager->resumeSelections();
   XpResult result = XpVolumeWatchDogWrapper::Start();

@@ -150,6 +150,10 @@ class VolumeWatcherApp : public IXpVolumeWatchDogCallback,
   volatile LONG m_closing;
   volatile LONG m_inCallbacks;
   bool m_shutDown;
+  // The identification library, held while watching. Every unload of it
+  // leaves about 75 KB of its run-time library behind, so the load made anew
+  // for each arrival would grow the watcher with the number of arrivals.
+  HMODULE m_identificationLibrary;
   XpCriticalSection m_deviceDecisionLock;
   std::vector<XpThread*> m_deviceDecisions;
 };
