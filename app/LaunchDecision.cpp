@@ -47,7 +47,7 @@ void VolumeWatcherApp::OnVolumeArrival(const XpString& rootPath) {
         XpString program, arguments;
         ReadLaunchEntry(entry, letter, &program, &arguments);
         // A configured start that fails still counts as handled.
-        if (mayStart(epoch)) RunProgram(program, arguments, nullptr, nullptr);
+        if (mayStart(epoch)) (void)RunProgram(program, arguments, nullptr, nullptr);
         return;
       }
       if (FindDeviceListEntry(versioned + L"/Ignore", static_cast<DWORD>(vendorId),
@@ -64,7 +64,8 @@ void VolumeWatcherApp::OnVolumeArrival(const XpString& rootPath) {
   // user no longer expects anything to start.
   if (!module || !mayStart(epoch)) return;
   module->setParentWindow(NULL);
-  module->startImport(XpString(), rootPath, false, nullptr);
+  // Nothing waits on the import: a start that fails leaves the volume as it was.
+  (void)module->startImport(XpString(), rootPath, false, nullptr);
 }
 
 void VolumeWatcherApp::OnVolumeRemoval(const XpString&) {}
@@ -75,7 +76,8 @@ void VolumeWatcherApp::decideDevice(const XpString& device, LONG epoch) {
   if (!manager) return;
   SfImporterModulePtr module = manager->selectFor(device, SF_DEVICE_1394);
   if (!module || !mayStart(epoch)) return;
-  module->startImport(XpString(), device, false, nullptr);
+  // Nothing waits on the import: a start that fails leaves the device as it was.
+  (void)module->startImport(XpString(), device, false, nullptr);
 }
 
 unsigned int VolumeWatcherApp::DeviceDecisionThread(void* argument) {
