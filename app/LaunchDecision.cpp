@@ -1,13 +1,40 @@
 // What the watcher starts for an arrived volume or IEEE 1394 device. Runs on
 // the watchers' threads; the only shared state is the module registry.
+#include <new>
+
 #include "app/LaunchSettings.h"
 #include "app/VolumeWatcherApp.h"
 #include "device/XpDriveDeviceInfo.h"
 #include "platform/XpFileSystem.h"
 
+// Marks a thread as inside the application's callbacks for its lifetime.
+class VolumeWatcherApp::CallbackScope {
+ public:
+  explicit CallbackScope(volatile LONG& count) : m_count(count) { InterlockedIncrement(&m_count); }
+  ~CallbackScope() { InterlockedDecrement(&m_count); }
+
+ private:
+  CallbackScope(const CallbackScope&) = delete;
+  CallbackScope& operator=(const CallbackScope&) = delete;
+  volatile LONG& m_count;
+};
+
+struct VolumeWatcherApp::DeviceDecision {
+  VolumeWatcherApp* app;
+  XpString device;
+  LONG epoch;
+};
+
 void VolumeWatcherApp::OnVolumeArrival(const XpString& rootPath) {
+  CallbackScope inside(m_inCallbacks);
+  const LONG epoch = InterlockedCompareExchange(&m_epoch, 0, 0);
+  // Stopped (session disconnected, or the icon is going): an arrival that was
+  // still queued is dropped.
+  if (!mayStart(epoch)) return;
   if (rootPath.IsEmpty()) return;
-  if (m_ignoreMountWithShift && GetKeyState(VK_SHIFT) != 0) return;
+  // The physical state of the key: this thread reads no keyboard input, so
+  // its own key state never changes.
+  if (m_ignoreMountWithShift && (GetAsyncKeyState(VK_SHIFT) & 0x8000) != 0) return;
   wchar_t letter = *rootPath.At(0);
 
   int busType = 0, vendorId = 0, productId = 0;
@@ -20,7 +47,7 @@ void VolumeWatcherApp::OnVolumeArrival(const XpString& rootPath) {
         XpString program, arguments;
         ReadLaunchEntry(entry, letter, &program, &arguments);
         // A configured start that fails still counts as handled.
-        (void)RunProgram(program, arguments, nullptr, nullptr);
+        if (mayStart(epoch)) (void)RunProgram(program, arguments, nullptr, nullptr);
         return;
       }
       if (FindDeviceListEntry(versioned + L"/Ignore", static_cast<DWORD>(vendorId),
@@ -29,10 +56,13 @@ void VolumeWatcherApp::OnVolumeArrival(const XpString& rootPath) {
     }
   }
 
+  if (!mayStart(epoch)) return;
   XpSharedPtr<SfImporterModuleManager> manager = moduleManager();
   if (!manager) return;
   SfImporterModulePtr module = manager->selectFor(rootPath, SF_DEVICE_VOLUME);
-  if (!module) return;
+  // Decided while the icon went away or the session was disconnected: the
+  // user no longer expects anything to start.
+  if (!module || !mayStart(epoch)) return;
   module->setParentWindow(NULL);
   // Nothing waits on the import: a start that fails leaves the volume as it was.
   (void)module->startImport(XpString(), rootPath, false, nullptr);
@@ -40,15 +70,49 @@ void VolumeWatcherApp::OnVolumeArrival(const XpString& rootPath) {
 
 void VolumeWatcherApp::OnVolumeRemoval(const XpString&) {}
 
-void VolumeWatcherApp::OnDeviceArrival(const wchar_t* interfaceName) {
-  if (!interfaceName) return;
+void VolumeWatcherApp::decideDevice(const XpString& device, LONG epoch) {
+  if (!mayStart(epoch)) return;
   XpSharedPtr<SfImporterModuleManager> manager = moduleManager();
   if (!manager) return;
-  XpString device(interfaceName);
   SfImporterModulePtr module = manager->selectFor(device, SF_DEVICE_1394);
-  if (!module) return;
+  if (!module || !mayStart(epoch)) return;
   // Nothing waits on the import: a start that fails leaves the device as it was.
   (void)module->startImport(XpString(), device, false, nullptr);
+}
+
+unsigned int VolumeWatcherApp::DeviceDecisionThread(void* argument) {
+  DeviceDecision* decision = static_cast<DeviceDecision*>(argument);
+  if (!decision) return XP_E_FILE_BAD_ARGUMENT;
+  {
+    CallbackScope inside(decision->app->m_inCallbacks);
+    decision->app->decideDevice(decision->device, decision->epoch);
+  }
+  delete decision;
+  return XP_OK;
+}
+
+void VolumeWatcherApp::OnDeviceArrival(const wchar_t* interfaceName) {
+  if (!interfaceName) return;
+  const LONG epoch = InterlockedCompareExchange(&m_epoch, 0, 0);
+  if (!mayStart(epoch)) return;
+  reapDeviceDecisions(0);
+  // The name lives only as long as the broadcast; the copy goes with the thread.
+  DeviceDecision* decision = new (std::nothrow) DeviceDecision;
+  if (!decision) return;
+  decision->app = this;
+  decision->device = XpString(interfaceName);
+  decision->epoch = epoch;
+  // Counted from here, so that shutdown never misses a thread about to start.
+  CallbackScope starting(m_inCallbacks);
+  XpSingleLock guard(&m_deviceDecisionLock);
+  XpThread* thread = XpThread::Create(&VolumeWatcherApp::DeviceDecisionThread, decision);
+  if (!thread) {
+    // Without a thread of its own this device is not offered; the window must
+    // not block on its modules.
+    delete decision;
+    return;
+  }
+  m_deviceDecisions.push_back(thread);
 }
 
 void VolumeWatcherApp::OnDeviceRemoval(const wchar_t*) {}

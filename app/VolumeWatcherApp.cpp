@@ -5,6 +5,7 @@
 #include <shobjidl.h>
 #include <tlhelp32.h>
 
+#include <cstddef>
 #include <new>
 
 #include "app/WatcherNames.h"
@@ -18,6 +19,7 @@
 #include "platform/XpVersionedKey.h"
 
 const wchar_t VolumeWatcherApp::kSettingsPath[] = XP_SUITE_KEY L"/VolumeWatcher";
+const wchar_t VolumeWatcherApp::kScoreTimeoutValue[] = L"ImportScoreTimeout";
 
 namespace {
 
@@ -140,7 +142,13 @@ SingleInstanceGuard::~SingleInstanceGuard() {}
 VolumeWatcherApp::VolumeWatcherApp()
     : XpVolumeWatchDogWrapper(1, true),
       m_instanceGuard(nullptr),
-      m_ignoreMountWithShift(false) {
+      m_ignoreMountWithShift(false),
+      m_epoch(0),
+      m_stopped(0),
+      m_closing(0),
+      m_inCallbacks(0),
+      m_shutDown(false),
+      m_identificationLibrary(NULL) {
   // Adding to a list that does not hold the object yet always succeeds.
   (void)XpVolumeWatchDogWrapper::AddCallback(static_cast<IXpVolumeWatchDogCallback*>(this));
   (void)XpIEEE1394WatchDog::AddCallback(static_cast<IXpDeviceWatchDogCallback*>(this));
@@ -152,11 +160,13 @@ VolumeWatcherApp::VolumeWatcherApp()
 }
 
 VolumeWatcherApp::~VolumeWatcherApp() {
-  // Removing waits for calls in progress and stops new ones, so no watcher
-  // thread runs the launch decision on the parts destroyed below.
-  // Both were added in the constructor, so both are found.
-  (void)XpVolumeWatchDogWrapper::RemoveCallback(static_cast<IXpVolumeWatchDogCallback*>(this));
-  (void)XpIEEE1394WatchDog::RemoveCallback(static_cast<IXpDeviceWatchDogCallback*>(this));
+  // A resident run has unregistered before the entry point returned: nothing
+  // here may wait, since the run-time library's exit lock is held now. A
+  // command run never started a watcher, so no call can be in progress.
+  if (!m_shutDown) {
+    (void)XpVolumeWatchDogWrapper::RemoveCallback(static_cast<IXpVolumeWatchDogCallback*>(this));
+    (void)XpIEEE1394WatchDog::RemoveCallback(static_cast<IXpDeviceWatchDogCallback*>(this));
+  }
   delete m_instanceGuard;
   m_instanceGuard = nullptr;
   XpSharedPtr<SfImporterModuleManager> released;
@@ -169,7 +179,104 @@ VolumeWatcherApp::~VolumeWatcherApp() {
   // released goes here, then the watchers in the base destructors.
 }
 
+XpSharedPtr<SfImporterModuleManager> VolumeWatcherApp::existingModuleManager() {
+  XpSingleLock guard(&m_moduleManagerLock);
+  return m_moduleManager;
+}
+
+bool VolumeWatcherApp::mayStart(LONG epoch) const {
+  volatile LONG* current = const_cast<volatile LONG*>(&m_epoch);
+  return InterlockedCompareExchange(current, 0, 0) == epoch &&
+         InterlockedCompareExchange(const_cast<volatile LONG*>(&m_stopped), 0, 0) == 0 &&
+         InterlockedCompareExchange(const_cast<volatile LONG*>(&m_closing), 0, 0) == 0;
+}
+
+DWORD VolumeWatcherApp::readScoreTimeout() {
+  DWORD seconds = 0;
+  XpRegistry* versioned = OpenVersionedKey(kSettingsPath, XpRegistry::kRootLocalMachine, XpRegistry::kRead);
+  if (versioned) {
+    seconds = versioned->ReadDword(kScoreTimeoutValue, 0);
+    XpRegistry::Close(versioned);
+  }
+  if (seconds == 0) seconds = kDefaultScoreTimeoutSeconds;
+  if (seconds > kMaxScoreTimeoutSeconds) seconds = kMaxScoreTimeoutSeconds;
+  return seconds * 1000;
+}
+
+void VolumeWatcherApp::releaseInstanceGuard() {
+  delete m_instanceGuard;
+  m_instanceGuard = nullptr;
+}
+
+bool VolumeWatcherApp::shutdown(DWORD boundMs) {
+  releaseInstanceGuard();
+  InterlockedExchange(&m_closing, 1);
+  // Cancels the decisions under way; the window threads only hand arrivals
+  // on, so stopping them does not wait for a scoring run. Watchers already
+  // stopped by a disconnected session report it, which changes nothing here.
+  (void)stop();
+  DWORD started = GetTickCount();
+  while (InterlockedCompareExchange(&m_inCallbacks, 0, 0) != 0) {
+    if (GetTickCount() - started >= boundMs) return false;
+    Sleep(10);
+  }
+  DWORD spent = GetTickCount() - started;
+  if (!reapDeviceDecisions(spent < boundMs ? boundMs - spent : 0)) return false;
+  // No call is in progress any more, so these return at once; both were
+  // added in the constructor, so both are found.
+  (void)XpVolumeWatchDogWrapper::RemoveCallback(static_cast<IXpVolumeWatchDogCallback*>(this));
+  (void)XpIEEE1394WatchDog::RemoveCallback(static_cast<IXpDeviceWatchDogCallback*>(this));
+  // The per-path notifier threads are idle now; they end here rather than in
+  // static destruction.
+  if (XpVolumeWatchDogEx* events = GetEventWatcher()) events->ReleaseNotifiers();
+  // A destination-folder dialog still open would make static destruction wait
+  // for the user: that registry is kept to the end of the process instead.
+  XpSharedPtr<SfImporterModuleManager> manager = existingModuleManager();
+  if (manager && manager->hasOpenDestinationRun())
+    new (std::nothrow) XpSharedPtr<SfImporterModuleManager>(manager);
+  if (m_identificationLibrary) {
+    FreeLibrary(m_identificationLibrary);
+    m_identificationLibrary = NULL;
+  }
+  m_shutDown = true;
+  return true;
+}
+
+bool VolumeWatcherApp::reapDeviceDecisions(DWORD boundMs) {
+  DWORD started = GetTickCount();
+  for (;;) {
+    std::vector<XpThread*> ended;
+    bool left = false;
+    {
+      XpSingleLock guard(&m_deviceDecisionLock);
+      for (size_t i = m_deviceDecisions.size(); i-- > 0;) {
+        if (WaitForSingleObject(m_deviceDecisions[i]->GetHandle(), 0) == WAIT_OBJECT_0) {
+          ended.push_back(m_deviceDecisions[i]);
+          m_deviceDecisions.erase(m_deviceDecisions.begin() + static_cast<std::ptrdiff_t>(i));
+        }
+      }
+      left = !m_deviceDecisions.empty();
+    }
+    // These threads have ended: joining them does not wait.
+    // A decision's exit code has no reader.
+    for (size_t i = 0; i < ended.size(); ++i) (void)XpThread::Join(ended[i]);
+    if (!left) return true;
+    if (GetTickCount() - started >= boundMs) return false;
+    Sleep(10);
+  }
+}
+
 int VolumeWatcherApp::start() {
+  InterlockedExchange(&m_stopped, 0);
+  if (!m_identificationLibrary) {
+    // By its full path beside the program: the identification's own load by
+    // file name then finds this module and only counts a reference.
+    XpString program = executablePath();
+    if (!program.IsEmpty())
+      m_identificationLibrary = LoadLibraryW(JoinPath(GetDirectory(program), L"UsbDriveInfo.dll").c_str());
+  }
+  XpSharedPtr<SfImporterModuleManager> manager = existingModuleManager();
+  if (manager) manager->resumeSelections();
   XpResult result = XpVolumeWatchDogWrapper::Start();
   if (result != XP_OK) return static_cast<int>(result);
   result = XpIEEE1394WatchDog::Start();
@@ -182,6 +289,11 @@ int VolumeWatcherApp::start() {
 }
 
 int VolumeWatcherApp::stop() {
+  // First the decisions: arrivals still queued are dropped, scoring runs end.
+  InterlockedExchange(&m_stopped, 1);
+  InterlockedIncrement(&m_epoch);
+  XpSharedPtr<SfImporterModuleManager> manager = existingModuleManager();
+  if (manager) manager->cancelSelections();
   XpResult ieee = XpIEEE1394WatchDog::Stop();
   XpResult volume = XpVolumeWatchDogWrapper::Stop();
   return static_cast<int>(ieee != XP_OK ? ieee : volume);
@@ -318,7 +430,11 @@ int VolumeWatcherApp::unregisterAutostartAll() {
 
 bool VolumeWatcherApp::confirmExit() {
   XpMutex question(kMessageBoxMutex);
-  if (question.LockTimeout(0) != XP_OK) {
+  XpResult taken = question.LockTimeout(0);
+  // An owner that was killed while its question was open asks nothing any
+  // more: the abandoned mutex was handed back, so it is free to take now.
+  if (taken == XP_E_ABANDONED) taken = question.LockTimeout(0);
+  if (taken != XP_OK) {
     // Another instance (or an earlier command) is asking right now.
     bringMessageWindowToFront();
     return false;
@@ -336,20 +452,42 @@ bool VolumeWatcherApp::confirmExit() {
   return answer;
 }
 
-int VolumeWatcherApp::requestExit(bool ask) {
-  if (ask && !confirmExit()) return 0;
+namespace {
+
+// Asks the running instance's window to close, with bounds on the request and
+// on the end of its process. 0 when it ended or there is none.
+int CloseRunningInstance(DWORD sendMs, DWORD waitMs) {
   HWND window = FindWindowW(kWatcherWindowClass, L"");
   if (!window) return 0;
   DWORD processId = 0;
   GetWindowThreadProcessId(window, &processId);
   XpUniqueHandle process(processId ? OpenProcess(SYNCHRONIZE, FALSE, processId) : NULL);
-  SendMessageW(window, WM_CLOSE, 0, 0);
-  if (process.valid()) WaitForSingleObject(process.get(), 10000);
+  DWORD_PTR answer = 0;
+  // A main thread that does not pump messages must not hold this one up.
+  if (!SendMessageTimeoutW(window, WM_CLOSE, 0, 0, SMTO_ABORTIFHUNG | SMTO_NORMAL, sendMs, &answer))
+    return IsWindow(window) ? static_cast<int>(XP_E_TIMEOUT) : 0;
+  if (process.valid())
+    return WaitForSingleObject(process.get(), waitMs) == WAIT_OBJECT_0 ? 0 : static_cast<int>(XP_E_TIMEOUT);
+  // Without a handle to wait on, the window going away is the sign.
+  DWORD started = GetTickCount();
+  while (IsWindow(window)) {
+    if (GetTickCount() - started >= waitMs) return static_cast<int>(XP_E_TIMEOUT);
+    Sleep(50);
+  }
   return 0;
 }
 
+}  // namespace
+
+int VolumeWatcherApp::requestExit(bool ask) {
+  if (ask && !confirmExit()) return kExitKept;
+  return CloseRunningInstance(kExitSendMs, kExitWaitMs);
+}
+
 int VolumeWatcherApp::exitAll() {
-  requestExit(false);
+  // The polite request has a short bound; whatever does not answer is ended
+  // by the loop below. Its result does not change what the loop does.
+  (void)CloseRunningInstance(kExitAllSendMs, kExitWaitMs);
   XpUniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   if (!snapshot.valid()) return static_cast<int>(XP_E_FAIL);
   XpString ownName = GetFileName(executablePath());
@@ -375,7 +513,12 @@ XpSharedPtr<SfImporterModuleManager> VolumeWatcherApp::moduleManager() {
   XpSingleLock guard(&m_moduleManagerLock);
   if (m_moduleManager.IsNull()) {
     SfImporterModuleManager* manager = new (std::nothrow) SfImporterModuleManager();
-    if (manager) m_moduleManager = XpSharedPtr<SfImporterModuleManager>(manager);
+    if (manager) {
+      manager->setScoreTimeout(readScoreTimeout());
+      // Made by a decision that met a stop on its way: it scores nothing.
+      if (InterlockedCompareExchange(&m_stopped, 0, 0) != 0) manager->cancelSelections();
+      m_moduleManager = XpSharedPtr<SfImporterModuleManager>(manager);
+    }
   }
   return m_moduleManager;
 }

@@ -5,11 +5,14 @@
 
 #include <windows.h>
 
+#include <vector>
+
 #include "modules/SfImporterModule.h"
 #include "platform/XpHandle.h"
 #include "platform/XpResult.h"
 #include "platform/XpString.h"
 #include "platform/XpSync.h"
+#include "platform/XpThread.h"
 #include "watch/XpIEEE1394WatchDog.h"
 #include "watch/XpVolumeWatchDog.h"
 #include "watch/XpWatchCallbacks.h"
@@ -47,10 +50,23 @@ class VolumeWatcherApp : public IXpVolumeWatchDogCallback,
   void OnDeviceArrival(const wchar_t* interfaceName) override;
   void OnDeviceRemoval(const wchar_t* interfaceName) override;
 
-  // The volume watcher, then the IEEE 1394 watcher; the first failure is returned.
+  // The volume watcher, then the IEEE 1394 watcher; the first failure is
+  // returned. Arrivals are decided only between start and stop.
   virtual int start();
+  // Never waits for a scoring run: decisions under way are cancelled (their
+  // scoring runs ended) and arrivals still queued are dropped.
   virtual int stop();
   virtual bool isFirstInstance();
+
+  // The end of a resident run, before the entry point returns: the
+  // single-instance mutex goes first (so a new start at once is the first
+  // instance), then every arrival being decided is cancelled, the watchers
+  // stop and the callbacks are unregistered. False when a watcher thread was
+  // still inside a callback after boundMs: the caller must then end the
+  // process without static destruction.
+  bool shutdown(DWORD boundMs);
+  // Closes the single-instance mutex now rather than at static destruction.
+  void releaseInstanceGuard();
 
   // Loaded on first use; null when it cannot be loaded (tried again next time).
   HMODULE locLibrary();
@@ -68,8 +84,16 @@ class VolumeWatcherApp : public IXpVolumeWatchDogCallback,
   int unregisterAutostartAll();
 
   bool confirmExit();
+  // 0 when the running instance ended (or none was running); kExitKept when
+  // it was not asked to close (the user kept it, or another exit question is
+  // open); XP_E_TIMEOUT when it did not answer or did not end within the wait.
   int requestExit(bool ask);
   int exitAll();
+  enum { kExitKept = 1 };
+  // Bounds of the exit verbs, in milliseconds: the close request, then the end.
+  static const DWORD kExitSendMs = 10000;
+  static const DWORD kExitWaitMs = 10000;
+  static const DWORD kExitAllSendMs = 5000;
 
   XpSharedPtr<SfImporterModuleManager> moduleManager();
 
@@ -87,16 +111,52 @@ class VolumeWatcherApp : public IXpVolumeWatchDogCallback,
 
   // Settings of the launch decision live here; the paths use "/".
   static const wchar_t kSettingsPath[];
+  // HKLM DWORD of the versioned key: the bound of one scoring run in seconds.
+  static const wchar_t kScoreTimeoutValue[];
+  // Seconds of that value when it is absent or 0; larger values are capped.
+  static const DWORD kDefaultScoreTimeoutSeconds = 30;
+  static const DWORD kMaxScoreTimeoutSeconds = 3600;
+  // The bound in milliseconds from the machine's settings.
+  static DWORD readScoreTimeout();
 
  private:
   VolumeWatcherApp(const VolumeWatcherApp&) = delete;
   VolumeWatcherApp& operator=(const VolumeWatcherApp&) = delete;
+
+  // One IEEE 1394 arrival decided on a thread of its own, so that the
+  // watcher's window keeps hearing devices while modules are scored.
+  struct DeviceDecision;
+  static unsigned int DeviceDecisionThread(void* argument);
+  void decideDevice(const XpString& device, LONG epoch);
+  // Joins the decision threads that have ended; with a bound, waits that
+  // long for the others. True when none is left.
+  bool reapDeviceDecisions(DWORD boundMs);
+  // The manager without creating it.
+  XpSharedPtr<SfImporterModuleManager> existingModuleManager();
+  // An arrival decided in epoch may still start something.
+  bool mayStart(LONG epoch) const;
+
+  // Counts callers inside the arrival callbacks, so that shutdown can wait
+  // for them with a bound.
+  class CallbackScope;
 
   SingleInstanceGuard* m_instanceGuard;
   XpSharedPtr<SfImporterModuleManager> m_moduleManager;
   XpCriticalSection m_moduleManagerLock;
   XpUniqueModule m_locLibrary;
   bool m_ignoreMountWithShift;
+  // Every stop starts a new epoch: a decision begun before it starts nothing.
+  volatile LONG m_epoch;
+  volatile LONG m_stopped;
+  volatile LONG m_closing;
+  volatile LONG m_inCallbacks;
+  bool m_shutDown;
+  // The identification library, held while watching. Every unload of it
+  // leaves about 75 KB of its run-time library behind, so the load made anew
+  // for each arrival would grow the watcher with the number of arrivals.
+  HMODULE m_identificationLibrary;
+  XpCriticalSection m_deviceDecisionLock;
+  std::vector<XpThread*> m_deviceDecisions;
 };
 
 VolumeWatcherApp& getApp();

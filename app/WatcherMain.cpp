@@ -9,6 +9,10 @@
 
 namespace {
 
+// How long the end of a resident run waits for arrivals being decided. They
+// are cancelled first, so they normally end within milliseconds.
+const DWORD kShutdownBoundMs = 5000;
+
 struct VerbName {
   const wchar_t* name;
   WatcherVerb verb;
@@ -87,10 +91,17 @@ int RunResident(HINSTANCE instance, bool balloon) {
     TranslateMessage(&message);
     DispatchMessageW(&message);
   }
-  app.stop();
+  int quitCode = static_cast<int>(message.wParam);
+  // Everything that waits happens here, before the entry point returns: the
+  // run-time library's exit lock, held during static destruction, is also
+  // wanted by a library that a watcher thread may be loading.
+  bool ended = app.shutdown(kShutdownBoundMs);
   icon->remove();
   delete icon;
-  return static_cast<int>(message.wParam);
+  // A watcher thread still inside the launch decision would meet the objects
+  // that static destruction tears down: end the process without it.
+  if (!ended) TerminateProcess(GetCurrentProcess(), static_cast<UINT>(quitCode));
+  return quitCode;
 }
 
 int WatcherMain(HINSTANCE instance, const wchar_t* commandLine) {

@@ -8,6 +8,7 @@
 #include <cwchar>
 #include <cwctype>
 
+#include "platform/XpErrorMode.h"
 #include "platform/XpFileSystem.h"
 #include "platform/XpHandle.h"
 #include "usbdriveinfo/UsbDriveInfo.h"
@@ -39,16 +40,6 @@ bool EnumSubKey(HKEY key, DWORD index, wchar_t (&name)[kKeyNameChars]) {
   name[kKeyNameChars - 1] = 0;
   return true;
 }
-
-// No "insert a disk" box while a removable drive is probed.
-class QuietErrorMode {
- public:
-  QuietErrorMode() : m_previous(SetErrorMode(SEM_FAILCRITICALERRORS)) {}
-  ~QuietErrorMode() { SetErrorMode(m_previous); }
-
- private:
-  UINT m_previous;
-};
 
 void Put(int* target, int value) {
   if (target != nullptr) *target = value;
@@ -173,7 +164,9 @@ namespace XpDeviceDetail {
     root[0] = letter;
     DWORD attributes;
     {
-      QuietErrorMode quiet;
+      // No "insert a disk" box for an empty card-reader slot; only this
+      // thread's mode changes, so other threads' probes are not disturbed.
+      XpThreadErrorMode quiet;
       attributes = GetFileAttributesW(root);
     }
     if (attributes == INVALID_FILE_ATTRIBUTES) return XP_E_FILE_NOT_FOUND;

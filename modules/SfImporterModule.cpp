@@ -4,6 +4,7 @@
 
 #include "modules/ExternalProgram.h"
 #include "modules/SuiteKeys.h"
+#include "platform/XpBoundedRun.h"
 #include "platform/XpFileSystem.h"
 #include "platform/XpHandle.h"
 #include "platform/XpRegistry.h"
@@ -218,11 +219,28 @@ XpResult SfImporterModule::run(const XpString& arguments, bool wait, DWORD* exit
   return RunProgram(m_exePath, commandLine, wanted, process);
 }
 
+bool SfIsRescanScore(int score) { return score <= -1 && score >= -255; }
+
+bool SfIsScore(int score) { return score >= 0 || SfIsRescanScore(score); }
+
 XpResult SfImporterModule::runImportScore(const XpString& path, int* score) {
+  return runImportScore(path, kSfDefaultScoreTimeout, NULL, score);
+}
+
+XpResult SfImporterModule::runImportScore(const XpString& path, DWORD waitMs, HANDLE cancel, int* score) {
+  if (score != nullptr) *score = -1;
+  // As run() does: a quote in the path would end the program's quotes early.
+  if (m_exePath.Find(L'"') >= 0) return XP_E_FILE_BAD_ARGUMENT;
+  XpString commandLine;
+  if (!m_fixedArguments.IsEmpty()) commandLine = m_fixedArguments + L" ";
+  commandLine += scoreArguments(path);
   DWORD code = 0;
-  XpResult result = run(scoreArguments(path), true, &code, nullptr);
-  if (score != nullptr) *score = XpSucceeded(result) ? static_cast<int>(code) : -1;
-  return result;
+  XpResult result = RunProgramWithin(m_exePath, commandLine, waitMs, cancel, &code);
+  if (XpFailed(result)) return result;
+  // A crashed module did not answer: it claims nothing and asks for nothing.
+  if (!SfIsScore(static_cast<int>(code))) return XP_E_FAIL;
+  if (score != nullptr) *score = static_cast<int>(code);
+  return XP_OK;
 }
 
 int SfImporterModule::importScore(const XpString& path) {
@@ -305,7 +323,10 @@ XpResult SfImporterModule::runDestinationModal() {
   return XP_OK;
 }
 
-SfImporterModuleManager::SfImporterModuleManager() {
+SfImporterModuleManager::SfImporterModuleManager()
+    : m_scoreTimeout(static_cast<LONG>(kSfDefaultScoreTimeout)),
+      m_cancel(CreateEventW(NULL, TRUE, FALSE, NULL)),
+      m_epoch(0) {
   bool importersRead = false;
   {
     XpScopedRegistry importers(XpRegistry::Open(kImporterPath, XpRegistry::kRootLocalMachine, XpRegistry::kRead));
@@ -335,7 +356,37 @@ SfImporterModuleManager::SfImporterModuleManager() {
   }
 }
 
-SfImporterModuleManager::~SfImporterModuleManager() {}
+SfImporterModuleManager::~SfImporterModuleManager() {
+  if (m_cancel != NULL) CloseHandle(m_cancel);
+}
+
+void SfImporterModuleManager::setScoreTimeout(DWORD milliseconds) {
+  if (milliseconds == 0) milliseconds = kSfDefaultScoreTimeout;
+  // INFINITE would take the bound away altogether.
+  if (milliseconds == INFINITE) milliseconds = INFINITE - 1;
+  InterlockedExchange(&m_scoreTimeout, static_cast<LONG>(milliseconds));
+}
+
+DWORD SfImporterModuleManager::scoreTimeout() const {
+  return static_cast<DWORD>(InterlockedCompareExchange(const_cast<volatile LONG*>(&m_scoreTimeout), 0, 0));
+}
+
+void SfImporterModuleManager::cancelSelections() {
+  InterlockedIncrement(&m_epoch);
+  if (m_cancel != NULL) SetEvent(m_cancel);
+}
+
+void SfImporterModuleManager::resumeSelections() {
+  if (m_cancel != NULL) ResetEvent(m_cancel);
+}
+
+bool SfImporterModuleManager::hasOpenDestinationRun() const {
+  for (const SfImporterModulePtr& module : m_modules) {
+    XpThread* worker = module->m_worker.get();
+    if (worker != nullptr && WaitForSingleObject(worker->GetHandle(), 0) == WAIT_TIMEOUT) return true;
+  }
+  return false;
+}
 
 SfImporterModulePtr SfImporterModuleManager::findByKey(const XpString& key) const {
   for (const SfImporterModulePtr& module : m_modules) {
@@ -347,17 +398,26 @@ SfImporterModulePtr SfImporterModuleManager::findByKey(const XpString& key) cons
 bool SfImporterModuleManager::hasDiskAccessor() const { return !findByKey(kAccessorKey).IsNull(); }
 
 SfImporterModulePtr SfImporterModuleManager::selectFor(const XpString& path, DWORD kindMask) {
+  const LONG epoch = InterlockedCompareExchange(&m_epoch, 0, 0);
+  const DWORD bound = scoreTimeout();
+  // A cancel from now on ends this selection, even after a resume.
+  auto cancelled = [&]() {
+    return InterlockedCompareExchange(&m_epoch, 0, 0) != epoch ||
+           (m_cancel != NULL && WaitForSingleObject(m_cancel, 0) == WAIT_OBJECT_0);
+  };
   for (int scan = 0; scan < kMaxScans; ++scan) {
     SfImporterModulePtr choice;
     int best = 0;
     bool rescan = false;
     for (const SfImporterModulePtr& module : m_modules) {
+      if (cancelled()) return SfImporterModulePtr();
       if ((module->supportedDevices() & kindMask) == 0) continue;
       int score = 0;
-      // A program that cannot be started claims nothing; only a module that
-      // ran and answered a negative score asks to be asked again.
-      if (XpFailed(module->runImportScore(path, &score))) continue;
-      if (score < 0) {
+      // A program that cannot be started, that crashed, or that did not
+      // answer within the bound claims nothing; only a module that ran and
+      // answered a score of the rescan range asks to be asked again.
+      if (XpFailed(module->runImportScore(path, bound, m_cancel, &score))) continue;
+      if (SfIsRescanScore(score)) {
         rescan = true;
         break;
       }
@@ -366,8 +426,12 @@ SfImporterModulePtr SfImporterModuleManager::selectFor(const XpString& path, DWO
         choice = module;
       }
     }
+    if (cancelled()) return SfImporterModulePtr();
     if (!rescan) return choice;
-    if (scan + 1 < kMaxScans) XpThread::Sleep(kRescanPause);
+    if (scan + 1 < kMaxScans) {
+      if (m_cancel != NULL) WaitForSingleObject(m_cancel, kRescanPause);
+      else XpThread::Sleep(kRescanPause);
+    }
   }
   return SfImporterModulePtr();
 }

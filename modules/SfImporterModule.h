@@ -69,8 +69,15 @@ class SfImporterModule {
   // The scoring run's exit code; -1 when the run fails.
   int importScore(const XpString& path);
   // The scoring run with its start result, so that a module that cannot be
-  // started at all can be told from one that asks for a rescan.
+  // started at all can be told from one that asks for a rescan. Waits at
+  // most kSfDefaultScoreTimeout.
   [[nodiscard]] XpResult runImportScore(const XpString& path, int* score);
+  // The same with a bound in milliseconds and an event (may be null) that
+  // cuts the wait short. A run that outlives either is ended: XP_E_TIMEOUT or
+  // XP_E_ABANDONED. A run that ended with an exit code that is no score (an
+  // exception code such as 0xC0000005, or a negative value outside the
+  // rescan range) is a failed run: XP_E_FAIL. *score is -1 on every failure.
+  [[nodiscard]] XpResult runImportScore(const XpString& path, DWORD waitMs, HANDLE cancel, int* score);
   // An empty source leaves out the "/import" part; an empty extra adds nothing.
   [[nodiscard]] XpResult startImport(const XpString& source, const XpString& extra, bool wait, HANDLE* process);
   [[nodiscard]] XpResult openSettings(bool wait);
@@ -142,6 +149,18 @@ class SfImporterModuleManager {
   static const DWORD kRescanPause = 3333;
   static const int kMaxScans = 3;
 
+  // The bound of one scoring run in milliseconds (0 gives the default).
+  void setScoreTimeout(DWORD milliseconds);
+  DWORD scoreTimeout() const;
+  // Ends the selections under way: their scoring runs are terminated, their
+  // pauses cut short, and they choose nothing. Selections that start while
+  // cancelled choose nothing either, until resumeSelections.
+  void cancelSelections();
+  void resumeSelections();
+  // A destination-folder run started without waiting is still open; the
+  // module's destructor would wait for the user to close it.
+  bool hasOpenDestinationRun() const;
+
  private:
   SfImporterModuleManager(const SfImporterModuleManager&);
   SfImporterModuleManager& operator=(const SfImporterModuleManager&);
@@ -149,7 +168,20 @@ class SfImporterModuleManager {
   SfImporterModuleList m_modules;
   SfImporterModulePtr m_cameraFolderModule;
   SfImporterModulePtr m_diskAccessorModule;
+  volatile LONG m_scoreTimeout;
+  // Set while selections are cancelled; every cancel also starts a new epoch,
+  // so a selection begun before it stays cancelled after a resume.
+  HANDLE m_cancel;
+  volatile LONG m_epoch;
 };
+
+// A scoring run's exit code read as a score: a module asks to be asked again
+// with -1 to -255 only. Exception codes (0xC0000005 and the like read as
+// large negative numbers) and other negative values are no score at all.
+bool SfIsRescanScore(int score);
+bool SfIsScore(int score);
+// The bound of a scoring run when nothing else is configured: 30 seconds.
+const DWORD kSfDefaultScoreTimeout = 30000;
 
 // Quotes one argument by the rules Windows programs split command lines with
 // (CommandLineToArgvW, the C run time): left as it is when it holds no blank,

@@ -5,3 +5,7 @@ target_sources(xpplatform PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/XpFileOperation.h
   ${CMAKE_CURRENT_LIST_DIR}/XpFileOperation.cpp)
 target_link_libraries(xpplatform PUBLIC shlwapi shell32 ole32 uuid)
+# A program run whose wait has a bound and can be cancelled.
+target_sources(xpplatform PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/XpBoundedRun.h
+  ${CMAKE_CURRENT_LIST_DIR}/XpBoundedRun.cpp)

@@ -2,6 +2,7 @@
 
 #include <winioctl.h>
 
+#include "platform/XpErrorMode.h"
 #include "platform/XpHandle.h"
 
 #include <cstddef>
@@ -106,6 +107,9 @@ bool IsVolumePresent(wchar_t letter, bool includeFloppy, int platformId) {
     wchar_t root[] = L"A:\\";
     root[0] = upper;
     if (platform == VER_PLATFORM_WIN32_NT) {
+        // Empty card-reader slots are probed every few seconds: no "insert a
+        // disk" box, and no process-wide mode that other threads also set.
+        XpThreadErrorMode quiet;
         if (!includeFloppy && IsFloppyDrive(upper)) return false;
         return HasVolumeInformation(root);
     }

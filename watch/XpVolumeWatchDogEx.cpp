@@ -172,13 +172,17 @@ XpVolumeWatchDogEx::~XpVolumeWatchDogEx() {
     // The window thread would otherwise still create notifiers while they are
     // being released.
     (void)Stop();  // fails only when not running or on the watcher's own thread
+    ReleaseNotifiers();
+    m_callbacks.Clear();
+}
+
+void XpVolumeWatchDogEx::ReleaseNotifiers() {
     std::map<XpString, XpSharedPtr<_XpVolumeNotifier>, NoCaseLess> notifiers;
     {
         XpSingleLock guard(&m_notifierLock);
         notifiers.swap(m_notifiers);
     }
     notifiers.clear();  // each joins its thread
-    m_callbacks.Clear();
 }
 
 XpResult XpVolumeWatchDogEx::AddCallback(IXpVolumeWatchDogCallback* callback) {

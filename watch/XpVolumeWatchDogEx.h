@@ -67,6 +67,11 @@ public:
     void NotifyArrival(const wchar_t* path);
     void NotifyRemoval(const wchar_t* path);
 
+    // Ends every per-path notifier thread now (queued events are dropped), so
+    // that an owner can finish them before static destruction. Call after
+    // Stop; later events make new notifiers.
+    void ReleaseNotifiers();
+
     bool IsCoalescing() const { return m_coalesce; }
     size_t GetNotifierCount();
     // The message id the shell notifications arrive with.

@@ -1,9 +1,11 @@
 # The module and tool-registration tests: registry, files and the property-list
-# XML layer, with copies of the reference importer. The registry and the
-# user's application-data folder are scratch ones (tests/support).
+# XML layer, with copies of the reference importer; scoring runs that hang,
+# crash or are cancelled. The registry and the user's application-data folder
+# are scratch ones (tests/support).
 xp_add_gtest(modules_tests
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/SfImporterModule_test.cpp ${CMAKE_CURRENT_LIST_DIR}/ExternalProgram_test.cpp
           ${CMAKE_CURRENT_LIST_DIR}/ExternalProgramKeeping_test.cpp
+          ${CMAKE_CURRENT_LIST_DIR}/SfImporterScoring_test.cpp
           ${CMAKE_CURRENT_LIST_DIR}/ModulesTestSupport.h
   LIBS xpmodules xptestsupport shell32 user32 TIMEOUT 600 SCRATCH_REGISTRY)
 # The reference importer and its texts run from beside the test program.

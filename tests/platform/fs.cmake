@@ -6,3 +6,5 @@ xp_add_gtest(platform_fs_tests
     ${CMAKE_CURRENT_LIST_DIR}/XpProgramPaths_test.cpp
   LIBS xpplatform)
 add_dependencies(platform_fs_tests xp_run_child)
+# The per-thread error mode of drive probes.
+target_sources(platform_fs_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR}/XpErrorMode_test.cpp)

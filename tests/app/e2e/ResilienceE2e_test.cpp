@@ -1,0 +1,426 @@
+// End-to-end tests of the real watcher against modules that hang or crash,
+// exits that meet a decision under way or an instance that does not answer,
+// an exit question whose asker was killed, and SHIFT held while a card
+// arrives. Every wait is bounded; a watcher left running is terminated.
+#include <windows.h>
+
+#include <dbt.h>
+#include <tlhelp32.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/app/e2e/E2eSupport.h"
+
+namespace {
+
+using namespace E2e;
+
+const wchar_t kExeName[] = L"QRNVolumeWatcher.exe";
+const wchar_t kLocName[] = L"QRNVolumeWatcherLOC.DLL";
+const wchar_t kWatcherKey[] = L"Software\\Zelm Corporation\\Vantolo\\VolumeWatcher";
+const wchar_t kVersioned[] = L"Software\\Zelm Corporation\\Vantolo\\VolumeWatcher\\1.0";
+const wchar_t kImporterKey[] = L"Software\\Zelm Corporation\\Vantolo\\Importer";
+const wchar_t kAccessorKey[] = L"Software\\Zelm Corporation\\Vantolo\\Accessor\\HDD1";
+const wchar_t kIeee1394Class[] = L"Zelm_XpCommonLib_IEEE1394WatchDogDummyWindow";
+// Registered in this order (the registry lists subkeys by name).
+const wchar_t kHang[] = L"E2eR1Hang";
+const wchar_t kCrash[] = L"E2eR2Crash";
+const wchar_t kGood[] = L"E2eR3Good";
+// The drive these tests insert.
+const wchar_t kLetter[] = L"R";
+const wchar_t kRoot[] = L"R:\\";
+
+// One copy of the reference importer under its own program name, so that its
+// processes can be told apart from the others'.
+struct Module {
+  const wchar_t* subkey;
+  std::wstring folder, exeName;
+  std::wstring exe() const { return folder + L"\\" + exeName; }
+  std::wstring side(const wchar_t* suffix) const {
+    return folder + L"\\" + exeName.substr(0, exeName.size() - 4) + suffix;
+  }
+  std::wstring log() const { return side(L".log"); }
+};
+
+int RunningCount(const std::wstring& exeName) {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return -1;
+  PROCESSENTRY32W entry = {};
+  entry.dwSize = sizeof(entry);
+  int n = 0;
+  for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+    std::wstring seen = entry.szExeFile;
+    size_t slash = seen.find_last_of(L'\\');
+    if (slash != std::wstring::npos) seen = seen.substr(slash + 1);
+    if (_wcsicmp(seen.c_str(), exeName.c_str()) == 0) ++n;
+  }
+  CloseHandle(snapshot);
+  return n;
+}
+
+// Holds SHIFT down, as the keyboard does, until released or destroyed.
+class ShiftKey {
+ public:
+  ShiftKey() = default;
+  ShiftKey(const ShiftKey&) = delete;
+  ShiftKey& operator=(const ShiftKey&) = delete;
+  ~ShiftKey() { Release(); }
+  void Press() {
+    Send(0);
+    down_ = true;
+  }
+  void Release() {
+    if (!down_) return;
+    Send(KEYEVENTF_KEYUP);
+    down_ = false;
+  }
+
+ private:
+  static void Send(DWORD flags) {
+    INPUT input = {};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = VK_SHIFT;
+    input.ki.wScan = static_cast<WORD>(MapVirtualKeyW(VK_SHIFT, 0));
+    input.ki.dwFlags = flags;
+    SendInput(1, &input, sizeof(input));
+  }
+  bool down_ = false;
+};
+
+// A resumed thread on every way out, so that the process can be ended.
+class SuspendedThread {
+ public:
+  explicit SuspendedThread(DWORD threadId)
+      : handle_(OpenThread(THREAD_SUSPEND_RESUME, FALSE, threadId)) {
+    suspended_ = handle_ != nullptr && SuspendThread(handle_) != static_cast<DWORD>(-1);
+  }
+  SuspendedThread(const SuspendedThread&) = delete;
+  SuspendedThread& operator=(const SuspendedThread&) = delete;
+  ~SuspendedThread() {
+    if (suspended_) ResumeThread(handle_);
+    if (handle_) CloseHandle(handle_);
+  }
+  bool suspended() const { return suspended_; }
+
+ private:
+  HANDLE handle_;
+  bool suspended_ = false;
+};
+
+class ResilienceE2e : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    std::wstring dir = ProgramDir();
+    ready_ = FileExists(dir + kExeName) && FileExists(dir + kLocName);
+    if (!ready_) return;
+    PrepareDesktop();
+    root_ = dir + L"e2e_resilience";
+    watcher_ = root_ + L"\\watcher";
+    card_ = root_ + L"\\card";
+    CreateDirectoryW(root_.c_str(), nullptr);
+    CopyInto(dir + kExeName, watcher_, kExeName);
+    CopyInto(dir + kLocName, watcher_, kLocName);
+    if (FileExists(dir + L"UsbDriveInfo.dll")) CopyInto(dir + L"UsbDriveInfo.dll", watcher_, L"UsbDriveInfo.dll");
+    CreateDirectoryW(card_.c_str(), nullptr);
+    CreateDirectoryW((card_ + L"\\DCIM").c_str(), nullptr);
+    hang_ = {kHang, root_ + L"\\hang", L"HangImporter.exe"};
+    crash_ = {kCrash, root_ + L"\\crash", L"CrashImporter.exe"};
+    good_ = {kGood, root_ + L"\\good", L"GoodImporter.exe"};
+    for (Module* m : {&hang_, &crash_, &good_}) CopyInto(dir + L"RefImporter.exe", m->folder, m->exeName.c_str());
+    // The hanging module never answers on its own; the crashing one ends with
+    // an access violation's code; the good one claims everything with 100.
+    WriteText(hang_.side(L".sleep"), "600000");
+    WriteText(hang_.side(L".score"), "50");
+    WriteText(crash_.side(L".score"), "-1073741819");
+    WriteText(good_.side(L".score"), "100");
+    ClearConfiguration();
+  }
+
+  static void TearDownTestSuite() {
+    if (ready_) ClearConfiguration();
+  }
+
+  void SetUp() override {
+    if (!ready_) GTEST_SKIP() << "QRNVolumeWatcher.exe is not built yet";
+    ClearConfiguration();
+    SetString(HKEY_LOCAL_MACHINE, kWatcherKey, L"CurrentVersion", L"1.0");
+    for (Module* m : {&hang_, &crash_, &good_}) DeleteFileW(m->log().c_str());
+  }
+
+  void TearDown() override {
+    if (!ready_) return;
+    if (GetDriveTypeW(kRoot) != DRIVE_NO_ROOT_DIR) DriveTool(std::wstring(L"remove ") + kLetter);
+    ClearConfiguration();
+  }
+
+  static void ClearConfiguration() {
+    DeleteTree(HKEY_LOCAL_MACHINE, kWatcherKey);
+    DeleteTree(HKEY_CURRENT_USER, kWatcherKey);
+    DeleteTree(HKEY_LOCAL_MACHINE, kAccessorKey);
+    for (const wchar_t* name : {kHang, kCrash, kGood}) DeleteTree(HKEY_LOCAL_MACHINE, std::wstring(kImporterKey) + L"\\" + name);
+  }
+
+  static void Register(const Module& m, DWORD supported = 3) {
+    std::wstring key = std::wstring(kImporterKey) + L"\\" + m.subkey;
+    SetString(HKEY_LOCAL_MACHINE, key, L"CurrentVersion", L"1.0");
+    SetString(HKEY_LOCAL_MACHINE, key + L"\\1.0", L"InstalledLocation", m.folder);
+    SetString(HKEY_LOCAL_MACHINE, key + L"\\1.0", L"ExeName", m.exeName);
+    SetDword(HKEY_LOCAL_MACHINE, key + L"\\1.0", L"HasSettingsDialog", 0);
+    SetDword(HKEY_LOCAL_MACHINE, key + L"\\1.0", L"SupportedDevice", supported);
+  }
+
+  static void SetScoreTimeout(DWORD seconds) {
+    SetDword(HKEY_LOCAL_MACHINE, kVersioned, L"ImportScoreTimeout", seconds);
+  }
+
+  static std::wstring Exe() { return watcher_ + L"\\" + kExeName; }
+
+  static ::testing::AssertionResult StartWatcher(Process* p) {
+    if (!p->Start(Quoted(Exe()) + L" /noballoononstart", watcher_))
+      return ::testing::AssertionFailure() << "cannot start the watcher";
+    if (WaitForWatcherWindow(*p, 30000) == nullptr)
+      return ::testing::AssertionFailure() << "no hidden window within 30 s";
+    // The watcher threads start after the icon is shown.
+    Sleep(1500);
+    return ::testing::AssertionSuccess();
+  }
+
+  static DWORD Verb(const wchar_t* verb, DWORD ms = 40000) {
+    DWORD code = 0xDEAD;
+    if (!RunToEnd(Quoted(Exe()) + L" " + verb, ms, &code)) return 0xBAD;
+    return code;
+  }
+
+  static DWORD DriveTool(const std::wstring& args) {
+    DWORD code = 0xDEAD;
+    if (!RunToEnd(Quoted(ProgramDir() + L"drivetool.exe") + L" " + args, 30000, &code)) return 0xBAD;
+    return code;
+  }
+
+  static DWORD InsertCard() { return DriveTool(std::wstring(L"insert ") + kLetter + L" " + Quoted(card_)); }
+
+  static int Imports(const Module& m, const std::wstring& what) { return CountRuns(ReadModuleLog(m.log()), {what}); }
+  static int Scorings(const Module& m) {
+    int n = 0;
+    for (const ModuleRun& r : ReadModuleLog(m.log()))
+      if (!r.args.empty() && r.args[0] == L"/importscore") ++n;
+    return n;
+  }
+
+  static bool ready_;
+  static std::wstring root_, watcher_, card_;
+  static Module hang_, crash_, good_;
+};
+
+bool ResilienceE2e::ready_ = false;
+std::wstring ResilienceE2e::root_, ResilienceE2e::watcher_, ResilienceE2e::card_;
+Module ResilienceE2e::hang_, ResilienceE2e::crash_, ResilienceE2e::good_;
+
+// Sends an IEEE 1394 interface arrival to the watcher's device window, the
+// way the system broadcasts it; false when the window did not take it within
+// the time.
+bool SendDeviceArrival(HWND window, const std::wstring& name, DWORD ms) {
+  std::vector<unsigned char> record(sizeof(DEV_BROADCAST_DEVICEINTERFACE_W) + name.size() * sizeof(wchar_t));
+  DEV_BROADCAST_DEVICEINTERFACE_W* device = reinterpret_cast<DEV_BROADCAST_DEVICEINTERFACE_W*>(record.data());
+  device->dbcc_size = static_cast<DWORD>(record.size());
+  device->dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+  memcpy(device->dbcc_name, name.c_str(), (name.size() + 1) * sizeof(wchar_t));
+  DWORD_PTR result = 0;
+  return SendMessageTimeoutW(window, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(device),
+                             SMTO_NORMAL, ms, &result) != 0;
+}
+
+HWND DeviceWindow(DWORD processId) {
+  HWND w = nullptr;
+  while ((w = FindWindowExW(nullptr, w, kIeee1394Class, nullptr)) != nullptr) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(w, &owner);
+    if (owner == processId) return w;
+  }
+  return nullptr;
+}
+
+TEST_F(ResilienceE2e, HungScoringRunIsEndedAtTheBoundAndTheNextModuleStarts) {
+  Register(hang_);
+  Register(good_);
+  // The bound applies to the good module too: enough for a start on a busy machine.
+  SetScoreTimeout(8);
+  Process watcher;
+  ASSERT_TRUE(StartWatcher(&watcher));
+  ASSERT_EQ(0u, InsertCard());
+  EXPECT_TRUE(WaitUntil(30000, [&] { return Imports(good_, kRoot) == 1; }))
+      << "the module that scores was not started after the hung one";
+  EXPECT_TRUE(ReadModuleLog(hang_.log()).empty()) << "the hung scoring run was not ended";
+  EXPECT_TRUE(WaitUntil(5000, [&] { return RunningCount(hang_.exeName) == 0; }));
+
+  // IEEE 1394 devices: the window takes a second arrival while the first
+  // one's modules are still being scored, and both are decided.
+  HWND devices = DeviceWindow(watcher.Id());
+  ASSERT_NE(nullptr, devices);
+  const std::wstring first = L"\\\\?\\1394#e2e#1", second = L"\\\\?\\1394#e2e#2";
+  ASSERT_TRUE(SendDeviceArrival(devices, first, 5000));
+  EXPECT_TRUE(WaitUntil(10000, [&] { return RunningCount(hang_.exeName) >= 1; }));
+  EXPECT_TRUE(SendDeviceArrival(devices, second, 2000)) << "the device window is blocked by a scoring run";
+  EXPECT_TRUE(WaitUntil(60000, [&] { return Imports(good_, first) == 1 && Imports(good_, second) == 1; }))
+      << "not every device was decided; the module's log:\n"
+      << ::testing::PrintToString(ReadUtf8(good_.log()));
+  EXPECT_TRUE(watcher.Running());
+  EXPECT_EQ(0u, Verb(L"/exit"));
+  EXPECT_TRUE(watcher.Wait(1000));
+}
+
+TEST_F(ResilienceE2e, CrashingModuleBeforeOneThatScores100) {
+  Register(crash_);
+  Register(good_);
+  Process watcher;
+  ASSERT_TRUE(StartWatcher(&watcher));
+  ASSERT_EQ(0u, InsertCard());
+  EXPECT_TRUE(WaitUntil(30000, [&] { return Imports(good_, kRoot) == 1; }))
+      << "a crashed module kept the one that scores 100 from starting";
+  Sleep(4000);  // a rescan would come within this time
+  EXPECT_EQ(1, Scorings(crash_)) << "a crash is no request to be asked again";
+  EXPECT_EQ(1, Scorings(good_));
+  EXPECT_EQ(1, Imports(good_, kRoot));
+  EXPECT_EQ(0u, Verb(L"/exit"));
+  EXPECT_TRUE(watcher.Wait(1000));
+}
+
+TEST_F(ResilienceE2e, ExitDuringAHungScoringRunThenANewStartAtOnce) {
+  Register(hang_);
+  Register(good_);
+  SetScoreTimeout(600);
+  Process watcher;
+  ASSERT_TRUE(StartWatcher(&watcher));
+  ASSERT_EQ(0u, InsertCard());
+  ASSERT_TRUE(WaitUntil(15000, [&] { return RunningCount(hang_.exeName) >= 1; })) << "no scoring run began";
+
+  EXPECT_EQ(0u, Verb(L"/exit")) << "exit did not end the instance";
+  EXPECT_TRUE(watcher.Wait(1000));
+  EXPECT_TRUE(WaitUntil(5000, [&] { return RunningCount(hang_.exeName) == 0; })) << "the scoring run was left behind";
+
+  Process next;
+  ASSERT_TRUE(StartWatcher(&next)) << "a start right after the exit is refused";
+  EXPECT_TRUE(next.Running()) << "the new start took itself for a second instance";
+  EXPECT_EQ(1u, WatcherWindows().size());
+  EXPECT_EQ(0, Imports(good_, kRoot)) << "the decision cut off by the exit started a module";
+  EXPECT_EQ(0u, Verb(L"/exit"));
+  EXPECT_TRUE(next.Wait(1000));
+}
+
+TEST_F(ResilienceE2e, ExitAllEndsAnInstanceWhoseMainThreadIsBlocked) {
+  Process watcher;
+  ASSERT_TRUE(StartWatcher(&watcher));
+  HWND window = WaitForWatcherWindow(watcher, 1000);
+  ASSERT_NE(nullptr, window);
+  DWORD processId = 0;
+  DWORD mainThread = GetWindowThreadProcessId(window, &processId);
+  SuspendedThread blocked(mainThread);
+  ASSERT_TRUE(blocked.suspended());
+
+  // "exit" cannot end it and says so.
+  EXPECT_EQ(0x8201u, Verb(L"/exit"));
+  EXPECT_TRUE(watcher.Running());
+  Process all;
+  ASSERT_TRUE(all.Start(Quoted(Exe()) + L" /exitall", watcher_));
+  ASSERT_TRUE(all.Wait(40000)) << "exitall waits for the blocked instance";
+  EXPECT_EQ(0u, all.ExitCode());
+  EXPECT_TRUE(watcher.Wait(5000)) << "the blocked instance still runs";
+}
+
+TEST_F(ResilienceE2e, AbandonedExitQuestionCountsAsFree) {
+  // With the hard-disk accessor registered, "exit" asks before closing.
+  SetString(HKEY_LOCAL_MACHINE, kAccessorKey, L"CurrentVersion", L"1.0");
+  SetString(HKEY_LOCAL_MACHINE, std::wstring(kAccessorKey) + L"\\1.0", L"InstalledLocation", good_.folder);
+  SetString(HKEY_LOCAL_MACHINE, std::wstring(kAccessorKey) + L"\\1.0", L"ExeName", good_.exeName);
+  Process watcher;
+  ASSERT_TRUE(StartWatcher(&watcher));
+  // This handle keeps the question's mutex alive across its owner's death.
+  HANDLE mutex = CreateMutexW(nullptr, FALSE, L"BwvwMessageBoxMutex");
+  ASSERT_NE(nullptr, mutex);
+
+  Process asker;
+  ASSERT_TRUE(asker.Start(Quoted(Exe()) + L" /exit", watcher_));
+  bool asking = WaitUntil(20000, [&] {
+    HWND w = nullptr;
+    while ((w = FindWindowExW(nullptr, w, L"#32770", nullptr)) != nullptr) {
+      DWORD owner = 0;
+      GetWindowThreadProcessId(w, &owner);
+      if (owner == asker.Id() && IsWindowVisible(w)) return true;
+    }
+    return false;
+  });
+  ASSERT_TRUE(asking) << "the exit question did not appear";
+  asker.Kill();  // killed while its question is open: the mutex is abandoned
+  EXPECT_TRUE(watcher.Running());
+
+  DeleteTree(HKEY_LOCAL_MACHINE, kAccessorKey);
+  EXPECT_EQ(0u, Verb(L"/exit"));
+  EXPECT_TRUE(watcher.Wait(1000)) << "an abandoned question blocked the next exit";
+  // And the mutex is free again for whoever asks next.
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(mutex, 0));
+  ReleaseMutex(mutex);
+  CloseHandle(mutex);
+}
+
+TEST_F(ResilienceE2e, ShiftHeldDuringAnArrivalStartsNothing) {
+  Register(good_);
+  SetDword(HKEY_CURRENT_USER, kVersioned, L"IgnoreMoutingOnPressingSHIFT", 1);
+  Process watcher;
+  ASSERT_TRUE(StartWatcher(&watcher));
+  {
+    ShiftKey shift;
+    shift.Press();
+    ASSERT_NE(0, GetAsyncKeyState(VK_SHIFT) & 0x8000) << "the injected key is not seen";
+    ASSERT_EQ(0u, InsertCard());
+    Sleep(4000);  // the quiet second and the decision, with SHIFT held throughout
+    shift.Release();
+  }
+  EXPECT_TRUE(ReadModuleLog(good_.log()).empty()) << "a card inserted with SHIFT held was offered to a module";
+  ASSERT_EQ(0u, DriveTool(std::wstring(L"remove ") + kLetter));
+  Sleep(1500);
+
+  ASSERT_EQ(0u, InsertCard());
+  EXPECT_TRUE(WaitUntil(30000, [&] { return Imports(good_, kRoot) == 1; })) << "without SHIFT the card was ignored";
+  EXPECT_EQ(0u, Verb(L"/exit"));
+  EXPECT_TRUE(watcher.Wait(1000));
+}
+
+// Wine never reports session changes; the test sends them as the system would.
+TEST_F(ResilienceE2e, DisconnectDropsAQueuedArrivalAndCutsAScoringRunShort) {
+  Register(hang_);
+  Register(good_);
+  SetScoreTimeout(600);
+  Process watcher;
+  ASSERT_TRUE(StartWatcher(&watcher));
+  HWND window = WaitForWatcherWindow(watcher, 1000);
+  ASSERT_NE(nullptr, window);
+  const UINT kSessionChange = 0x02B1;  // WM_WTSSESSION_CHANGE
+  DWORD_PTR result = 0;
+
+  // Inserted, and disconnected within its quiet second.
+  ASSERT_EQ(0u, InsertCard());
+  ASSERT_NE(0, SendMessageTimeoutW(window, kSessionChange, 2 /* console disconnect */, 0, SMTO_NORMAL, 5000, &result));
+  Sleep(3000);
+  EXPECT_EQ(0, RunningCount(hang_.exeName)) << "an arrival queued before the disconnect was decided";
+  EXPECT_TRUE(ReadModuleLog(good_.log()).empty());
+  ASSERT_NE(0, SendMessageTimeoutW(window, kSessionChange, 1 /* console connect */, 0, SMTO_NORMAL, 5000, &result));
+  ASSERT_EQ(0u, DriveTool(std::wstring(L"remove ") + kLetter));
+  Sleep(1500);
+
+  // Disconnected while a module is being scored: the icon answers at once.
+  ASSERT_EQ(0u, InsertCard());
+  ASSERT_TRUE(WaitUntil(15000, [&] { return RunningCount(hang_.exeName) >= 1; })) << "no scoring run began";
+  EXPECT_NE(0, SendMessageTimeoutW(window, kSessionChange, 2, 0, SMTO_NORMAL, 5000, &result))
+      << "the icon froze on a disconnect during a scoring run";
+  EXPECT_TRUE(WaitUntil(5000, [&] { return RunningCount(hang_.exeName) == 0; }));
+  Sleep(1000);
+  EXPECT_EQ(0, Imports(good_, kRoot)) << "a decision cut off by the disconnect started a module";
+  EXPECT_NE(0, SendMessageTimeoutW(window, kSessionChange, 1, 0, SMTO_NORMAL, 5000, &result));
+  EXPECT_EQ(0u, Verb(L"/exit"));
+  EXPECT_TRUE(watcher.Wait(1000));
+}
+
+}  // namespace
