@@ -205,6 +205,7 @@ VolumeWatcherApp::VolumeWatcherApp()
       m_ignoreMountWithShift(false) {
   XpVolumeWatchDogWrapper::AddCallback(static_cast<IXpVolumeWatchDogCallback*>(this));
   XpIEEE1394WatchDog::AddCallback(static_cast<IXpDeviceWatchDogCallback*>(this));
+  m_portableWatchDog.AddCallback(static_cast<IXpPortableDeviceWatchDogCallback*>(this));
   XpRegistry* settings = OpenVersionedKey(XpRegistry::kRootCurrentUser, XpRegistry::kRead);
   if (settings) {
     m_ignoreMountWithShift = settings->ReadDword(L"IgnoreMoutingOnPressingSHIFT", 0) != 0;
@@ -217,6 +218,7 @@ VolumeWatcherApp::~VolumeWatcherApp() {
   // thread runs the launch decision on the parts destroyed below.
   XpVolumeWatchDogWrapper::RemoveCallback(static_cast<IXpVolumeWatchDogCallback*>(this));
   XpIEEE1394WatchDog::RemoveCallback(static_cast<IXpDeviceWatchDogCallback*>(this));
+  m_portableWatchDog.RemoveCallback(static_cast<IXpPortableDeviceWatchDogCallback*>(this));
   delete m_instanceGuard;
   m_instanceGuard = nullptr;
   XpSharedPtr<SfImporterModuleManager> released;
@@ -240,13 +242,21 @@ int VolumeWatcherApp::start() {
     XpVolumeWatchDogWrapper::Stop();
     return static_cast<int>(result);
   }
+  result = m_portableWatchDog.Start();
+  if (result != XP_OK) {
+    XpIEEE1394WatchDog::Stop();
+    XpVolumeWatchDogWrapper::Stop();
+    return static_cast<int>(result);
+  }
   return 0;
 }
 
 int VolumeWatcherApp::stop() {
+  XpResult portable = m_portableWatchDog.Stop();
   XpResult ieee = XpIEEE1394WatchDog::Stop();
   XpResult volume = XpVolumeWatchDogWrapper::Stop();
-  return static_cast<int>(ieee != XP_OK ? ieee : volume);
+  if (ieee != XP_OK) return static_cast<int>(ieee);
+  return static_cast<int>(volume != XP_OK ? volume : portable);
 }
 
 bool VolumeWatcherApp::isFirstInstance() {

@@ -10,6 +10,7 @@
 #include "platform/XpString.h"
 #include "platform/XpSync.h"
 #include "watch/XpIEEE1394WatchDog.h"
+#include "watch/XpPortableDeviceWatchDog.h"
 #include "watch/XpVolumeWatchDog.h"
 #include "watch/XpWatchCallbacks.h"
 
@@ -34,7 +35,8 @@ class SingleInstanceGuard {
 class VolumeWatcherApp : public IXpVolumeWatchDogCallback,
                          public XpVolumeWatchDogWrapper,
                          public IXpDeviceWatchDogCallback,
-                         public XpIEEE1394WatchDog {
+                         public XpIEEE1394WatchDog,
+                         public IXpPortableDeviceWatchDogCallback {
  public:
   VolumeWatcherApp();
   ~VolumeWatcherApp() override;
@@ -45,8 +47,13 @@ class VolumeWatcherApp : public IXpVolumeWatchDogCallback,
   // Arrived IEEE 1394 devices go to the importer modules directly.
   void OnDeviceArrival(const wchar_t* interfaceName) override;
   void OnDeviceRemoval(const wchar_t* interfaceName) override;
+  // Arrived portable devices: the Launch and Ignore lists by the USB ids in
+  // the path, then the importer modules of the portable-device kind.
+  void OnPortableDeviceArrival(const XpString& interfacePath) override;
+  void OnPortableDeviceRemoval(const XpString& interfacePath) override;
 
-  // The volume watcher, then the IEEE 1394 watcher; the first failure is returned.
+  // The volume watcher, the IEEE 1394 watcher, then the portable-device
+  // watcher; the first failure is returned (and what was started is stopped).
   virtual int start();
   virtual int stop();
   virtual bool isFirstInstance();
@@ -73,6 +80,7 @@ class VolumeWatcherApp : public IXpVolumeWatchDogCallback,
   XpSharedPtr<SfImporterModuleManager> moduleManager();
 
   bool ignoreMountWithShift() const { return m_ignoreMountWithShift; }
+  XpPortableDeviceWatchDog& portableDeviceWatchDog() { return m_portableWatchDog; }
 
   // HKLM "...\VolumeWatcher\<CurrentVersion>" "InstalledLocation" joined with
   // "version.txt"; empty when a key is missing.
@@ -96,6 +104,7 @@ class VolumeWatcherApp : public IXpVolumeWatchDogCallback,
   XpCriticalSection m_moduleManagerLock;
   HMODULE m_locLibrary;
   bool m_ignoreMountWithShift;
+  XpPortableDeviceWatchDog m_portableWatchDog;
 };
 
 VolumeWatcherApp& getApp();
