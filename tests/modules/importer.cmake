@@ -10,6 +10,7 @@ endforeach()
 if(xp_modules_ready AND TARGET refimporter)
   xp_add_gtest(modules_tests
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/SfImporterModule_test.cpp ${CMAKE_CURRENT_LIST_DIR}/ExternalProgram_test.cpp
+            ${CMAKE_CURRENT_LIST_DIR}/PortableKind_test.cpp
             ${CMAKE_CURRENT_LIST_DIR}/ModulesTestSupport.h
     LIBS xpmodules shell32 user32 TIMEOUT 180)
   # The reference importer and its texts run from beside the test program.
