@@ -20,7 +20,7 @@ void VolumeWatcherApp::OnVolumeArrival(const XpString& rootPath) {
         XpString program, arguments;
         ReadLaunchEntry(entry, letter, &program, &arguments);
         // A configured start that fails still counts as handled.
-        RunProgram(program, arguments, nullptr, nullptr);
+        (void)RunProgram(program, arguments, nullptr, nullptr);
         return;
       }
       if (FindDeviceListEntry(versioned + L"/Ignore", static_cast<DWORD>(vendorId),
@@ -34,7 +34,8 @@ void VolumeWatcherApp::OnVolumeArrival(const XpString& rootPath) {
   SfImporterModulePtr module = manager->selectFor(rootPath, SF_DEVICE_VOLUME);
   if (!module) return;
   module->setParentWindow(NULL);
-  module->startImport(XpString(), rootPath, false, nullptr);
+  // Nothing waits on the import: a start that fails leaves the volume as it was.
+  (void)module->startImport(XpString(), rootPath, false, nullptr);
 }
 
 void VolumeWatcherApp::OnVolumeRemoval(const XpString&) {}
@@ -46,7 +47,8 @@ void VolumeWatcherApp::OnDeviceArrival(const wchar_t* interfaceName) {
   XpString device(interfaceName);
   SfImporterModulePtr module = manager->selectFor(device, SF_DEVICE_1394);
   if (!module) return;
-  module->startImport(XpString(), device, false, nullptr);
+  // Nothing waits on the import: a start that fails leaves the device as it was.
+  (void)module->startImport(XpString(), device, false, nullptr);
 }
 
 void VolumeWatcherApp::OnDeviceRemoval(const wchar_t*) {}

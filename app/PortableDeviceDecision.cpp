@@ -15,7 +15,7 @@ void VolumeWatcherApp::OnPortableDeviceArrival(const XpString& interfacePath) {
       XpString program, arguments;
       ReadDeviceLaunchEntry(entry, interfacePath, &program, &arguments);
       // A configured start that fails still counts as handled.
-      RunProgram(program, arguments, nullptr, nullptr);
+      (void)RunProgram(program, arguments, nullptr, nullptr);
       return;
     }
     if (FindDeviceListEntryForPath(versioned + L"/Ignore", interfacePath, nullptr)) return;
@@ -25,7 +25,7 @@ void VolumeWatcherApp::OnPortableDeviceArrival(const XpString& interfacePath) {
   if (!manager) return;
   SfImporterModulePtr module = manager->selectFor(interfacePath, SF_DEVICE_PORTABLE);
   if (!module) return;
-  module->startImport(XpString(), interfacePath, false, nullptr);
+  (void)module->startImport(XpString(), interfacePath, false, nullptr);
 }
 
 void VolumeWatcherApp::OnPortableDeviceRemoval(const XpString&) {}

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "modules/SfImporterModule.h"
+#include "platform/XpHandle.h"
 #include "platform/XpResult.h"
 #include "platform/XpString.h"
 #include "platform/XpSync.h"
@@ -29,7 +30,7 @@ class SingleInstanceGuard {
   SingleInstanceGuard(const SingleInstanceGuard&) = delete;
   SingleInstanceGuard& operator=(const SingleInstanceGuard&) = delete;
   bool m_isFirst;
-  HANDLE m_mutex;
+  XpUniqueHandle m_mutex;
 };
 
 class VolumeWatcherApp : public IXpVolumeWatchDogCallback,
@@ -70,7 +71,7 @@ class VolumeWatcherApp : public IXpVolumeWatchDogCallback,
   XpString autostartShortcutPath();
   bool isRegistered();
   int registerAutostart();
-  XpResult unregisterAutostart();
+  [[nodiscard]] XpResult unregisterAutostart();
   int unregisterAutostartAll();
 
   bool confirmExit();
@@ -102,7 +103,7 @@ class VolumeWatcherApp : public IXpVolumeWatchDogCallback,
   SingleInstanceGuard* m_instanceGuard;
   XpSharedPtr<SfImporterModuleManager> m_moduleManager;
   XpCriticalSection m_moduleManagerLock;
-  HMODULE m_locLibrary;
+  XpUniqueModule m_locLibrary;
   bool m_ignoreMountWithShift;
   XpPortableDeviceWatchDog m_portableWatchDog;
 };

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -102,7 +103,10 @@ bool XpPortableDevicePath::ParseUsbIds(const XpString& interfacePath, DWORD* ven
 // ---- the watcher ----
 
 XpPortableDeviceWatchDog::XpPortableDeviceWatchDog()
-    : _XpDeviceWatchDog(kClassName), m_delivery(NULL), m_ending(false), m_wake(false), m_quit(true) {
+    : _XpDeviceWatchDog(kClassName),
+      m_ending(false),
+      m_wake(CreateEventW(NULL, FALSE, FALSE, NULL)),
+      m_quit(CreateEventW(NULL, TRUE, FALSE, NULL)) {
     const GUID* classes[2] = {&kPortableClass, &kStillImageClass};
     for (size_t i = 0; i < 2; ++i) {
         DEV_BROADCAST_DEVICEINTERFACE_W filter;
@@ -117,7 +121,8 @@ XpPortableDeviceWatchDog::XpPortableDeviceWatchDog()
 XpPortableDeviceWatchDog::~XpPortableDeviceWatchDog() {
     // The window thread queues into this object and the delivery thread calls
     // out of it: both end before the members go.
-    Stop();
+    // Not started or already stopped is all the same here.
+    (void)Stop();
     EndDelivery();
     m_callbacks.Clear();
 }
@@ -131,16 +136,16 @@ XpResult XpPortableDeviceWatchDog::Stop() {
 }
 
 void XpPortableDeviceWatchDog::EndDelivery() {
-    XpThread* thread;
+    XpScopedThread thread;
     {
         XpSingleLock guard(&m_lock);
         m_ending = true;
-        thread = m_delivery;
-        m_delivery = NULL;
+        thread = std::move(m_delivery);
         m_pending.clear();
-        if (m_quit.Get()) SetEvent(m_quit.Get());
+        if (m_quit.get()) SetEvent(m_quit.get());
     }
-    if (thread) XpThread::Join(thread);
+    // The delivery thread's exit code has no reader.
+    (void)thread.Join();
 }
 
 XpResult XpPortableDeviceWatchDog::AddCallback(IXpPortableDeviceWatchDogCallback* callback) {
@@ -197,12 +202,12 @@ void XpPortableDeviceWatchDog::Queue(const wchar_t* interfacePath, bool arrival,
     DWORD now = GetTickCount();
     XpSingleLock guard(&m_lock);
     if (m_ending) return;
-    if (!m_delivery) {
-        if (!m_wake.Get() || !m_quit.Get()) return;
-        ResetEvent(m_quit.Get());
-        m_delivery = XpThread::Create(&XpPortableDeviceWatchDog::DeliveryEntry, this);
+    if (!m_delivery.get()) {
+        if (!m_wake.get() || !m_quit.get()) return;
+        ResetEvent(m_quit.get());
+        m_delivery = XpScopedThread(XpThread::Create(&XpPortableDeviceWatchDog::DeliveryEntry, this));
         // Without its thread the event is dropped; the next one tries again.
-        if (!m_delivery) return;
+        if (!m_delivery.get()) return;
     }
     auto found = m_pending.find(device);
     if (found == m_pending.end()) {
@@ -220,7 +225,7 @@ void XpPortableDeviceWatchDog::Queue(const wchar_t* interfacePath, bool arrival,
             entry.pathIsPortable = portableClass;
         }
     }
-    SetEvent(m_wake.Get());
+    SetEvent(m_wake.get());
 }
 
 unsigned int XpPortableDeviceWatchDog::DeliveryEntry(void* argument) {
@@ -248,13 +253,13 @@ unsigned int XpPortableDeviceWatchDog::DeliveryLoop() {
             }
         }
         for (size_t i = 0; i < due.size(); ++i) {
-            if (WaitForSingleObject(m_quit.Get(), 0) == WAIT_OBJECT_0) return XP_OK;
+            if (WaitForSingleObject(m_quit.get(), 0) == WAIT_OBJECT_0) return XP_OK;
             // A burst that ends as it began reports that change once; one that
             // ends where the device was before reports nothing.
             if (due[i].first == due[i].last) Deliver(due[i].path, due[i].first);
         }
         if (!due.empty()) continue;
-        HANDLE waits[2] = {m_quit.Get(), m_wake.Get()};
+        HANDLE waits[2] = {m_quit.get(), m_wake.get()};
         DWORD got = WaitForMultipleObjects(2, waits, FALSE, wait);
         if (got == WAIT_OBJECT_0 || got == WAIT_FAILED) return XP_OK;
     }

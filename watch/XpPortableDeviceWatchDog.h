@@ -9,8 +9,10 @@
 #include "XpDeviceWatchDog.h"
 #include "XpWatchCallbacks.h"
 
+#include "platform/XpHandle.h"
 #include "platform/XpString.h"
 #include "platform/XpSync.h"
+#include "platform/XpThread.h"
 
 #include <map>
 
@@ -61,12 +63,12 @@ public:
     // Stops the window and drops the events not yet delivered, so nothing is
     // reported for a device that arrived before a session was disconnected.
     // A delivery in progress is not waited for.
-    XpResult Stop() override;
+    [[nodiscard]] XpResult Stop() override;
 
     // Null gives XP_E_FILE_BAD_ARGUMENT.
-    virtual XpResult AddCallback(IXpPortableDeviceWatchDogCallback* callback);
+    [[nodiscard]] virtual XpResult AddCallback(IXpPortableDeviceWatchDogCallback* callback);
     // Returns once no delivery is still calling it; nothing calls it afterwards.
-    virtual XpResult RemoveCallback(IXpPortableDeviceWatchDogCallback* callback);
+    [[nodiscard]] virtual XpResult RemoveCallback(IXpPortableDeviceWatchDogCallback* callback);
 
     // Always TRUE. Arrivals and removals of the two registered interface
     // classes are queued for their device; every other record is ignored.
@@ -108,8 +110,8 @@ private:
     XpWatchDetail::_XpCallbackList<IXpPortableDeviceWatchDogCallback> m_callbacks;
     XpCriticalSection m_lock;
     std::map<XpString, Pending, NoCaseLess> m_pending;  // by device, under m_lock
-    XpThread* m_delivery;                               // made on the first event
+    XpScopedThread m_delivery;                          // made on the first event
     bool m_ending;                                      // no new delivery thread
-    XpWatchDetail::_XpEventHandle m_wake;               // auto-reset: the queue changed
-    XpWatchDetail::_XpEventHandle m_quit;               // manual: the thread ends
+    XpUniqueHandle m_wake;                              // auto-reset: the queue changed
+    XpUniqueHandle m_quit;                              // manual: the thread ends
 };

@@ -224,7 +224,7 @@ TEST(XpPortableDeviceWatchDog, HostileAndForeignRecordsGetNothing) {
     ASSERT_TRUE(client.WaitFor(1, 5000));
     EXPECT_EQ(other, client.Events()[0].path);
     EXPECT_EQ(XP_OK, watcher.Stop());
-    watcher.RemoveCallback(&client);
+    EXPECT_EQ(XP_OK, watcher.RemoveCallback(&client));
 }
 
 // A flood of made-up devices is held to a bounded queue, and destroying the
