@@ -7,18 +7,6 @@
 #include "device/XpDriveDeviceInfo.h"
 #include "platform/XpFileSystem.h"
 
-// Marks a thread as inside the application's callbacks for its lifetime.
-class VolumeWatcherApp::CallbackScope {
- public:
-  explicit CallbackScope(volatile LONG& count) : m_count(count) { InterlockedIncrement(&m_count); }
-  ~CallbackScope() { InterlockedDecrement(&m_count); }
-
- private:
-  CallbackScope(const CallbackScope&) = delete;
-  CallbackScope& operator=(const CallbackScope&) = delete;
-  volatile LONG& m_count;
-};
-
 struct VolumeWatcherApp::DeviceDecision {
   VolumeWatcherApp* app;
   XpString device;

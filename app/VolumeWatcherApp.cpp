@@ -152,6 +152,7 @@ VolumeWatcherApp::VolumeWatcherApp()
   // Adding to a list that does not hold the object yet always succeeds.
   (void)XpVolumeWatchDogWrapper::AddCallback(static_cast<IXpVolumeWatchDogCallback*>(this));
   (void)XpIEEE1394WatchDog::AddCallback(static_cast<IXpDeviceWatchDogCallback*>(this));
+  (void)m_portableWatchDog.AddCallback(static_cast<IXpPortableDeviceWatchDogCallback*>(this));
   XpRegistry* settings = OpenVersionedKey(kSettingsPath, XpRegistry::kRootCurrentUser, XpRegistry::kRead);
   if (settings) {
     m_ignoreMountWithShift = settings->ReadDword(L"IgnoreMoutingOnPressingSHIFT", 0) != 0;
@@ -166,6 +167,7 @@ VolumeWatcherApp::~VolumeWatcherApp() {
   if (!m_shutDown) {
     (void)XpVolumeWatchDogWrapper::RemoveCallback(static_cast<IXpVolumeWatchDogCallback*>(this));
     (void)XpIEEE1394WatchDog::RemoveCallback(static_cast<IXpDeviceWatchDogCallback*>(this));
+    (void)m_portableWatchDog.RemoveCallback(static_cast<IXpPortableDeviceWatchDogCallback*>(this));
   }
   delete m_instanceGuard;
   m_instanceGuard = nullptr;
@@ -222,10 +224,11 @@ bool VolumeWatcherApp::shutdown(DWORD boundMs) {
   }
   DWORD spent = GetTickCount() - started;
   if (!reapDeviceDecisions(spent < boundMs ? boundMs - spent : 0)) return false;
-  // No call is in progress any more, so these return at once; both were
-  // added in the constructor, so both are found.
+  // No call is in progress any more, so these return at once; all were
+  // added in the constructor, so all are found.
   (void)XpVolumeWatchDogWrapper::RemoveCallback(static_cast<IXpVolumeWatchDogCallback*>(this));
   (void)XpIEEE1394WatchDog::RemoveCallback(static_cast<IXpDeviceWatchDogCallback*>(this));
+  (void)m_portableWatchDog.RemoveCallback(static_cast<IXpPortableDeviceWatchDogCallback*>(this));
   // The per-path notifier threads are idle now; they end here rather than in
   // static destruction.
   if (XpVolumeWatchDogEx* events = GetEventWatcher()) events->ReleaseNotifiers();
@@ -285,6 +288,13 @@ int VolumeWatcherApp::start() {
     (void)XpVolumeWatchDogWrapper::Stop();
     return static_cast<int>(result);
   }
+  result = m_portableWatchDog.Start();
+  if (result != XP_OK) {
+    // As above: the start failure is what the caller learns.
+    (void)XpIEEE1394WatchDog::Stop();
+    (void)XpVolumeWatchDogWrapper::Stop();
+    return static_cast<int>(result);
+  }
   return 0;
 }
 
@@ -294,9 +304,11 @@ int VolumeWatcherApp::stop() {
   InterlockedIncrement(&m_epoch);
   XpSharedPtr<SfImporterModuleManager> manager = existingModuleManager();
   if (manager) manager->cancelSelections();
+  XpResult portable = m_portableWatchDog.Stop();
   XpResult ieee = XpIEEE1394WatchDog::Stop();
   XpResult volume = XpVolumeWatchDogWrapper::Stop();
-  return static_cast<int>(ieee != XP_OK ? ieee : volume);
+  if (ieee != XP_OK) return static_cast<int>(ieee);
+  return static_cast<int>(volume != XP_OK ? volume : portable);
 }
 
 bool VolumeWatcherApp::isFirstInstance() {

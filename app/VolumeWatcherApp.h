@@ -14,6 +14,7 @@
 #include "platform/XpSync.h"
 #include "platform/XpThread.h"
 #include "watch/XpIEEE1394WatchDog.h"
+#include "watch/XpPortableDeviceWatchDog.h"
 #include "watch/XpVolumeWatchDog.h"
 #include "watch/XpWatchCallbacks.h"
 
@@ -38,7 +39,8 @@ class SingleInstanceGuard {
 class VolumeWatcherApp : public IXpVolumeWatchDogCallback,
                          public XpVolumeWatchDogWrapper,
                          public IXpDeviceWatchDogCallback,
-                         public XpIEEE1394WatchDog {
+                         public XpIEEE1394WatchDog,
+                         public IXpPortableDeviceWatchDogCallback {
  public:
   VolumeWatcherApp();
   ~VolumeWatcherApp() override;
@@ -49,9 +51,14 @@ class VolumeWatcherApp : public IXpVolumeWatchDogCallback,
   // Arrived IEEE 1394 devices go to the importer modules directly.
   void OnDeviceArrival(const wchar_t* interfaceName) override;
   void OnDeviceRemoval(const wchar_t* interfaceName) override;
+  // Arrived portable devices: the Launch and Ignore lists by the USB ids in
+  // the path, then the importer modules of the portable-device kind.
+  void OnPortableDeviceArrival(const XpString& interfacePath) override;
+  void OnPortableDeviceRemoval(const XpString& interfacePath) override;
 
-  // The volume watcher, then the IEEE 1394 watcher; the first failure is
-  // returned. Arrivals are decided only between start and stop.
+  // The volume watcher, the IEEE 1394 watcher, then the portable-device
+  // watcher; the first failure is returned (and what was started is stopped).
+  // Arrivals are decided only between start and stop.
   virtual int start();
   // Never waits for a scoring run: decisions under way are cancelled (their
   // scoring runs ended) and arrivals still queued are dropped.
@@ -98,6 +105,7 @@ class VolumeWatcherApp : public IXpVolumeWatchDogCallback,
   XpSharedPtr<SfImporterModuleManager> moduleManager();
 
   bool ignoreMountWithShift() const { return m_ignoreMountWithShift; }
+  XpPortableDeviceWatchDog& portableDeviceWatchDog() { return m_portableWatchDog; }
 
   // HKLM "...\VolumeWatcher\<CurrentVersion>" "InstalledLocation" joined with
   // "version.txt"; empty when a key is missing.
@@ -138,7 +146,17 @@ class VolumeWatcherApp : public IXpVolumeWatchDogCallback,
 
   // Counts callers inside the arrival callbacks, so that shutdown can wait
   // for them with a bound.
-  class CallbackScope;
+  // Marks a thread as inside the application's callbacks for its lifetime.
+  class CallbackScope {
+   public:
+    explicit CallbackScope(volatile LONG& count) : m_count(count) { InterlockedIncrement(&m_count); }
+    ~CallbackScope() { InterlockedDecrement(&m_count); }
+    CallbackScope(const CallbackScope&) = delete;
+    CallbackScope& operator=(const CallbackScope&) = delete;
+
+   private:
+    volatile LONG& m_count;
+  };
 
   SingleInstanceGuard* m_instanceGuard;
   XpSharedPtr<SfImporterModuleManager> m_moduleManager;
@@ -157,6 +175,7 @@ class VolumeWatcherApp : public IXpVolumeWatchDogCallback,
   HMODULE m_identificationLibrary;
   XpCriticalSection m_deviceDecisionLock;
   std::vector<XpThread*> m_deviceDecisions;
+  XpPortableDeviceWatchDog m_portableWatchDog;
 };
 
 VolumeWatcherApp& getApp();

@@ -24,6 +24,8 @@ class ISfImporterCompletion {
 // Device kinds of SfImporterModule::supportedDevices and of selectFor.
 const DWORD SF_DEVICE_VOLUME = 1;
 const DWORD SF_DEVICE_1394 = 2;
+// Cameras and phones without a drive letter (MTP or PTP), by interface path.
+const DWORD SF_DEVICE_PORTABLE = 4;
 
 class SfImporterModule {
  public:

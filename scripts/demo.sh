@@ -8,6 +8,8 @@
 #                        reader is identified and the sample Launch entry starts
 #   demo.sh insert       insert a simulated memory card as W: and show what started
 #   demo.sh remove       take the card out again
+#   demo.sh phone        a phone without a drive letter (a portable device)
+#                        arrives; show what started
 #   demo.sh stop         end the watcher, the desktop and the Wine session
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -98,6 +100,17 @@ insert() {
   cat "$stage/viewer/viewer.log" 2>/dev/null || echo "(none)"
 }
 
+phone() {
+  pick_display
+  rm -f "$stage/importer/RefImporter.log" "$stage/viewer/viewer.log"
+  dc phone arrive
+  echo "Waiting for the watcher (a quiet second, then the importer's scoring run)..."
+  sleep 6
+  echo "--- importer module runs (scoring, then the import):"
+  cat "$stage/importer/RefImporter.log" 2>/dev/null || echo "(none)"
+  dc phone leave >/dev/null
+}
+
 remove() {
   pick_display
   dc run "$stage/tools/drivetool.exe" remove "$letter"
@@ -116,6 +129,7 @@ case "$mode" in
   --win98) start win98 ;;
   insert) insert ;;
   remove) remove ;;
+  phone) phone ;;
   stop) stop ;;
-  *) sed -n '2,12p' "$0"; exit 1 ;;
+  *) sed -n '2,13p' "$0"; exit 1 ;;
 esac

@@ -6,6 +6,7 @@ xp_add_gtest(modules_tests
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/SfImporterModule_test.cpp ${CMAKE_CURRENT_LIST_DIR}/ExternalProgram_test.cpp
           ${CMAKE_CURRENT_LIST_DIR}/ExternalProgramKeeping_test.cpp
           ${CMAKE_CURRENT_LIST_DIR}/SfImporterScoring_test.cpp
+          ${CMAKE_CURRENT_LIST_DIR}/PortableKind_test.cpp
           ${CMAKE_CURRENT_LIST_DIR}/ModulesTestSupport.h
   LIBS xpmodules xptestsupport shell32 user32 TIMEOUT 600 SCRATCH_REGISTRY)
 # The reference importer and its texts run from beside the test program.

@@ -4,9 +4,11 @@
 // drives the running watcher's icon so that its menu and dialogs can be shown.
 #include <windows.h>
 
+#include <dbt.h>
 #include <shlwapi.h>
 
 #include <cstdio>
+#include <cstring>
 #include <cwchar>
 #include <string>
 
@@ -27,6 +29,8 @@ const wchar_t kUsage[] =
     L"  balloon | menu | autostart   asks the running watcher to show its start\n"
     L"        balloon, its context menu or its autostart dialog\n"
     L"  status            lists the running watchers (process ids)\n"
+    L"  phone <arrive|leave>  tells the running watcher that a sample phone\n"
+    L"        (portable device 1234:0020, no drive letter) arrived or left\n"
     L"  key <character>|esc   types one key into the window that has the focus\n"
     L"  close-dialogs     closes the watcher's open dialogs (Cancel)\n"
     L"  run <program> [arguments]   runs a program on the watcher's desktop and\n"
@@ -72,7 +76,8 @@ int Setup(const std::wstring& watcher, const std::wstring& importer, const std::
   ok = SetString(HKEY_LOCAL_MACHINE, module + L"\\1.0", L"InstalledLocation", importer) && ok;
   ok = SetString(HKEY_LOCAL_MACHINE, module + L"\\1.0", L"ExeName", L"RefImporter.exe") && ok;
   ok = SetDword(HKEY_LOCAL_MACHINE, module + L"\\1.0", L"HasSettingsDialog", 1) && ok;
-  ok = SetDword(HKEY_LOCAL_MACHINE, module + L"\\1.0", L"SupportedDevice", 1) && ok;
+  // Volumes and portable devices.
+  ok = SetDword(HKEY_LOCAL_MACHINE, module + L"\\1.0", L"SupportedDevice", 1 | 4) && ok;
   ok = SetDword(HKEY_LOCAL_MACHINE, module + L"\\1.0", L"SettingsMenuStrId", 1000) && ok;
   const std::wstring entry = Sub(L"VolumeWatcher\\1.0\\Launch\\SampleViewer");
   ok = SetDword(HKEY_LOCAL_MACHINE, entry, L"VID", kVid) && ok;
@@ -129,6 +134,25 @@ void PrintTree(HKEY root, const wchar_t* rootName, const std::wstring& path, int
 }
 
 HWND Watcher() { return FindWindowW(kWatcherClass, L""); }
+
+// A phone's portable-device interface arriving or leaving, sent to the
+// watcher's portable-device window as the system sends it.
+int Phone(bool arrival) {
+  HWND window = FindWindowW(L"Zelm_XpCommonLib_PortableDeviceWatchDogDummyWindow", nullptr);
+  if (window == nullptr) return 3;
+  const wchar_t name[] = L"\\\\?\\usb#vid_1234&pid_0020#demo0001#{6ac27878-a6fa-4155-ba85-f98f491d4f33}";
+  BYTE record[sizeof(DEV_BROADCAST_DEVICEINTERFACE_W) + sizeof(name)] = {};
+  DEV_BROADCAST_DEVICEINTERFACE_W* r = reinterpret_cast<DEV_BROADCAST_DEVICEINTERFACE_W*>(record);
+  r->dbcc_size = sizeof(record);
+  r->dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+  r->dbcc_classguid = {0x6AC27878, 0xA6FA, 0x4155, {0xBA, 0x85, 0xF9, 0x8F, 0x49, 0x1D, 0x4F, 0x33}};
+  memcpy(r->dbcc_name, name, sizeof(name));
+  DWORD_PTR result = 0;
+  SendMessageTimeoutW(window, WM_DEVICECHANGE, arrival ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE,
+                      reinterpret_cast<LPARAM>(record), SMTO_ABORTIFHUNG, 10000, &result);
+  wprintf(L"%ls %ls\n", arrival ? L"arrived:" : L"left:", name);
+  return 0;
+}
 
 // The watcher runs on Wine's desktop "shell"; this thread joins it (it has
 // no windows yet) so that window searches and input reach the watcher.
@@ -227,6 +251,8 @@ int wmain(int argc, wchar_t** argv) {
     return 0;
   }
   if (command == L"key" && argc == 3) return Key(argv[2]);
+  if (command == L"phone" && argc == 3 && (wcscmp(argv[2], L"arrive") == 0 || wcscmp(argv[2], L"leave") == 0))
+    return Phone(wcscmp(argv[2], L"arrive") == 0);
   if (command == L"status") {
     int n = 0;
     for (HWND w = nullptr; (w = FindWindowExW(nullptr, w, kWatcherClass, L"")) != nullptr; ++n) {

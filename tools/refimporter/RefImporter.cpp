@@ -2,7 +2,10 @@
 // so that tests and the demo have a real child process to score and start.
 //
 //   /importscore <path>   exit code = score: a DCIM folder scores 100, any other
-//                         content 1, an empty or missing volume 0
+//                         content 1, an empty or missing volume 0; a portable
+//                         device's interface path (\\?\...) scores 50
+//   <path>                an import start for the volume or device (the run
+//                         notes a device path as "# device <path>")
 //   /import "<source>"    counts the entries of the source
 //   /config               notes the settings run
 //   /destdir              exits with the destination run's code
@@ -10,7 +13,8 @@
 //                         and whether that window is enabled
 //   /register, /unregister  for the demo: adds or removes this program as the
 //                         importer "RefImporter" under the machine's Importer key
-//                         (in the registry view of this program's own bitness)
+//                         (in the registry view of this program's own bitness),
+//                         for volumes and portable devices (kinds 1 and 4)
 //
 // Every run appends its exact command line as one line to <exe>.log (UTF-8);
 // further lines of the same run start with "# ". Files beside the program
@@ -92,9 +96,17 @@ int CountEntries(const std::wstring& dir) {
   return n;
 }
 
+// A portable device has no folders to look at: it is named by the interface
+// path the watcher passes, which a real module opens with the Windows Portable
+// Devices API.
+const int kPortableDeviceScore = 50;
+
+bool IsDevicePath(const std::wstring& path) { return path.compare(0, 4, L"\\\\?\\") == 0; }
+
 int Score(const std::wstring& path) {
   long fixed = 0;
   if (ReadIntFile(SideFile(L".score"), &fixed)) return (int)fixed;
+  if (IsDevicePath(path)) return kPortableDeviceScore;
   if (path.empty() || !IsDir(path)) return 0;
   if (IsDir(Join(path, L"DCIM"))) return 100;
   return CountEntries(path) > 0 ? 1 : 0;
@@ -121,8 +133,8 @@ int Register(const std::wstring& exe) {
   std::wstring folder = exe.substr(0, slash), name = exe.substr(slash + 1);
   SetValue(version, L"InstalledLocation", REG_SZ, folder.c_str(), (DWORD)((folder.size() + 1) * sizeof(wchar_t)));
   SetValue(version, L"ExeName", REG_SZ, name.c_str(), (DWORD)((name.size() + 1) * sizeof(wchar_t)));
-  DWORD one = 1;
-  SetValue(version, L"SupportedDevice", REG_DWORD, &one, sizeof one);
+  DWORD one = 1, kinds = 1 | 4;  // volumes and portable devices
+  SetValue(version, L"SupportedDevice", REG_DWORD, &kinds, sizeof kinds);
   SetValue(version, L"HasSettingsDialog", REG_DWORD, &one, sizeof one);
   RegCloseKey(version);
   return 0;
@@ -158,7 +170,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   if (args.size() == 2 && args[1] == L"/unregister") return Unregister();
 
   HWND parent = nullptr;
-  std::wstring verb, operand;
+  std::wstring verb, operand, device;
   for (size_t i = 1; i < args.size(); ++i) {
     const std::wstring& a = args[i];
     bool hasNext = i + 1 < args.size();
@@ -169,6 +181,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
       if (hasNext) operand = args[++i];
     } else if ((a == L"/config" || a == L"/destdir") && verb.empty()) {
       verb = a;
+    } else if (IsDevicePath(a) && device.empty()) {
+      device = a;
     }
   }
 
@@ -197,6 +211,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     long code = 0;
     if (ReadIntFile(SideFile(L".exitcode"), &code)) exitCode = (int)code;
     log.push_back(L"# destdir");
+  } else if (!device.empty()) {
+    log.push_back(L"# device " + device);
   }
   long delay = 0;
   if (ReadIntFile(SideFile(L".sleep"), &delay) && delay > 0) Sleep((DWORD)delay);

@@ -1,0 +1,254 @@
+// End-to-end tests of portable devices (cameras and phones without a drive
+// letter) in the real watcher program: this process sends the device-interface
+// arrivals to the watcher's portable-device window, as the system does, and
+// reads what the reference importers and a launch probe were started with.
+#include <windows.h>
+
+#include <dbt.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tests/app/e2e/E2eSupport.h"
+
+namespace {
+
+using namespace E2e;
+
+const wchar_t kExeName[] = L"QRNVolumeWatcher.exe";
+const wchar_t kLocName[] = L"QRNVolumeWatcherLOC.DLL";
+const wchar_t kWatcherKey[] = L"Software\\Zelm Corporation\\Vantolo\\VolumeWatcher";
+const wchar_t kVersioned[] = L"Software\\Zelm Corporation\\Vantolo\\VolumeWatcher\\1.0";
+const wchar_t kImporterKey[] = L"Software\\Zelm Corporation\\Vantolo\\Importer";
+const wchar_t kPortableWindowClass[] = L"Zelm_XpCommonLib_PortableDeviceWatchDogDummyWindow";
+
+const GUID kPortableClass = {0x6AC27878, 0xA6FA, 0x4155, {0xBA, 0x85, 0xF9, 0x8F, 0x49, 0x1D, 0x4F, 0x33}};
+const GUID kStillImageClass = {0x6BDD1FC6, 0x810F, 0x11D0, {0xBE, 0xC7, 0x08, 0x00, 0x2B, 0xE2, 0x09, 0x2F}};
+
+const wchar_t kPhone[] =
+    L"\\\\?\\usb#vid_04e8&pid_6860&ms_comp_mtp#6&1e6d7b7a&0&0000#{6ac27878-a6fa-4155-ba85-f98f491d4f33}";
+const wchar_t kPhoneStill[] =
+    L"\\\\?\\usb#vid_04e8&pid_6860&ms_comp_mtp#6&1e6d7b7a&0&0000#{6bdd1fc6-810f-11d0-bec7-08002be2092f}";
+const wchar_t kCamera[] = L"\\\\?\\USB#VID_04A9&PID_3218#0123#{6AC27878-A6FA-4155-BA85-F98F491D4F33}";
+const wchar_t kNetworkCamera[] = L"\\\\?\\swd#mtpnetenum#cam1#{6ac27878-a6fa-4155-ba85-f98f491d4f33}";
+
+struct PortableLayout {
+  std::wstring root, watcher, portable, volumeOnly, probe;
+  std::wstring exe() const { return watcher + L"\\" + kExeName; }
+  std::wstring portableLog() const { return portable + L"\\RefImporter.log"; }
+  std::wstring volumeLog() const { return volumeOnly + L"\\RefImporter.log"; }
+  std::wstring probeExe() const { return probe + L"\\LaunchProbe.exe"; }
+  std::wstring probeLog() const { return probe + L"\\LaunchProbe.log"; }
+};
+
+void RegisterImporter(const wchar_t* name, const std::wstring& folder, DWORD kinds) {
+  std::wstring key = std::wstring(kImporterKey) + L"\\" + name;
+  SetString(HKEY_LOCAL_MACHINE, key, L"CurrentVersion", L"1.0");
+  SetString(HKEY_LOCAL_MACHINE, key + L"\\1.0", L"InstalledLocation", folder);
+  SetString(HKEY_LOCAL_MACHINE, key + L"\\1.0", L"ExeName", L"RefImporter.exe");
+  SetDword(HKEY_LOCAL_MACHINE, key + L"\\1.0", L"HasSettingsDialog", 0);
+  SetDword(HKEY_LOCAL_MACHINE, key + L"\\1.0", L"SupportedDevice", kinds);
+}
+
+void AddDeviceEntry(const wchar_t* list, const wchar_t* name, DWORD vid, DWORD pid,
+                    const std::wstring& appPath, const wchar_t* commandLine) {
+  std::wstring key = std::wstring(kVersioned) + L"\\" + list + L"\\" + name;
+  SetDword(HKEY_LOCAL_MACHINE, key, L"VID", vid);
+  SetDword(HKEY_LOCAL_MACHINE, key, L"PID", pid);
+  if (!appPath.empty()) SetString(HKEY_LOCAL_MACHINE, key, L"AppPath", appPath);
+  if (commandLine != nullptr) SetString(HKEY_LOCAL_MACHINE, key, L"CommandLine", commandLine);
+}
+
+void ClearConfiguration() {
+  DeleteTree(HKEY_LOCAL_MACHINE, kWatcherKey);
+  DeleteTree(HKEY_LOCAL_MACHINE, std::wstring(kImporterKey) + L"\\E2ePortable");
+  DeleteTree(HKEY_LOCAL_MACHINE, std::wstring(kImporterKey) + L"\\E2eVolumeOnly");
+}
+
+std::vector<unsigned char> InterfaceRecord(const wchar_t* name, const GUID& cls) {
+  size_t chars = wcslen(name) + 1;
+  size_t size = offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name) + chars * sizeof(wchar_t);
+  std::vector<unsigned char> record(size);
+  DEV_BROADCAST_DEVICEINTERFACE_W* r = reinterpret_cast<DEV_BROADCAST_DEVICEINTERFACE_W*>(&record[0]);
+  r->dbcc_size = static_cast<DWORD>(size);
+  r->dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+  r->dbcc_classguid = cls;
+  memcpy(r->dbcc_name, name, chars * sizeof(wchar_t));
+  return record;
+}
+
+class PortableDeviceE2e : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    std::wstring dir = ProgramDir();
+    ready_ = FileExists(dir + kExeName) && FileExists(dir + kLocName) && FileExists(dir + L"RefImporter.exe");
+    if (!ready_) return;
+    PrepareDesktop();
+    PortableLayout& l = layout_;
+    l.root = dir + L"e2e_portable";
+    l.watcher = l.root + L"\\watcher";
+    l.portable = l.root + L"\\importer-portable";
+    l.volumeOnly = l.root + L"\\importer-volume";
+    l.probe = l.root + L"\\probe";
+    CreateDirectoryW(l.root.c_str(), nullptr);
+    CopyInto(dir + kExeName, l.watcher, kExeName);
+    CopyInto(dir + kLocName, l.watcher, kLocName);
+    for (const std::wstring* f : {&l.portable, &l.volumeOnly}) {
+      CopyInto(dir + L"RefImporter.exe", *f, L"RefImporter.exe");
+      CopyInto(dir + L"RefImporterLoc.dll", *f, L"RefImporterLoc.dll");
+    }
+    // The volume-only module would claim anything it were asked about.
+    WriteText(l.volumeOnly + L"\\RefImporter.score", "90");
+    CopyInto(dir + L"RefImporter.exe", l.probe, L"LaunchProbe.exe");
+
+    ClearConfiguration();
+    SetString(HKEY_LOCAL_MACHINE, kWatcherKey, L"CurrentVersion", L"1.0");
+    SetString(HKEY_LOCAL_MACHINE, kVersioned, L"InstalledLocation", l.watcher);
+    RegisterImporter(L"E2eVolumeOnly", l.volumeOnly, 1);
+    RegisterImporter(L"E2ePortable", l.portable, 4);
+  }
+
+  static void TearDownTestSuite() {
+    if (ready_) ClearConfiguration();
+  }
+
+  void SetUp() override {
+    if (!ready_) GTEST_SKIP() << "QRNVolumeWatcher.exe is not built yet";
+    DeleteFileW(layout_.portableLog().c_str());
+    DeleteFileW(layout_.volumeLog().c_str());
+    DeleteFileW(layout_.probeLog().c_str());
+  }
+
+  void TearDown() override {
+    DeleteTree(HKEY_LOCAL_MACHINE, std::wstring(kVersioned) + L"\\Launch");
+    DeleteTree(HKEY_LOCAL_MACHINE, std::wstring(kVersioned) + L"\\Ignore");
+  }
+
+  // Starts the watcher and returns its portable-device window once it exists.
+  static HWND StartWatcher(Process* p) {
+    if (!p->Start(Quoted(layout_.exe()) + L" /noballoononstart", layout_.watcher)) return nullptr;
+    HWND found = nullptr;
+    WaitUntil(30000, [&] {
+      HWND w = nullptr;
+      while ((w = FindWindowExW(nullptr, w, kPortableWindowClass, nullptr)) != nullptr) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(w, &owner);
+        if (owner == p->Id()) found = w;
+      }
+      return found != nullptr || !p->Running();
+    });
+    return found;
+  }
+
+  static void ExitWatcher(Process* p) {
+    DWORD code = 0;
+    RunToEnd(Quoted(layout_.exe()) + L" /exit", 30000, &code, layout_.watcher);
+    if (!p->Wait(15000)) p->Kill();
+  }
+
+  // Sent from this process to the watcher's window, as the system sends it.
+  static bool SendInterface(HWND window, WPARAM event, const wchar_t* name, const GUID& cls) {
+    std::vector<unsigned char> record = InterfaceRecord(name, cls);
+    DWORD_PTR result = 0;
+    return SendMessageTimeoutW(window, WM_DEVICECHANGE, event, reinterpret_cast<LPARAM>(&record[0]),
+                               SMTO_ABORTIFHUNG, 10000, &result) != 0 &&
+           result == TRUE;
+  }
+
+  static bool ProbeSaw(const std::wstring& commandLine) {
+    for (const ModuleRun& r : ReadModuleLog(layout_.probeLog()))
+      if (r.commandLine == commandLine) return true;
+    return false;
+  }
+
+  static bool Mentions(const std::vector<ModuleRun>& runs, const wchar_t* text) {
+    for (const ModuleRun& r : runs)
+      if (r.commandLine.find(text) != std::wstring::npos) return true;
+    return false;
+  }
+
+  static bool ready_;
+  static PortableLayout layout_;
+};
+
+bool PortableDeviceE2e::ready_ = false;
+PortableLayout PortableDeviceE2e::layout_;
+
+// A phone that shows two interfaces and drops off once while it is unlocked:
+// the portable-device module is asked once and started once with the
+// portable-device name, after the quiet second; the volume-only module is
+// never asked.
+TEST_F(PortableDeviceE2e, ArrivalScoresAndStartsThePortableModuleOnce) {
+  Process watcher;
+  HWND window = StartWatcher(&watcher);
+  ASSERT_NE(nullptr, window) << "no portable-device window in the watcher";
+  ASSERT_TRUE(SendInterface(window, DBT_DEVICEARRIVAL, kPhoneStill, kStillImageClass));
+  ASSERT_TRUE(SendInterface(window, DBT_DEVICEARRIVAL, kPhone, kPortableClass));
+  Sleep(300);
+  ASSERT_TRUE(SendInterface(window, DBT_DEVICEREMOVECOMPLETE, kPhone, kPortableClass));
+  ASSERT_TRUE(SendInterface(window, DBT_DEVICEARRIVAL, kPhone, kPortableClass));
+  DWORD sent = GetTickCount();
+
+  const std::vector<std::wstring> import = {kPhone};
+  DWORD startedAfter = 0;
+  bool started = WaitUntil(30000, [&] {
+    startedAfter = GetTickCount() - sent;
+    return CountRuns(ReadModuleLog(layout_.portableLog()), import) > 0;
+  });
+  EXPECT_TRUE(started) << "the portable-device module was not started within 30 s; log:\n"
+                       << testing::PrintToString(ReadUtf8(layout_.portableLog()));
+  Sleep(4000);  // a second start would come within this time
+  std::vector<ModuleRun> runs = ReadModuleLog(layout_.portableLog());
+  EXPECT_EQ(1, CountRuns(runs, {L"/importscore", kPhone}));
+  EXPECT_EQ(1, CountRuns(runs, import));
+  EXPECT_EQ(2u, runs.size()) << testing::PrintToString(ReadUtf8(layout_.portableLog()));
+  if (started) {
+    EXPECT_GE(startedAfter, 900u) << "started before the quiet second ended";
+  }
+  EXPECT_TRUE(ReadModuleLog(layout_.volumeLog()).empty()) << "a volume-only module was asked";
+  EXPECT_FALSE(FileExists(layout_.probeLog()));
+
+  // Unplugged: nothing is started for a removal.
+  ASSERT_TRUE(SendInterface(window, DBT_DEVICEREMOVECOMPLETE, kPhone, kPortableClass));
+  Sleep(2500);
+  EXPECT_EQ(2u, ReadModuleLog(layout_.portableLog()).size());
+  EXPECT_TRUE(watcher.Running());
+  ExitWatcher(&watcher);
+}
+
+// By the USB ids in the path: a Launch entry starts its program with the
+// device form of the arguments and no module is asked; an Ignore entry starts
+// nothing; a device on neither list (here one without USB ids) goes to the
+// portable-device module.
+TEST_F(PortableDeviceE2e, LaunchAndIgnoreListsMatchTheIdsInThePath) {
+  AddDeviceEntry(L"Launch", L"Phone", 0x04E8, 0x6860, layout_.probeExe(), L"-phone");
+  AddDeviceEntry(L"Ignore", L"Camera", 0x04A9, 0x3218, std::wstring(), nullptr);
+  Process watcher;
+  HWND window = StartWatcher(&watcher);
+  ASSERT_NE(nullptr, window) << "no portable-device window in the watcher";
+  ASSERT_TRUE(SendInterface(window, DBT_DEVICEARRIVAL, kPhone, kPortableClass));
+  ASSERT_TRUE(SendInterface(window, DBT_DEVICEARRIVAL, kCamera, kPortableClass));
+  ASSERT_TRUE(SendInterface(window, DBT_DEVICEARRIVAL, kNetworkCamera, kPortableClass));
+
+  std::wstring expected = Quoted(layout_.probeExe()) + L" /Device \"" + kPhone + L"\" -phone";
+  EXPECT_TRUE(WaitUntil(30000, [&] { return ProbeSaw(expected); }))
+      << "expected " << testing::PrintToString(expected) << ", log:\n"
+      << testing::PrintToString(ReadUtf8(layout_.probeLog()));
+  EXPECT_TRUE(WaitUntil(30000, [&] {
+    return CountRuns(ReadModuleLog(layout_.portableLog()), {kNetworkCamera}) > 0;
+  })) << "the device on neither list was not handed to the module";
+  Sleep(3000);
+  std::vector<ModuleRun> probe = ReadModuleLog(layout_.probeLog());
+  EXPECT_EQ(1u, probe.size());
+  std::vector<ModuleRun> runs = ReadModuleLog(layout_.portableLog());
+  EXPECT_FALSE(Mentions(runs, L"vid_04e8")) << "a launched device goes to no module";
+  EXPECT_FALSE(Mentions(runs, L"VID_04A9")) << "an ignored device goes to no module";
+  EXPECT_FALSE(Mentions(probe, L"VID_04A9")) << "an ignored device starts nothing";
+  EXPECT_TRUE(ReadModuleLog(layout_.volumeLog()).empty());
+  ExitWatcher(&watcher);
+}
+
+}  // namespace

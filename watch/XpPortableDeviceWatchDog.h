@@ -1,0 +1,117 @@
+// Reports portable devices (cameras and phones over MTP or PTP) that get no
+// drive letter, by the arrival and removal of their device interfaces. One
+// device shows several interfaces and, while the user unlocks it, may drop off
+// and come back: its events are merged per device and reported after the
+// device has been quiet for one second, on a delivery thread of this watcher
+// (never on the window thread, so a slow client does not hold up broadcasts).
+#pragma once
+
+#include "XpDeviceWatchDog.h"
+#include "XpWatchCallbacks.h"
+
+#include "platform/XpHandle.h"
+#include "platform/XpString.h"
+#include "platform/XpSync.h"
+#include "platform/XpThread.h"
+
+#include <map>
+
+// Implemented by clients of the portable-device watcher. The path is the
+// device's interface path as the system names it (the Windows Portable
+// Devices API opens the device by it).
+class IXpPortableDeviceWatchDogCallback {
+public:
+    virtual void OnPortableDeviceArrival(const XpString& interfacePath) = 0;
+    virtual void OnPortableDeviceRemoval(const XpString& interfacePath) = 0;
+};
+
+namespace XpPortableDevicePath {
+
+// Longer names are refused: a device instance id is shorter than 200
+// characters, and its interface path only adds a prefix, the class and a
+// short reference.
+const int kMaxChars = 300;
+
+// Whether a name can stand for a device on a command line: 1 to kMaxChars
+// characters, each printable ASCII other than a blank or a double quote, and
+// not ending in a backslash (which would escape a closing quote).
+bool IsAcceptable(const wchar_t* path);
+
+// The device part of an interface path: the path without its last
+// "#{class}" component and what follows it, so that every interface of one
+// device gives the same text. A path without one is its own device.
+XpString DeviceOf(const XpString& interfacePath);
+
+// A mass-storage volume's portable-device face (Windows 7 and later give
+// every USB drive one). The volume watcher already reports the volume.
+bool IsMassStorageShadow(const XpString& interfacePath);
+
+// Vendor and product id of a USB interface path \\?\usb#vid_XXXX&pid_YYYY#...
+// or ...&pid_YYYY&mi_00#... (any letter case; "\??\" also taken as the
+// prefix). False, with the outputs untouched, for any other path.
+bool ParseUsbIds(const XpString& interfacePath, DWORD* vendorId, DWORD* productId);
+
+}  // namespace XpPortableDevicePath
+
+class XpPortableDeviceWatchDog : public _XpDeviceWatchDog {
+public:
+    XpPortableDeviceWatchDog();
+    // Ends the window thread and the delivery thread; events not yet
+    // delivered are dropped.
+    ~XpPortableDeviceWatchDog() override;
+
+    // Stops the window and drops the events not yet delivered, so nothing is
+    // reported for a device that arrived before a session was disconnected.
+    // A delivery in progress is not waited for.
+    [[nodiscard]] XpResult Stop() override;
+
+    // Null gives XP_E_FILE_BAD_ARGUMENT.
+    [[nodiscard]] virtual XpResult AddCallback(IXpPortableDeviceWatchDogCallback* callback);
+    // Returns once no delivery is still calling it; nothing calls it afterwards.
+    [[nodiscard]] virtual XpResult RemoveCallback(IXpPortableDeviceWatchDogCallback* callback);
+
+    // Always TRUE. Arrivals and removals of the two registered interface
+    // classes are queued for their device; every other record is ignored.
+    LRESULT OnDeviceChange(WPARAM event, LPARAM header) override;
+
+    // Queue an event as a broadcast does (null or unacceptable paths are
+    // ignored). The still-image class is the fallback name of a device.
+    void NotifyArrival(const wchar_t* interfacePath, bool stillImage = false);
+    void NotifyRemoval(const wchar_t* interfacePath, bool stillImage = false);
+
+    // Devices with events waiting for their quiet second.
+    size_t GetPendingCount();
+
+    static constexpr DWORD kQuietMs = 1000;
+    // Beyond this many waiting devices, new ones are dropped until some are
+    // delivered (a flood of made-up names cannot grow the queue).
+    static constexpr size_t kMaxPending = 64;
+
+private:
+    struct Pending {
+        XpString path;      // the name to report
+        bool pathIsPortable;  // named by the portable-device class
+        bool first;         // arrival (true) or removal at the start of the burst
+        bool last;
+        DWORD lastTick;
+    };
+    struct NoCaseLess {
+        bool operator()(const XpString& a, const XpString& b) const {
+            return a.CompareNoCase(b.c_str()) < 0;
+        }
+    };
+
+    void Queue(const wchar_t* interfacePath, bool arrival, bool portableClass);
+    static unsigned int DeliveryEntry(void* argument);
+    unsigned int DeliveryLoop();
+    void Deliver(const XpString& path, bool arrival);
+    void EndDelivery();
+
+    XpWatchDetail::_XpCallbackList<IXpPortableDeviceWatchDogCallback> m_callbacks;
+    XpCriticalSection m_lock;
+    std::map<XpString, Pending, NoCaseLess> m_pending;  // by device, under m_lock
+    XpScopedThread m_delivery;                          // made on the first event
+    bool m_ending;                                      // no new delivery thread
+    XpUniqueHandle m_wake;                              // auto-reset: the queue changed
+    XpUniqueHandle m_quit;                              // manual: the thread ends
+};
