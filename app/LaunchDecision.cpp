@@ -1,33 +1,23 @@
 // What the watcher starts for an arrived volume or IEEE 1394 device. Runs on
 // the watchers' threads; the only shared state is the module registry.
+#include "app/DevicesWindow.h"
 #include "app/LaunchSettings.h"
 #include "app/VolumeWatcherApp.h"
+#include "app/VolumeDecision.h"
 #include "device/XpDriveDeviceInfo.h"
 #include "platform/XpFileSystem.h"
 
 void VolumeWatcherApp::OnVolumeArrival(const XpString& rootPath) {
   if (rootPath.IsEmpty()) return;
+  DevicesWindow::VolumesChanged();
   if (m_ignoreMountWithShift && GetKeyState(VK_SHIFT) != 0) return;
-  wchar_t letter = *rootPath.At(0);
-
-  int busType = 0, vendorId = 0, productId = 0;
-  if (GetDriveDeviceInfo(letter, &busType, &vendorId, &productId, nullptr, nullptr, true) == XP_OK) {
-    XpString versioned = WatcherVersionedKeyPath();
-    if (!versioned.IsEmpty()) {
-      XpString entry;
-      if (FindDeviceListEntry(versioned + L"/Launch", static_cast<DWORD>(vendorId),
-                              static_cast<DWORD>(productId), &entry)) {
-        XpString program, arguments;
-        ReadLaunchEntry(entry, letter, &program, &arguments);
-        // A configured start that fails still counts as handled.
-        RunProgram(program, arguments, nullptr, nullptr);
-        return;
-      }
-      if (FindDeviceListEntry(versioned + L"/Ignore", static_cast<DWORD>(vendorId),
-                              static_cast<DWORD>(productId), nullptr))
-        return;
-    }
+  VolumeDecision decision = DecideForVolume(rootPath, false);
+  if (decision.kind == kDeviceRuleLaunch) {
+    // A configured start that fails still counts as handled.
+    RunProgram(decision.program, decision.arguments, nullptr, nullptr);
+    return;
   }
+  if (decision.kind == kDeviceRuleIgnore) return;
 
   XpSharedPtr<SfImporterModuleManager> manager = moduleManager();
   if (!manager) return;
@@ -37,7 +27,7 @@ void VolumeWatcherApp::OnVolumeArrival(const XpString& rootPath) {
   module->startImport(XpString(), rootPath, false, nullptr);
 }
 
-void VolumeWatcherApp::OnVolumeRemoval(const XpString&) {}
+void VolumeWatcherApp::OnVolumeRemoval(const XpString&) { DevicesWindow::VolumesChanged(); }
 
 void VolumeWatcherApp::OnDeviceArrival(const wchar_t* interfaceName) {
   if (!interfaceName) return;

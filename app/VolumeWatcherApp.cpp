@@ -12,6 +12,7 @@
 #include "platform/XpFileSystem.h"
 #include "platform/XpRegistry.h"
 #include "platform/XpThread.h"
+#include "watch/XpVolumeWatchDog.h"
 
 const wchar_t VolumeWatcherApp::kSettingsPath[] = L"Software/Zelm Corporation/Vantolo/VolumeWatcher";
 
@@ -202,7 +203,10 @@ VolumeWatcherApp::VolumeWatcherApp()
     : XpVolumeWatchDogWrapper(1, true),
       m_instanceGuard(nullptr),
       m_locLibrary(NULL),
-      m_ignoreMountWithShift(false) {
+      m_ignoreMountWithShift(false),
+      m_volumesAtStartDone(false),
+      m_volumesAtStartThread(nullptr),
+      m_volumesAtStartCancel(0) {
   XpVolumeWatchDogWrapper::AddCallback(static_cast<IXpVolumeWatchDogCallback*>(this));
   XpIEEE1394WatchDog::AddCallback(static_cast<IXpDeviceWatchDogCallback*>(this));
   XpRegistry* settings = OpenVersionedKey(XpRegistry::kRootCurrentUser, XpRegistry::kRead);
@@ -213,6 +217,8 @@ VolumeWatcherApp::VolumeWatcherApp()
 }
 
 VolumeWatcherApp::~VolumeWatcherApp() {
+  // Static destruction does not wait: a thread still deciding runs on.
+  endVolumesAtStart(0);
   // Removing waits for calls in progress and stops new ones, so no watcher
   // thread runs the launch decision on the parts destroyed below.
   XpVolumeWatchDogWrapper::RemoveCallback(static_cast<IXpVolumeWatchDogCallback*>(this));
@@ -240,10 +246,64 @@ int VolumeWatcherApp::start() {
     XpVolumeWatchDogWrapper::Stop();
     return static_cast<int>(result);
   }
+  startVolumesAtStart();
   return 0;
 }
 
+std::vector<XpString> VolumeWatcherApp::presentRemovableVolumes() {
+  std::vector<XpString> roots;
+  DWORD platform = 0;
+  if (GetOsVersion(platform, nullptr, nullptr) != XP_OK) platform = XP_OS_UNKNOWN;
+  int platformId = platform == XP_OS_NT ? VER_PLATFORM_WIN32_NT : VER_PLATFORM_WIN32_WINDOWS;
+  DWORD drives = GetLogicalDrives();
+  for (int i = 0; i < 26; ++i) {
+    if ((drives & (1u << i)) == 0) continue;
+    wchar_t root[] = L"A:\\";
+    root[0] = static_cast<wchar_t>(L'A' + i);
+    if (GetDriveTypeW(root) != DRIVE_REMOVABLE) continue;
+    if (!IsVolumePresent(root[0], false, platformId)) continue;
+    roots.push_back(XpString(root));
+  }
+  return roots;
+}
+
+unsigned int VolumeWatcherApp::VolumesAtStartThread(void* argument) {
+  VolumeWatcherApp* app = static_cast<VolumeWatcherApp*>(argument);
+  std::vector<XpString> roots = presentRemovableVolumes();
+  for (size_t i = 0; i < roots.size(); ++i) {
+    if (InterlockedCompareExchange(&app->m_volumesAtStartCancel, 0, 0) != 0) break;
+    app->OnVolumeArrival(roots[i]);
+  }
+  return 0;
+}
+
+void VolumeWatcherApp::startVolumesAtStart() {
+  // Once per run: a start after a reconnected session does not repeat it.
+  if (m_volumesAtStartDone) return;
+  m_volumesAtStartDone = true;
+  XpRegistry* settings = OpenVersionedKey(XpRegistry::kRootCurrentUser, XpRegistry::kRead);
+  bool wanted = settings && settings->ReadDword(L"HandleVolumesAtStart", 0) != 0;
+  XpRegistry::Close(settings);
+  if (!wanted) return;
+  InterlockedExchange(&m_volumesAtStartCancel, 0);
+  m_volumesAtStartThread = XpThread::Create(&VolumesAtStartThread, this);
+}
+
+void VolumeWatcherApp::endVolumesAtStart(DWORD waitMs) {
+  if (!m_volumesAtStartThread) return;
+  InterlockedExchange(&m_volumesAtStartCancel, 1);
+  // A module's scoring run may still be going; the wait is bounded and a
+  // thread that does not end in time is left to finish on its own.
+  if (WaitForSingleObject(m_volumesAtStartThread->GetHandle(), waitMs) == WAIT_OBJECT_0) {
+    XpThread::Join(m_volumesAtStartThread);
+  } else {
+    delete m_volumesAtStartThread;
+  }
+  m_volumesAtStartThread = nullptr;
+}
+
 int VolumeWatcherApp::stop() {
+  endVolumesAtStart(3000);
   XpResult ieee = XpIEEE1394WatchDog::Stop();
   XpResult volume = XpVolumeWatchDogWrapper::Stop();
   return static_cast<int>(ieee != XP_OK ? ieee : volume);

@@ -5,10 +5,13 @@
 
 #include <windows.h>
 
+#include <vector>
+
 #include "modules/SfImporterModule.h"
 #include "platform/XpResult.h"
 #include "platform/XpString.h"
 #include "platform/XpSync.h"
+#include "platform/XpThread.h"
 #include "watch/XpIEEE1394WatchDog.h"
 #include "watch/XpVolumeWatchDog.h"
 #include "watch/XpWatchCallbacks.h"
@@ -74,6 +77,13 @@ class VolumeWatcherApp : public IXpVolumeWatchDogCallback,
 
   bool ignoreMountWithShift() const { return m_ignoreMountWithShift; }
 
+  // The removable volumes present now, as root paths in letter order
+  // (floppy drives left out).
+  static std::vector<XpString> presentRemovableVolumes();
+  // With the user's "HandleVolumesAtStart" set, the first start() decides once
+  // for every removable volume present, on a thread of its own.
+  bool volumesAtStartHandled() const { return m_volumesAtStartDone; }
+
   // HKLM "...\VolumeWatcher\<CurrentVersion>" "InstalledLocation" joined with
   // "version.txt"; empty when a key is missing.
   static XpString versionTextPath();
@@ -96,6 +106,14 @@ class VolumeWatcherApp : public IXpVolumeWatchDogCallback,
   XpCriticalSection m_moduleManagerLock;
   HMODULE m_locLibrary;
   bool m_ignoreMountWithShift;
+
+  static unsigned int VolumesAtStartThread(void* argument);
+  void startVolumesAtStart();
+  void endVolumesAtStart(DWORD waitMs);
+  bool m_volumesAtStartDone;
+  XpThread* m_volumesAtStartThread;
+  // Set when watching stops: the thread decides for no further volume.
+  volatile LONG m_volumesAtStartCancel;
 };
 
 VolumeWatcherApp& getApp();

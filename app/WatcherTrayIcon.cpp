@@ -1,5 +1,6 @@
 #include "app/WatcherTrayIcon.h"
 
+#include "app/DevicesWindow.h"
 #include "app/VolumeWatcherApp.h"
 #include "app/WatcherDialogs.h"
 #include "app/res/LocResources.h"
@@ -34,9 +35,17 @@ WatcherTrayIcon::WatcherTrayIcon(HINSTANCE instance, HMODULE locLibrary)
   setDefaultCommand(ID_TRAY_AUTOSTART);
 }
 
-WatcherTrayIcon::~WatcherTrayIcon() {}
+// The Devices window closes with the icon; its thread never waits for the
+// icon's, so the bounded wait here ends soon.
+WatcherTrayIcon::~WatcherTrayIcon() { DevicesWindow::Close(5000); }
 
-bool WatcherTrayIcon::preTranslate(HWND, UINT message, WPARAM, LPARAM) {
+bool WatcherTrayIcon::preTranslate(HWND, UINT message, WPARAM wParam, LPARAM lParam) {
+  // The Devices command also reaches the window as a plain command message
+  // (from a keyboard accelerator or a helper program): it only opens a window.
+  if (message == WM_COMMAND && lParam == 0 && LOWORD(wParam) == ID_TRAY_DEVICES) {
+    onCommand(ID_TRAY_DEVICES);
+    return true;
+  }
   if (message != kShowBalloonMessage) return false;
   wchar_t text[256];
   wchar_t title[256];
@@ -74,6 +83,8 @@ int WatcherTrayIcon::onCommand(UINT id) {
       if (checked) app.registerAutostart();
       else app.unregisterAutostart();
     }
+  } else if (id == ID_TRAY_DEVICES) {
+    DevicesWindow::Open(m_locLibrary);
   } else if (id == ID_TRAY_DESTINATION) {
     XpSharedPtr<SfImporterModuleManager> manager = app.moduleManager();
     if (manager) manager->openCameraFolderDestination(window(), nullptr, false);
