@@ -4,6 +4,7 @@
 // scratch keys that stand in for both roots of this process.
 #include "app/DevicesWindow.h"
 #include "app/LaunchSettings.h"
+#include "platform/XpRegistry.h"
 
 #include <shlwapi.h>
 
@@ -176,7 +177,7 @@ TEST_F(DeviceRulesRegistry, UserListsComeBeforeTheMachinesAndLaunchBeforeIgnore)
   DeviceListEntry found;
   EXPECT_EQ(kDeviceRuleLaunch, FindDeviceRule(ReadDeviceRules(), Facts(0x1234, 0x10), &found));
   EXPECT_EQ(XpString(L"Viewer"), found.name);
-  EXPECT_EQ(XpRegistry::kRootLocalMachine, found.root);
+  EXPECT_EQ(DWORD(XpRegistry::kRootLocalMachine), found.root);
   EXPECT_EQ(kDeviceRuleIgnore, FindDeviceRule(ReadDeviceRules(), Facts(0x1234, 0x20), &found));
   EXPECT_EQ(kDeviceRuleNone, FindDeviceRule(ReadDeviceRules(), Facts(0x1234, 0x30), &found));
 
@@ -189,7 +190,7 @@ TEST_F(DeviceRulesRegistry, UserListsComeBeforeTheMachinesAndLaunchBeforeIgnore)
   DeviceRules rules = ReadDeviceRules();
   EXPECT_EQ(kDeviceRuleIgnore, FindDeviceRule(rules, Facts(0x1234, 0x10), &found));
   EXPECT_EQ(XpString(L"MyViewer"), found.name);
-  EXPECT_EQ(XpRegistry::kRootCurrentUser, found.root);
+  EXPECT_EQ(DWORD(XpRegistry::kRootCurrentUser), found.root);
   EXPECT_EQ(kDeviceRuleLaunch, FindDeviceRule(rules, Facts(0x1234, 0x20), &found));
   XpString program, arguments;
   ReadLaunchEntry(found.path, found.root, L'G', &program, &arguments);
