@@ -400,7 +400,8 @@ void CopyText(HWND dialog, const XpString& text) {
 
 void OnCommand(HWND dialog, int id) {
   DialogState* state = State(dialog);
-  if (id == IDCANCEL || id == IDOK) {
+  // Enter (IDOK) closes nothing: the window has no default action.
+  if (id == IDCANCEL) {
     DestroyWindow(dialog);
     return;
   }
