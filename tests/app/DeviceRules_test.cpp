@@ -4,6 +4,7 @@
 // scratch keys that stand in for both roots of this process.
 #include "app/DevicesWindow.h"
 #include "app/LaunchSettings.h"
+#include "app/res/LocResources.h"
 #include "platform/XpRegistry.h"
 
 #include <shlwapi.h>
@@ -260,6 +261,42 @@ TEST_F(DeviceRulesRegistry, WithoutAVersionNoRuleAndNoRuleWritten) {
   XpString name;
   EXPECT_NE(XP_OK, AddUserIgnoreRule(Facts(1, 2), false, &name));
   EXPECT_EQ(kDeviceRuleNone, FindDeviceRule(ReadDeviceRules(), Facts(1, 2), nullptr));
+}
+
+// The window in this process, from the localisation library beside the test
+// program: one at a time, closed with a bounded wait; a library without its
+// template opens nothing.
+TEST(DevicesWindow, OneAtATimeAndClosedWithTheIcon) {
+  DevicesWindow::Open(GetModuleHandleW(NULL));
+  Sleep(300);
+  EXPECT_EQ(nullptr, DevicesWindow::Window()) << "opened without a template";
+
+  wchar_t path[MAX_PATH];
+  DWORD n = GetModuleFileNameW(NULL, path, MAX_PATH);
+  std::wstring loc(path, n);
+  loc = loc.substr(0, loc.size() - 4) + L"LOC.DLL";
+  HMODULE library = LoadLibraryW(loc.c_str());
+  ASSERT_NE(nullptr, library);
+  DevicesWindow::Open(library);
+  HWND first = nullptr;
+  for (int i = 0; i < 200 && !first; ++i, Sleep(50)) first = DevicesWindow::Window();
+  ASSERT_NE(nullptr, first);
+  EXPECT_NE(nullptr, GetDlgItem(first, IDC_DEVICES_LIST));
+  DevicesWindow::Open(library);
+  Sleep(300);
+  EXPECT_EQ(first, DevicesWindow::Window());
+  EXPECT_TRUE(IsWindow(first));
+  DevicesWindow::Close(5000);
+  EXPECT_EQ(nullptr, DevicesWindow::Window());
+  EXPECT_FALSE(IsWindow(first));
+  // And again after it was closed.
+  DevicesWindow::Open(library);
+  HWND second = nullptr;
+  for (int i = 0; i < 200 && !second; ++i, Sleep(50)) second = DevicesWindow::Window();
+  EXPECT_NE(nullptr, second);
+  DevicesWindow::Close(5000);
+  EXPECT_EQ(nullptr, DevicesWindow::Window());
+  FreeLibrary(library);
 }
 
 }  // namespace
