@@ -203,20 +203,22 @@ TEST_F(DevicesE2e, CardPresentAtStartIsHandledOnceWhenAskedFor) {
 }
 
 // Top-level windows of the process that hold the Devices window's details text.
+struct DevicesSearch {
+  DWORD processId;
+  std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectDevicesWindow(HWND w, LPARAM p) {
+  DevicesSearch* s = reinterpret_cast<DevicesSearch*>(p);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(w, &owner);
+  if (owner == s->processId && GetDlgItem(w, kDetailsId) != nullptr) s->found.push_back(w);
+  return TRUE;
+}
+
 std::vector<HWND> DevicesWindows(DWORD processId) {
-  struct Search {
-    DWORD processId;
-    std::vector<HWND> found;
-  } search = {processId, {}};
-  EnumWindows(
-      [](HWND w, LPARAM p) -> BOOL {
-        Search* s = reinterpret_cast<Search*>(p);
-        DWORD owner = 0;
-        GetWindowThreadProcessId(w, &owner);
-        if (owner == s->processId && GetDlgItem(w, kDetailsId) != nullptr) s->found.push_back(w);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
+  DevicesSearch search = {processId, {}};
+  EnumWindows(CollectDevicesWindow, reinterpret_cast<LPARAM>(&search));
   return search.found;
 }
 
