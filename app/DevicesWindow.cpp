@@ -622,7 +622,7 @@ void Open(HMODULE resources) {
   {
     XpSingleLock guard(&WindowLock());
     if (g_windowThread && WaitForSingleObject(g_windowThread->GetHandle(), 0) == WAIT_OBJECT_0) {
-      XpThread::Join(g_windowThread);
+      (void)XpThread::Join(g_windowThread);  // it has ended
       g_windowThread = nullptr;
     }
     if (!g_windowThread) {
@@ -649,7 +649,7 @@ void Close(DWORD waitMs) {
   }
   DWORD start = GetTickCount();
   if (thread) {
-    if (WaitForSingleObject(thread->GetHandle(), waitMs) == WAIT_OBJECT_0) XpThread::Join(thread);
+    if (WaitForSingleObject(thread->GetHandle(), waitMs) == WAIT_OBJECT_0) (void)XpThread::Join(thread);  // it has ended
     else delete thread;  // left to end on its own
   }
   // Workers post to a window that is gone and end; give them the rest of the time.

@@ -14,7 +14,7 @@ void VolumeWatcherApp::OnVolumeArrival(const XpString& rootPath) {
   VolumeDecision decision = DecideForVolume(rootPath, false);
   if (decision.kind == kDeviceRuleLaunch) {
     // A configured start that fails still counts as handled.
-    RunProgram(decision.program, decision.arguments, nullptr, nullptr);
+    (void)RunProgram(decision.program, decision.arguments, nullptr, nullptr);
     return;
   }
   if (decision.kind == kDeviceRuleIgnore) return;
@@ -24,7 +24,8 @@ void VolumeWatcherApp::OnVolumeArrival(const XpString& rootPath) {
   SfImporterModulePtr module = manager->selectFor(rootPath, SF_DEVICE_VOLUME);
   if (!module) return;
   module->setParentWindow(NULL);
-  module->startImport(XpString(), rootPath, false, nullptr);
+  // Nothing waits on the import: a start that fails leaves the volume as it was.
+  (void)module->startImport(XpString(), rootPath, false, nullptr);
 }
 
 void VolumeWatcherApp::OnVolumeRemoval(const XpString&) { DevicesWindow::VolumesChanged(); }
@@ -36,7 +37,8 @@ void VolumeWatcherApp::OnDeviceArrival(const wchar_t* interfaceName) {
   XpString device(interfaceName);
   SfImporterModulePtr module = manager->selectFor(device, SF_DEVICE_1394);
   if (!module) return;
-  module->startImport(XpString(), device, false, nullptr);
+  // Nothing waits on the import: a start that fails leaves the device as it was.
+  (void)module->startImport(XpString(), device, false, nullptr);
 }
 
 void VolumeWatcherApp::OnDeviceRemoval(const wchar_t*) {}

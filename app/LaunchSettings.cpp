@@ -1,28 +1,18 @@
 #include "app/LaunchSettings.h"
 
 #include "app/VolumeWatcherApp.h"
+#include "modules/SuiteKeys.h"
 #include "platform/XpFileSystem.h"
 #include "platform/XpRegistry.h"
+#include "platform/XpVersionedKey.h"
 
 namespace {
 
-const wchar_t kVantolo[] = L"Software/Zelm Corporation/Vantolo/";
-
-XpString ReadMachineString(const XpString& path, const wchar_t* name) {
-  XpRegistry* key = XpRegistry::Open(path, XpRegistry::kRootLocalMachine, XpRegistry::kRead);
-  if (!key) return XpString();
-  XpString value = key->ReadString(name, XpString());
-  XpRegistry::Close(key);
-  return value;
-}
+const wchar_t kVantolo[] = XP_SUITE_KEY L"/";
 
 }  // namespace
 
-XpString WatcherVersionedKeyPath() {
-  XpString version = ReadMachineString(VolumeWatcherApp::kSettingsPath, L"CurrentVersion");
-  if (version.IsEmpty()) return XpString();
-  return XpString(VolumeWatcherApp::kSettingsPath) + L"/" + version;
-}
+XpString WatcherVersionedKeyPath() { return VersionedKeyPath(VolumeWatcherApp::kSettingsPath); }
 
 bool FindDeviceListEntry(const XpString& listPath, DWORD vendorId, DWORD productId,
                          XpString* entryPath) {
@@ -38,16 +28,11 @@ bool FindDeviceListEntry(const XpString& listPath, DWORD vendorId, DWORD product
 
 XpString ResolveAppInstance(const XpString& instance) {
   XpString base = XpString(kVantolo) + instance;
-  XpString version = ReadMachineString(base, L"CurrentVersion");
   XpString location, exeName;
-  XpRegistry* key = version.IsEmpty()
-                        ? nullptr
-                        : XpRegistry::Open(base + L"/" + version, XpRegistry::kRootLocalMachine,
-                                           XpRegistry::kRead);
+  XpScopedRegistry key(OpenVersionedKey(base, XpRegistry::kRootLocalMachine, XpRegistry::kRead));
   if (key) {
     location = key->ReadString(L"InstalledLocation", XpString());
     exeName = key->ReadString(L"ExeName", XpString());
-    XpRegistry::Close(key);
   }
   return JoinPath(location, exeName);
 }

@@ -2,19 +2,12 @@
 
 #include <cwchar>
 
+#include "platform/XpHandle.h"
+
 namespace {
 
 // Registered during static initialisation, before any window exists.
 const UINT g_taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
-
-const UINT kSessionChange = 0x02B1;  // WM_WTSSESSION_CHANGE
-const WPARAM kConsoleConnect = 1;
-const WPARAM kConsoleDisconnect = 2;
-const WPARAM kRemoteConnect = 3;
-const WPARAM kRemoteDisconnect = 4;
-const UINT kNinSelect = WM_USER + 0;
-const UINT kNinKeySelect = WM_USER + 1;
-const UINT kNinBalloonUserClick = WM_USER + 5;
 
 typedef BOOL(WINAPI* RegisterSessionNotificationFn)(HWND, DWORD);
 
@@ -27,20 +20,6 @@ void CopyTruncated(wchar_t* target, size_t maxChars, const wchar_t* source) {
   }
   target[n] = L'\0';
 }
-
-class MenuHandle {
- public:
-  explicit MenuHandle(HMENU menu) : m_menu(menu) {}
-  ~MenuHandle() {
-    if (m_menu) DestroyMenu(m_menu);
-  }
-  HMENU get() const { return m_menu; }
-
- private:
-  MenuHandle(const MenuHandle&) = delete;
-  MenuHandle& operator=(const MenuHandle&) = delete;
-  HMENU m_menu;
-};
 
 }  // namespace
 
@@ -57,7 +36,6 @@ SfAbstractTrayIcon::SfAbstractTrayIcon(HINSTANCE windowInstance, HMODULE resourc
       m_tipStringId(tipStringId),
       m_defaultCommand(0),
       m_windowInstance(windowInstance),
-      m_window(NULL),
       m_iconState(kStateRemoved),
       m_classAtom(0) {
   ZeroMemory(&m_iconData, sizeof(m_iconData));
@@ -68,9 +46,8 @@ SfAbstractTrayIcon::~SfAbstractTrayIcon() {
   if (m_window) {
     remove();
     // The subclass is gone already: the window's last messages go to the default procedure.
-    SetWindowLongPtrW(m_window, GWLP_USERDATA, 0);
-    DestroyWindow(m_window);
-    m_window = NULL;
+    SetWindowLongPtrW(m_window.get(), GWLP_USERDATA, 0);
+    m_window.reset();
   }
   if (m_classAtom) UnregisterClassW(MAKEINTATOM(m_classAtom), m_windowInstance);
 }
@@ -83,26 +60,26 @@ void SfAbstractTrayIcon::createWindow(const wchar_t* className) {
   wc.hInstance = m_windowInstance;
   // A null module would make the loader search the program itself.
   wc.hIcon = m_iconModule ? LoadIconW(m_iconModule, MAKEINTRESOURCEW(m_iconId)) : NULL;
-  wc.hCursor = LoadCursorW(NULL, MAKEINTRESOURCEW(32512));  // IDC_ARROW
+  wc.hCursor = LoadCursorW(NULL, IDC_ARROW);
   wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1));
   wc.lpszClassName = className;
   m_classAtom = RegisterClassW(&wc);
   if (!m_classAtom) return;
 
-  m_window = CreateWindowExW(WS_EX_TOOLWINDOW, className, L"", WS_OVERLAPPEDWINDOW, 0, 0, 0, 0,
-                             NULL, NULL, m_windowInstance, NULL);
+  m_window.reset(CreateWindowExW(WS_EX_TOOLWINDOW, className, L"", WS_OVERLAPPEDWINDOW, 0, 0, 0,
+                                 0, NULL, NULL, m_windowInstance, this));
   if (!m_window) return;
-  SetWindowLongPtrW(m_window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-  ShowWindow(m_window, SW_SHOWMINIMIZED);
-  ShowWindow(m_window, SW_HIDE);
+  // Bound at WM_NCCREATE already; set again as the window's documented user data.
+  SetWindowLongPtrW(m_window.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  ShowWindow(m_window.get(), SW_SHOWMINIMIZED);
+  ShowWindow(m_window.get(), SW_HIDE);
 
   // Older systems have no session notifications; that is not an error.
-  HMODULE wts = LoadLibraryW(L"WTSAPI32.DLL");
+  XpUniqueModule wts(LoadLibraryW(L"WTSAPI32.DLL"));
   if (wts) {
     RegisterSessionNotificationFn registerFn = reinterpret_cast<RegisterSessionNotificationFn>(
-        reinterpret_cast<void*>(GetProcAddress(wts, "WTSRegisterSessionNotification")));
-    if (registerFn) registerFn(m_window, 0);  // this session only
-    FreeLibrary(wts);
+        reinterpret_cast<void*>(GetProcAddress(wts.get(), "WTSRegisterSessionNotification")));
+    if (registerFn) registerFn(m_window.get(), 0);  // this session only
   }
 }
 
@@ -119,7 +96,7 @@ void SfAbstractTrayIcon::show(const wchar_t* title, const wchar_t* text, DWORD i
   }
   ZeroMemory(&m_iconData, sizeof(m_iconData));
   m_iconData.cbSize = NOTIFYICONDATAW_V2_SIZE;
-  m_iconData.hWnd = m_window;
+  m_iconData.hWnd = m_window.get();
   m_iconData.uID = kIconId;
   m_iconData.uFlags = NIF_MESSAGE | NIF_ICON;
   if (m_tipStringId != 0) m_iconData.uFlags |= NIF_TIP;
@@ -161,7 +138,7 @@ void SfAbstractTrayIcon::showBalloon(const wchar_t* title, const wchar_t* text, 
   if (m_iconState == kStateRemoved) return;
   setBalloon(title, text, infoFlags, timeoutMs);
   m_iconState = kStateModified;
-  SetForegroundWindow(m_window);
+  SetForegroundWindow(m_window.get());
   notify(NIM_MODIFY);
   // Later modifications must not show the balloon again.
   m_iconData.szInfoTitle[0] = L'\0';
@@ -170,7 +147,7 @@ void SfAbstractTrayIcon::showBalloon(const wchar_t* title, const wchar_t* text, 
 
 LRESULT SfAbstractTrayIcon::close() {
   if (!m_window) return 0;
-  return SendMessageW(m_window, WM_CLOSE, 0, 0);
+  return SendMessageW(m_window.get(), WM_CLOSE, 0, 0);
 }
 
 bool SfAbstractTrayIcon::preTranslate(HWND, UINT, WPARAM, LPARAM) { return false; }
@@ -207,8 +184,8 @@ int SfAbstractTrayIcon::showContextMenu(HWND window) {
   POINT cursor = {0, 0};
   GetCursorPos(&cursor);
   if (!m_menuModule) return 0;
-  MenuHandle menu(LoadMenuW(m_menuModule, MAKEINTRESOURCEW(m_menuId)));
-  if (!menu.get()) return 0;
+  XpUniqueMenu menu(LoadMenuW(m_menuModule, MAKEINTRESOURCEW(m_menuId)));
+  if (!menu) return 0;
   HMENU popup = GetSubMenu(menu.get(), 0);
   if (!popup) return 0;
   if (m_defaultCommand != 0) SetMenuDefaultItem(popup, m_defaultCommand, FALSE);
@@ -231,16 +208,16 @@ int SfAbstractTrayIcon::onIconEvent(HWND window, UINT event) {
       showContextMenu(window);
       break;
     case WM_LBUTTONDBLCLK:
-    case kNinKeySelect:
+    case NIN_KEYSELECT:
       onDefaultAction(window);
       break;
     case WM_RBUTTONDBLCLK:
       onRightDoubleClick(window);
       break;
-    case kNinSelect:
+    case NIN_SELECT:
       onSelect(window);
       break;
-    case kNinBalloonUserClick:
+    case NIN_BALLOONUSERCLICK:
       onBalloonClick(window);
       break;
     default:
@@ -262,6 +239,12 @@ LRESULT SfAbstractTrayIcon::onDestroy(HWND window) {
 
 LRESULT CALLBACK SfAbstractTrayIcon::WindowProc(HWND window, UINT message, WPARAM wParam,
                                                 LPARAM lParam) {
+  // The object travels in the creation parameters and is attached before any
+  // other message, so the window's first messages already reach it.
+  if (message == WM_NCCREATE) {
+    const CREATESTRUCTW* cs = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
+  }
   SfAbstractTrayIcon* self =
       reinterpret_cast<SfAbstractTrayIcon*>(GetWindowLongPtrW(window, GWLP_USERDATA));
   if (!self) return DefWindowProcW(window, message, wParam, lParam);
@@ -273,7 +256,8 @@ LRESULT SfAbstractTrayIcon::handleMessage(HWND window, UINT message, WPARAM wPar
   if (message == WM_NCDESTROY) {
     // The window is gone after this: nothing may reach the object through it.
     SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-    if (m_window == window) m_window = NULL;
+    // The system destroys it: the owner lets go without closing.
+    if (m_window.get() == window) (void)m_window.release();
     return DefWindowProcW(window, message, wParam, lParam);
   }
   if (preTranslate(window, message, wParam, lParam)) return 0;
@@ -294,10 +278,10 @@ LRESULT SfAbstractTrayIcon::handleMessage(HWND window, UINT message, WPARAM wPar
       onTimer(static_cast<UINT_PTR>(wParam));
       return result;
     }
-    case kSessionChange:
-      if (wParam == kConsoleConnect || wParam == kRemoteConnect) {
+    case WM_WTSSESSION_CHANGE:
+      if (wParam == WTS_CONSOLE_CONNECT || wParam == WTS_REMOTE_CONNECT) {
         onSessionConnected();
-      } else if (wParam == kConsoleDisconnect || wParam == kRemoteDisconnect) {
+      } else if (wParam == WTS_CONSOLE_DISCONNECT || wParam == WTS_REMOTE_DISCONNECT) {
         onSessionDisconnected();
       }
       return 0;

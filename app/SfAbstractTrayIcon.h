@@ -7,6 +7,8 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include "platform/XpHandle.h"
+
 // The balloon-capable layout of the notification data, without the fields of
 // later systems (936 bytes in a 32-bit build), so that Windows 2000 accepts it.
 #ifndef NOTIFYICONDATAW_V2_SIZE
@@ -37,7 +39,7 @@ class SfAbstractTrayIcon {
   void remove();
   void showBalloon(const wchar_t* title, const wchar_t* text, DWORD infoFlags, UINT timeoutMs);
 
-  HWND window() const { return m_window; }
+  HWND window() const { return m_window.get(); }
   LRESULT close();
 
   int iconState() const { return m_iconState; }
@@ -88,7 +90,7 @@ class SfAbstractTrayIcon {
   UINT m_tipStringId;
   UINT m_defaultCommand;
   HINSTANCE m_windowInstance;
-  HWND m_window;
+  XpUniqueWindow m_window;
   NOTIFYICONDATAW m_iconData;
   int m_iconState;
   ATOM m_classAtom;

@@ -7,83 +7,24 @@
 
 #include <new>
 
+#include "app/WatcherNames.h"
 #include "app/res/LocResources.h"
+#include "modules/SuiteKeys.h"
 #include "platform/XpFileOperation.h"
 #include "platform/XpFileSystem.h"
+#include "platform/XpHandle.h"
 #include "platform/XpRegistry.h"
 #include "platform/XpThread.h"
+#include "platform/XpVersionedKey.h"
 #include "watch/XpVolumeWatchDog.h"
 
-const wchar_t VolumeWatcherApp::kSettingsPath[] = L"Software/Zelm Corporation/Vantolo/VolumeWatcher";
+const wchar_t VolumeWatcherApp::kSettingsPath[] = XP_SUITE_KEY L"/VolumeWatcher";
 
 namespace {
 
-const wchar_t kTrayClass[] = L"BrimwellTrayIconDummyWnd";
 const wchar_t kMessageBoxMutex[] = L"BwvwMessageBoxMutex";
 const wchar_t kDiskAccessorKey[] = L"Accessor/HDD1";
 
-
-// Owns a kernel handle; closing keeps the caller's last error.
-class KernelHandle {
- public:
-  explicit KernelHandle(HANDLE handle = NULL) : m_handle(handle) {}
-  ~KernelHandle() { reset(); }
-  HANDLE get() const { return m_handle; }
-  bool valid() const { return m_handle != NULL && m_handle != INVALID_HANDLE_VALUE; }
-  void reset(HANDLE handle = NULL) {
-    if (valid()) {
-      DWORD error = GetLastError();
-      CloseHandle(m_handle);
-      SetLastError(error);
-    }
-    m_handle = handle;
-  }
-
- private:
-  KernelHandle(const KernelHandle&) = delete;
-  KernelHandle& operator=(const KernelHandle&) = delete;
-  HANDLE m_handle;
-};
-
-template <class T>
-class ComPtr {
- public:
-  ComPtr() : m_p(nullptr) {}
-  ~ComPtr() {
-    if (m_p) m_p->Release();
-  }
-  T* get() const { return m_p; }
-  T* operator->() const { return m_p; }
-  T** put() { return &m_p; }
-
- private:
-  ComPtr(const ComPtr&) = delete;
-  ComPtr& operator=(const ComPtr&) = delete;
-  T* m_p;
-};
-
-// COM for the calling thread, apartment model, for one verb.
-class ComApartment {
- public:
-  ComApartment() : m_ok(SUCCEEDED(CoInitializeEx(NULL, COINIT_APARTMENTTHREADED))) {}
-  ~ComApartment() {
-    if (m_ok) CoUninitialize();
-  }
-
- private:
-  bool m_ok;
-};
-
-// The versioned settings key: CurrentVersion is always read from the machine.
-XpRegistry* OpenVersionedKey(DWORD root, DWORD access) {
-  XpRegistry* base = XpRegistry::Open(VolumeWatcherApp::kSettingsPath, XpRegistry::kRootLocalMachine,
-                                      XpRegistry::kRead);
-  if (!base) return nullptr;
-  XpString version = base->ReadString(L"CurrentVersion", XpString());
-  XpRegistry::Close(base);
-  if (version.IsEmpty()) return nullptr;
-  return XpRegistry::Open(XpString(VolumeWatcherApp::kSettingsPath) + L"/" + version, root, access);
-}
 
 bool StartsWithNoCase(const XpString& text, const XpString& prefix) {
   if (prefix.GetLength() > text.GetLength()) return false;
@@ -92,12 +33,12 @@ bool StartsWithNoCase(const XpString& text, const XpString& prefix) {
 
 // Resolves a shortcut and compares its raw target with the program's path.
 bool ShortcutPointsAt(const XpString& shortcut, const XpString& program) {
-  ComPtr<IShellLinkW> link;
+  XpComPtr<IShellLinkW> link;
   if (FAILED(CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                              reinterpret_cast<void**>(link.put()))))
+                              link.putVoid())))
     return false;
-  ComPtr<IPersistFile> file;
-  if (FAILED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(file.put()))))
+  XpComPtr<IPersistFile> file;
+  if (FAILED(link->QueryInterface(IID_IPersistFile, file.putVoid())))
     return false;
   if (FAILED(file->Load(shortcut.c_str(), STGM_READ))) return false;
   link->Resolve(NULL, SLR_NO_UI | SLR_UPDATE);
@@ -123,7 +64,7 @@ void TerminateInstance(DWORD processId) {
         rawToken = NULL;
     }
   }
-  KernelHandle token(rawToken);
+  XpUniqueHandle token(rawToken);
   bool enabled = false;
   TOKEN_PRIVILEGES privileges;
   ZeroMemory(&privileges, sizeof(privileges));
@@ -134,7 +75,7 @@ void TerminateInstance(DWORD processId) {
     AdjustTokenPrivileges(token.get(), FALSE, &privileges, sizeof(privileges), NULL, NULL);
     enabled = GetLastError() == 0;
   }
-  KernelHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, processId));
+  XpUniqueHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, processId));
   if (process.valid()) {
     TerminateProcess(process.get(), 0);
     WaitForSingleObject(process.get(), 4096);
@@ -183,33 +124,31 @@ XpString SingleInstanceGuard::mutexName(const XpString& executablePath) {
 }
 
 SingleInstanceGuard::SingleInstanceGuard(const XpString& executablePath, bool global)
-    : m_isFirst(false), m_mutex(NULL) {
+    : m_isFirst(false) {
   XpString name = mutexName(executablePath);
   if (global) {
     DWORD platform = 0, major = 0;
     if (GetOsVersion(platform, &major, nullptr) == XP_OK && major >= 5) name = L"Global\\" + name;
   }
-  m_mutex = CreateMutexW(NULL, FALSE, name.c_str());
-  m_isFirst = m_mutex != NULL && GetLastError() != ERROR_ALREADY_EXISTS;
+  m_mutex.reset(CreateMutexW(NULL, FALSE, name.c_str()));
+  m_isFirst = m_mutex && GetLastError() != ERROR_ALREADY_EXISTS;
 }
 
-SingleInstanceGuard::~SingleInstanceGuard() {
-  if (m_mutex) CloseHandle(m_mutex);
-}
+SingleInstanceGuard::~SingleInstanceGuard() {}
 
 // ---- construction and destruction ----
 
 VolumeWatcherApp::VolumeWatcherApp()
     : XpVolumeWatchDogWrapper(1, true),
       m_instanceGuard(nullptr),
-      m_locLibrary(NULL),
       m_ignoreMountWithShift(false),
       m_volumesAtStartDone(false),
       m_volumesAtStartThread(nullptr),
       m_volumesAtStartCancel(0) {
-  XpVolumeWatchDogWrapper::AddCallback(static_cast<IXpVolumeWatchDogCallback*>(this));
-  XpIEEE1394WatchDog::AddCallback(static_cast<IXpDeviceWatchDogCallback*>(this));
-  XpRegistry* settings = OpenVersionedKey(XpRegistry::kRootCurrentUser, XpRegistry::kRead);
+  // Adding to a list that does not hold the object yet always succeeds.
+  (void)XpVolumeWatchDogWrapper::AddCallback(static_cast<IXpVolumeWatchDogCallback*>(this));
+  (void)XpIEEE1394WatchDog::AddCallback(static_cast<IXpDeviceWatchDogCallback*>(this));
+  XpRegistry* settings = OpenVersionedKey(kSettingsPath, XpRegistry::kRootCurrentUser, XpRegistry::kRead);
   if (settings) {
     m_ignoreMountWithShift = settings->ReadDword(L"IgnoreMoutingOnPressingSHIFT", 0) != 0;
     XpRegistry::Close(settings);
@@ -221,8 +160,9 @@ VolumeWatcherApp::~VolumeWatcherApp() {
   endVolumesAtStart(0);
   // Removing waits for calls in progress and stops new ones, so no watcher
   // thread runs the launch decision on the parts destroyed below.
-  XpVolumeWatchDogWrapper::RemoveCallback(static_cast<IXpVolumeWatchDogCallback*>(this));
-  XpIEEE1394WatchDog::RemoveCallback(static_cast<IXpDeviceWatchDogCallback*>(this));
+  // Both were added in the constructor, so both are found.
+  (void)XpVolumeWatchDogWrapper::RemoveCallback(static_cast<IXpVolumeWatchDogCallback*>(this));
+  (void)XpIEEE1394WatchDog::RemoveCallback(static_cast<IXpDeviceWatchDogCallback*>(this));
   delete m_instanceGuard;
   m_instanceGuard = nullptr;
   XpSharedPtr<SfImporterModuleManager> released;
@@ -231,10 +171,7 @@ VolumeWatcherApp::~VolumeWatcherApp() {
     released = m_moduleManager;
     m_moduleManager = XpSharedPtr<SfImporterModuleManager>();
   }
-  if (m_locLibrary) {
-    FreeLibrary(m_locLibrary);
-    m_locLibrary = NULL;
-  }
+  m_locLibrary.reset();
   // released goes here, then the watchers in the base destructors.
 }
 
@@ -243,7 +180,8 @@ int VolumeWatcherApp::start() {
   if (result != XP_OK) return static_cast<int>(result);
   result = XpIEEE1394WatchDog::Start();
   if (result != XP_OK) {
-    XpVolumeWatchDogWrapper::Stop();
+    // The start failure is what the caller learns; the watcher just started stops.
+    (void)XpVolumeWatchDogWrapper::Stop();
     return static_cast<int>(result);
   }
   startVolumesAtStart();
@@ -281,7 +219,7 @@ void VolumeWatcherApp::startVolumesAtStart() {
   // Once per run: a start after a reconnected session does not repeat it.
   if (m_volumesAtStartDone) return;
   m_volumesAtStartDone = true;
-  XpRegistry* settings = OpenVersionedKey(XpRegistry::kRootCurrentUser, XpRegistry::kRead);
+  XpRegistry* settings = OpenVersionedKey(kSettingsPath, XpRegistry::kRootCurrentUser, XpRegistry::kRead);
   bool wanted = settings && settings->ReadDword(L"HandleVolumesAtStart", 0) != 0;
   XpRegistry::Close(settings);
   if (!wanted) return;
@@ -295,7 +233,8 @@ void VolumeWatcherApp::endVolumesAtStart(DWORD waitMs) {
   // A module's scoring run may still be going; the wait is bounded and a
   // thread that does not end in time is left to finish on its own.
   if (WaitForSingleObject(m_volumesAtStartThread->GetHandle(), waitMs) == WAIT_OBJECT_0) {
-    XpThread::Join(m_volumesAtStartThread);
+    // The thread has ended: its exit code says nothing more.
+    (void)XpThread::Join(m_volumesAtStartThread);
   } else {
     delete m_volumesAtStartThread;
   }
@@ -337,9 +276,9 @@ XpString VolumeWatcherApp::locLibraryName(const XpString& executablePath) {
 HMODULE VolumeWatcherApp::locLibrary() {
   if (!m_locLibrary) {
     XpString name = locLibraryName(executablePath());
-    if (!name.IsEmpty()) m_locLibrary = LoadLibraryW(name.c_str());
+    if (!name.IsEmpty()) m_locLibrary.reset(LoadLibraryW(name.c_str()));
   }
-  return m_locLibrary;
+  return m_locLibrary.get();
 }
 
 bool VolumeWatcherApp::loadString(UINT id, wchar_t* buffer, int size) {
@@ -383,12 +322,12 @@ bool VolumeWatcherApp::isRegistered() {
 }
 
 int VolumeWatcherApp::registerAutostart() {
-  ComApartment com;
+  XpComApartment com;
   XpString path = autostartShortcutPath();
   if (path.IsEmpty()) return 0;
-  ComPtr<IShellLinkW> link;
+  XpComPtr<IShellLinkW> link;
   if (FAILED(CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                              reinterpret_cast<void**>(link.put()))))
+                              link.putVoid())))
     return 0;
   XpString program = executablePath();
   link->SetPath(program.c_str());
@@ -397,8 +336,8 @@ int VolumeWatcherApp::registerAutostart() {
   link->SetArguments(L"/noballoononstart");
   XpString description = loadString(IDS_APP_NAME);
   if (!description.IsEmpty()) link->SetDescription(description.c_str());
-  ComPtr<IPersistFile> file;
-  if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(file.put()))))
+  XpComPtr<IPersistFile> file;
+  if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, file.putVoid())))
     file->Save(path.c_str(), TRUE);
   return 0;
 }
@@ -408,7 +347,8 @@ XpResult VolumeWatcherApp::unregisterAutostart() {
 }
 
 int VolumeWatcherApp::unregisterAutostartAll() {
-  unregisterAutostart();
+  // A missing own shortcut is no reason to leave the other profiles' ones.
+  (void)unregisterAutostart();
   XpString shortcut = autostartShortcutPath();
   XpString profile = GetSpecialFolderPath(XP_FOLDER_PROFILE, false);
   if (shortcut.IsEmpty() || profile.IsEmpty() || !StartsWithNoCase(shortcut, profile)) return 0;
@@ -418,16 +358,18 @@ int VolumeWatcherApp::unregisterAutostartAll() {
   XpString profiles = profile.Left(lastSlash + 1);
   XpString program = executablePath();
 
-  ComApartment com;
+  XpComApartment com;
   XpDir dir(profiles);
   if (dir.BeginFind(XP_FIND_DIRECTORIES, XpString()) != XP_OK) return 0;
   for (XpSharedPtr<XpAbstractFSObj> entry = dir.FindNext(); entry; entry = dir.FindNext()) {
     if (!entry->IsDirectory()) continue;
     XpString candidate = JoinPath(entry->GetPath(), relative);
+    // A shortcut that cannot be deleted stays; the other profiles are still cleaned.
     if (FileExists(candidate) && ShortcutPointsAt(candidate, program))
-      XpFileOperation::DeleteFile(candidate);
+      (void)XpFileOperation::DeleteFile(candidate);
   }
-  dir.EndFind();
+  // The enumeration was begun above, so ending it succeeds.
+  (void)dir.EndFind();
   return 0;
 }
 
@@ -448,17 +390,18 @@ bool VolumeWatcherApp::confirmExit() {
     answer = MessageBoxW(NULL, text.c_str(), caption.c_str(),
                          MB_OKCANCEL | MB_ICONWARNING | MB_DEFBUTTON2) == IDOK;
   }
-  question.Unlock();
+  // Taken above by this thread, so the release succeeds.
+  (void)question.Unlock();
   return answer;
 }
 
 int VolumeWatcherApp::requestExit(bool ask) {
   if (ask && !confirmExit()) return 0;
-  HWND window = FindWindowW(kTrayClass, L"");
+  HWND window = FindWindowW(kWatcherWindowClass, L"");
   if (!window) return 0;
   DWORD processId = 0;
   GetWindowThreadProcessId(window, &processId);
-  KernelHandle process(processId ? OpenProcess(SYNCHRONIZE, FALSE, processId) : NULL);
+  XpUniqueHandle process(processId ? OpenProcess(SYNCHRONIZE, FALSE, processId) : NULL);
   SendMessageW(window, WM_CLOSE, 0, 0);
   if (process.valid()) WaitForSingleObject(process.get(), 10000);
   return 0;
@@ -466,7 +409,7 @@ int VolumeWatcherApp::requestExit(bool ask) {
 
 int VolumeWatcherApp::exitAll() {
   requestExit(false);
-  KernelHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  XpUniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   if (!snapshot.valid()) return static_cast<int>(XP_E_FAIL);
   XpString ownName = GetFileName(executablePath());
   DWORD self = GetCurrentProcessId();
@@ -499,7 +442,7 @@ XpSharedPtr<SfImporterModuleManager> VolumeWatcherApp::moduleManager() {
 // ---- version text ----
 
 XpString VolumeWatcherApp::versionTextPath() {
-  XpRegistry* versioned = OpenVersionedKey(XpRegistry::kRootLocalMachine, XpRegistry::kRead);
+  XpRegistry* versioned = OpenVersionedKey(kSettingsPath, XpRegistry::kRootLocalMachine, XpRegistry::kRead);
   if (!versioned) return XpString();
   XpString location = versioned->ReadString(L"InstalledLocation", XpString());
   XpRegistry::Close(versioned);
@@ -509,8 +452,8 @@ XpString VolumeWatcherApp::versionTextPath() {
 XpString VolumeWatcherApp::readVersionText() {
   XpString path = versionTextPath();
   if (path.IsEmpty()) return XpString();
-  KernelHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL));
+  XpUniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL));
   if (!file.valid()) return XpString();
   char bytes[512];
   DWORD read = 0;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "modules/SfImporterModule.h"
+#include "platform/XpHandle.h"
 #include "platform/XpResult.h"
 #include "platform/XpString.h"
 #include "platform/XpSync.h"
@@ -31,7 +32,7 @@ class SingleInstanceGuard {
   SingleInstanceGuard(const SingleInstanceGuard&) = delete;
   SingleInstanceGuard& operator=(const SingleInstanceGuard&) = delete;
   bool m_isFirst;
-  HANDLE m_mutex;
+  XpUniqueHandle m_mutex;
 };
 
 class VolumeWatcherApp : public IXpVolumeWatchDogCallback,
@@ -66,7 +67,7 @@ class VolumeWatcherApp : public IXpVolumeWatchDogCallback,
   XpString autostartShortcutPath();
   bool isRegistered();
   int registerAutostart();
-  XpResult unregisterAutostart();
+  [[nodiscard]] XpResult unregisterAutostart();
   int unregisterAutostartAll();
 
   bool confirmExit();
@@ -104,7 +105,7 @@ class VolumeWatcherApp : public IXpVolumeWatchDogCallback,
   SingleInstanceGuard* m_instanceGuard;
   XpSharedPtr<SfImporterModuleManager> m_moduleManager;
   XpCriticalSection m_moduleManagerLock;
-  HMODULE m_locLibrary;
+  XpUniqueModule m_locLibrary;
   bool m_ignoreMountWithShift;
 
   static unsigned int VolumesAtStartThread(void* argument);

@@ -3,6 +3,7 @@
 #include <new>
 
 #include "app/VolumeWatcherApp.h"
+#include "app/WatcherNames.h"
 #include "app/WatcherTrayIcon.h"
 #include "app/res/LocResources.h"
 
@@ -58,7 +59,7 @@ int RunWatcherVerb(WatcherVerb verb) {
 int RunResident(HINSTANCE instance, bool balloon) {
   VolumeWatcherApp& app = getApp();
   if (!app.isFirstInstance()) {
-    HWND running = FindWindowW(L"BrimwellTrayIconDummyWnd", L"");
+    HWND running = FindWindowW(kWatcherWindowClass, L"");
     if (running) PostMessageW(running, WatcherTrayIcon::kShowBalloonMessage, 0, 0);
     return 0;
   }

@@ -2,6 +2,7 @@
 
 #include "app/DevicesWindow.h"
 #include "app/VolumeWatcherApp.h"
+#include "app/WatcherNames.h"
 #include "app/WatcherDialogs.h"
 #include "app/res/LocResources.h"
 
@@ -26,7 +27,7 @@ class BusyToken {
 }  // namespace
 
 WatcherTrayIcon::WatcherTrayIcon(HINSTANCE instance, HMODULE locLibrary)
-    : SfAbstractTrayIcon(instance, locLibrary, L"BrimwellTrayIconDummyWnd", IDI_WATCHER,
+    : SfAbstractTrayIcon(instance, locLibrary, kWatcherWindowClass, IDI_WATCHER,
                          IDR_TRAY_MENU, IDS_APP_NAME),
       m_locLibrary(locLibrary),
       m_aboutBusy(1, 1),
@@ -80,19 +81,22 @@ int WatcherTrayIcon::onCommand(UINT id) {
     SetForegroundWindow(window());
     bool checked = false;
     if (RunAutostartDialog(m_locLibrary, window(), app.isRegistered(), &checked) == IDOK) {
+      // The dialog reads the state back from the shortcut each time it opens.
       if (checked) app.registerAutostart();
-      else app.unregisterAutostart();
+      else (void)app.unregisterAutostart();
     }
   } else if (id == ID_TRAY_DEVICES) {
     DevicesWindow::Open(m_locLibrary);
   } else if (id == ID_TRAY_DESTINATION) {
     XpSharedPtr<SfImporterModuleManager> manager = app.moduleManager();
-    if (manager) manager->openCameraFolderDestination(window(), nullptr, false);
+    // A folder window that does not open is its own answer to the user.
+    if (manager) (void)manager->openCameraFolderDestination(window(), nullptr, false);
   } else if (id >= ID_TRAY_MODULE_FIRST &&
              id - ID_TRAY_MODULE_FIRST < static_cast<UINT>(m_settingsModules.size())) {
     SfImporterModulePtr module = m_settingsModules[id - ID_TRAY_MODULE_FIRST];
     module->setParentWindow(window());
-    module->openSettings(false);
+    // The module's own settings program shows its failures itself.
+    (void)module->openSettings(false);
     module->setParentWindow(NULL);
   }
   return 0;

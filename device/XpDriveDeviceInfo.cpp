@@ -8,6 +8,7 @@
 #include <cwchar>
 #include <cwctype>
 
+#include "platform/XpHandle.h"
 #include "usbdriveinfo/UsbDriveInfo.h"
 
 namespace {
@@ -21,55 +22,30 @@ const DWORD kTextValueBytes = 514;
 const int kHardwareKeyChars = 256;
 const DWORD kKeyNameChars = 256;
 
-class _XpRegKey {
- public:
-  _XpRegKey() : m_key(nullptr) {}
-  ~_XpRegKey() {
-    if (m_key != nullptr) RegCloseKey(m_key);
-  }
-  bool Open(HKEY parent, const wchar_t* path) {
-    return RegOpenKeyExW(parent, path, 0, KEY_READ, &m_key) == ERROR_SUCCESS;
-  }
-  HKEY Get() const { return m_key; }
-  // Subkey name number index; false at the end. A name that does not fit is
-  // given back empty so the enumeration can go on past it.
-  bool EnumSubKey(DWORD index, wchar_t (&name)[kKeyNameChars]) const {
-    DWORD length = kKeyNameChars;
-    LONG status = RegEnumKeyExW(m_key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
-    if (status == ERROR_MORE_DATA) {
-      name[0] = 0;
-      return true;
-    }
-    if (status != ERROR_SUCCESS) return false;
-    name[kKeyNameChars - 1] = 0;
+// Opens parent\path for reading into key; false when it cannot.
+bool OpenKey(HKEY parent, const wchar_t* path, XpUniqueKey& key) {
+  return RegOpenKeyExW(parent, path, 0, KEY_READ, key.put()) == ERROR_SUCCESS;
+}
+
+// Subkey name number index; false at the end. A name that does not fit is
+// given back empty so the enumeration can go on past it.
+bool EnumSubKey(HKEY key, DWORD index, wchar_t (&name)[kKeyNameChars]) {
+  DWORD length = kKeyNameChars;
+  LONG status = RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+  if (status == ERROR_MORE_DATA) {
+    name[0] = 0;
     return true;
   }
-
- private:
-  _XpRegKey(const _XpRegKey&);
-  _XpRegKey& operator=(const _XpRegKey&);
-  HKEY m_key;
-};
-
-class _XpLibrary {
- public:
-  explicit _XpLibrary(const wchar_t* name) : m_module(LoadLibraryW(name)) {}
-  ~_XpLibrary() {
-    if (m_module != nullptr) FreeLibrary(m_module);
-  }
-  HMODULE Get() const { return m_module; }
-
- private:
-  _XpLibrary(const _XpLibrary&);
-  _XpLibrary& operator=(const _XpLibrary&);
-  HMODULE m_module;
-};
+  if (status != ERROR_SUCCESS) return false;
+  name[kKeyNameChars - 1] = 0;
+  return true;
+}
 
 // No "insert a disk" box while a removable drive is probed.
-class _XpQuietErrorMode {
+class QuietErrorMode {
  public:
-  _XpQuietErrorMode() : m_previous(SetErrorMode(SEM_FAILCRITICALERRORS)) {}
-  ~_XpQuietErrorMode() { SetErrorMode(m_previous); }
+  QuietErrorMode() : m_previous(SetErrorMode(SEM_FAILCRITICALERRORS)) {}
+  ~QuietErrorMode() { SetErrorMode(m_previous); }
 
  private:
   UINT m_previous;
@@ -111,15 +87,15 @@ int BusTypeOf(const wchar_t* instance) {
 
 // The instance is a device the configuration manager has running now.
 bool IsPresent(const wchar_t* instance) {
-  _XpRegKey enumKey;
-  if (!enumKey.Open(HKEY_DYN_DATA, L"Config Manager\\Enum")) return false;
+  XpUniqueKey enumKey;
+  if (!OpenKey(HKEY_DYN_DATA, L"Config Manager\\Enum", enumKey)) return false;
   wchar_t name[kKeyNameChars];
-  for (DWORD index = 0; enumKey.EnumSubKey(index, name); ++index) {
+  for (DWORD index = 0; EnumSubKey(enumKey.get(), index, name); ++index) {
     if (name[0] == 0) continue;
-    _XpRegKey node;
-    if (!node.Open(enumKey.Get(), name)) continue;
+    XpUniqueKey node;
+    if (!OpenKey(enumKey.get(), name, node)) continue;
     wchar_t hardwareKey[kTextValueBytes / 2 + 1];
-    if (!ReadTextValue(node.Get(), L"HardWareKey", hardwareKey)) continue;
+    if (!ReadTextValue(node.get(), L"HardWareKey", hardwareKey)) continue;
     hardwareKey[kHardwareKeyChars] = 0;
     for (wchar_t* c = hardwareKey; *c != 0; ++c)
       if (*c == L'\\') *c = L'&';
@@ -150,7 +126,7 @@ bool ListsLetterAndIsPresent(HKEY instanceKey, const wchar_t* instance, wchar_t 
 
 namespace XpDeviceDetail {
 
-XpResult _XpSearchScsiEnum(wchar_t letter, int* busType, int* vendorId, int* productId,
+[[nodiscard]] XpResult _XpSearchScsiEnum(wchar_t letter, int* busType, int* vendorId, int* productId,
                            XpString* manufacturer, XpString* description) {
   Put(vendorId, -1);
   Put(productId, -1);
@@ -158,29 +134,29 @@ XpResult _XpSearchScsiEnum(wchar_t letter, int* busType, int* vendorId, int* pro
   // Only a drive letter can be among the letter bytes (a zero would match every terminator).
   if (letter < L'A' || letter > L'Z') return XP_E_NOT_SUPPORTED;
 
-  _XpRegKey scsi;
-  if (!scsi.Open(HKEY_LOCAL_MACHINE, L"Enum\\Scsi")) return XP_E_NOT_SUPPORTED;
+  XpUniqueKey scsi;
+  if (!OpenKey(HKEY_LOCAL_MACHINE, L"Enum\\Scsi", scsi)) return XP_E_NOT_SUPPORTED;
   wchar_t deviceName[kKeyNameChars];
-  for (DWORD d = 0; scsi.EnumSubKey(d, deviceName); ++d) {
+  for (DWORD d = 0; EnumSubKey(scsi.get(), d, deviceName); ++d) {
     if (deviceName[0] == 0) continue;
-    _XpRegKey device;
-    if (!device.Open(scsi.Get(), deviceName)) continue;
+    XpUniqueKey device;
+    if (!OpenKey(scsi.get(), deviceName, device)) continue;
     wchar_t instance[kKeyNameChars];
-    for (DWORD i = 0; device.EnumSubKey(i, instance); ++i) {
+    for (DWORD i = 0; EnumSubKey(device.get(), i, instance); ++i) {
       // Another prefix never counts, so its values are not even read: they
       // must not leak into the outputs of a later match.
       int type = BusTypeOf(instance);
       if (type == XP_BUS_TYPE_UNKNOWN) continue;
-      _XpRegKey instanceKey;
-      if (!instanceKey.Open(device.Get(), instance)) continue;
-      if (!ListsLetterAndIsPresent(instanceKey.Get(), instance, letter)) continue;
+      XpUniqueKey instanceKey;
+      if (!OpenKey(device.get(), instance, instanceKey)) continue;
+      if (!ListsLetterAndIsPresent(instanceKey.get(), instance, letter)) continue;
 
       ParseId(instance, L"VID_", vendorId);
       ParseId(instance, L"PID_", productId);
       wchar_t text[kTextValueBytes / 2 + 1];
-      if (manufacturer != nullptr && ReadTextValue(instanceKey.Get(), L"Manufacturer", text))
+      if (manufacturer != nullptr && ReadTextValue(instanceKey.get(), L"Manufacturer", text))
         *manufacturer = text;
-      if (description != nullptr && ReadTextValue(instanceKey.Get(), L"DeviceDesc", text))
+      if (description != nullptr && ReadTextValue(instanceKey.get(), L"DeviceDesc", text))
         *description = text;
       Put(busType, type);
       return XP_OK;
@@ -191,14 +167,14 @@ XpResult _XpSearchScsiEnum(wchar_t letter, int* busType, int* vendorId, int* pro
 
 }  // namespace XpDeviceDetail
 
-XpResult GetDriveDeviceInfo(wchar_t letter, int* busType, int* vendorId, int* productId,
+[[nodiscard]] XpResult GetDriveDeviceInfo(wchar_t letter, int* busType, int* vendorId, int* productId,
                             XpString* manufacturer, XpString* description, bool checkExists) {
   if (checkExists) {
     wchar_t root[] = L"?:\\";
     root[0] = letter;
     DWORD attributes;
     {
-      _XpQuietErrorMode quiet;
+      QuietErrorMode quiet;
       attributes = GetFileAttributesW(root);
     }
     if (attributes == INVALID_FILE_ATTRIBUTES) return XP_E_FILE_NOT_FOUND;
@@ -218,10 +194,10 @@ XpResult GetDriveDeviceInfo(wchar_t letter, int* busType, int* vendorId, int* pr
                                              description);
   }
 
-  _XpLibrary library(L"UsbDriveInfo.dll");
-  if (library.Get() == nullptr) return XP_E_FAIL;
+  XpUniqueModule library(LoadLibraryW(L"UsbDriveInfo.dll"));
+  if (!library) return XP_E_FAIL;
   XpStgDevGetVenIdAndProdIdFn entry = reinterpret_cast<XpStgDevGetVenIdAndProdIdFn>(
-      reinterpret_cast<void*>(GetProcAddress(library.Get(), "XpStgDevGetVenIdAndProdId")));
+      reinterpret_cast<void*>(GetProcAddress(library.get(), "XpStgDevGetVenIdAndProdId")));
   if (entry == nullptr) return XP_E_FAIL;
 
   // The library writes all three integers; callers may leave some out.
@@ -254,10 +230,10 @@ XpResult GetDriveSerialText(wchar_t letter, XpString* serial) {
   // The registry trees of Windows 95/98/Me do not hold the device's serial text.
   if (version.dwPlatformId != VER_PLATFORM_WIN32_NT) return XP_E_NOT_SUPPORTED;
 
-  _XpLibrary library(L"UsbDriveInfo.dll");
-  if (library.Get() == nullptr) return XP_E_FAIL;
+  XpUniqueModule library(LoadLibraryW(L"UsbDriveInfo.dll"));
+  if (!library) return XP_E_FAIL;
   XpStgDeviceGetUSBSerialTextFn entry = reinterpret_cast<XpStgDeviceGetUSBSerialTextFn>(
-      reinterpret_cast<void*>(GetProcAddress(library.Get(), "XpStgDeviceGetUSBSerialText")));
+      reinterpret_cast<void*>(GetProcAddress(library.get(), "XpStgDeviceGetUSBSerialText")));
   if (entry == nullptr) return XP_E_FAIL;
   wchar_t text[kSerialTextChars];
   std::memset(text, 0, sizeof(text));

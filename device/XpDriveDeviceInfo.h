@@ -19,7 +19,7 @@ const int XP_BUS_TYPE_PCMCIA = 5;       // "PCMCIA&"
 // matches; on NT-family systems also the library's codes (0x810D, 0x8401).
 // On Windows 95/98/Me the ids are -1 when they cannot be parsed. Every output
 // may be null; texts are written only on success.
-XpResult GetDriveDeviceInfo(wchar_t letter, int* busType, int* vendorId, int* productId,
+[[nodiscard]] XpResult GetDriveDeviceInfo(wchar_t letter, int* busType, int* vendorId, int* productId,
                             XpString* manufacturer, XpString* description, bool checkExists);
 
 // The whole USB serial-number text of the drive's device, as the device
@@ -35,7 +35,7 @@ namespace XpDeviceDetail {
 // that list the letter in "CurrentDriveLetterAssignment" and are present in
 // HKEY_DYN_DATA "Config Manager\Enum". 0 on a classified match, 0x8116 otherwise.
 // Outputs as for GetDriveDeviceInfo (busType is written only on a match).
-XpResult _XpSearchScsiEnum(wchar_t letter, int* busType, int* vendorId, int* productId,
+[[nodiscard]] XpResult _XpSearchScsiEnum(wchar_t letter, int* busType, int* vendorId, int* productId,
                            XpString* manufacturer, XpString* description);
 
 }  // namespace XpDeviceDetail

@@ -4,16 +4,18 @@
 #include <cwchar>
 #include <cwctype>
 
+#include "modules/SuiteKeys.h"
 #include "platform/XpFileOperation.h"
 #include "platform/XpFileSystem.h"
 #include "platform/XpRegistry.h"
+#include "platform/XpVersionedKey.h"
 #include "plist/XpIni.h"
 
 namespace {
 
 const wchar_t kMaker[] = L"Zelm Corporation";
 const wchar_t kSuite[] = L"Vantolo";
-const wchar_t kSuiteKey[] = L"Software/Zelm Corporation/Vantolo/";
+const wchar_t kSuiteKey[] = XP_SUITE_KEY L"/";
 const wchar_t kFoldersKey[] = L"Software\\Zelm Corporation\\Vantolo\\Browser\\ExtProgramXML";
 const wchar_t kIgnoreKey[] = L"Software\\Zelm Corporation\\Vantolo\\Browser\\ExtProgramXML\\Ignore";
 const wchar_t kWrittenFilesKey[] = L"Software\\Zelm Corporation\\Vantolo\\InitTool\\1.0\\ExpAppData";
@@ -60,14 +62,24 @@ void ReadMaskList(XpIniDict* dict, const wchar_t* key, std::vector<DWORD>& masks
   }
 }
 
-void WriteMaskList(XpIniDict* dict, const wchar_t* key, const std::vector<DWORD>& masks) {
-  if (XpFailed(dict->AddNode(key, XpIniTypeArray))) return;
+// The first failure, or XP_OK.
+XpResult WriteMaskList(XpIniDict* dict, const wchar_t* key, const std::vector<DWORD>& masks) {
+  XpResult result = dict->AddNode(key, XpIniTypeArray);
+  if (XpFailed(result)) return result;
   XpIniElement* array = dict->Lookup(key);
+  if (array == nullptr) return XP_E_FAIL;
   for (DWORD mask : masks) {
     XpString text;
     text.Format(L"%x", static_cast<unsigned int>(mask));
-    array->InsertAt(-1, XpIniTypeString, reinterpret_cast<std::intptr_t>(text.c_str()), 0);
+    result = array->InsertAt(-1, XpIniTypeString, reinterpret_cast<std::intptr_t>(text.c_str()), 0);
+    if (XpFailed(result)) return result;
   }
+  return XP_OK;
+}
+
+// Keeps the first failure of a series of steps.
+void KeepFirstFailure(XpResult& first, XpResult result) {
+  if (XpSucceeded(first)) first = result;
 }
 
 bool StartsWith(const XpString& text, const wchar_t* prefix) {
@@ -142,7 +154,8 @@ ExternalProgram::ExternalProgram()
 bool ExternalProgram::read(const XpString& path) {
   if (!FileExists(path)) return false;
   filePath = path;
-  GetPathTimes(path, nullptr, &fileTime, nullptr);
+  // An unreadable time leaves the record with none rather than an old one.
+  if (XpFailed(GetPathTimes(path, nullptr, &fileTime, nullptr))) fileTime = XpDateTime();
   XpIniRootPtr root;
   if (!root) return false;
   if (XpFailed(root->LoadFile(path.c_str()))) return false;
@@ -174,13 +187,9 @@ bool ExternalProgram::read(const XpString& path) {
   if (!installSettingName.IsEmpty() && groupApp) {
     XpString keyPath = XpString(kSuiteKey) + installSettingName;
     keyPath.Replace(L"\\", L"/");
-    XpScopedRegistry install(XpRegistry::Open(keyPath, XpRegistry::kRootLocalMachine, XpRegistry::kRead));
-    XpString version = L"1.0";
-    if (install) {
-      XpString current = install->ReadString(L"CurrentVersion", XpString());
-      if (!current.IsEmpty()) version = current;
-    }
-    XpScopedRegistry versionKey(XpRegistry::OpenSubKey(install.get(), version, XpRegistry::kRead));
+    // Suites that never wrote a version keep their settings under "1.0".
+    XpScopedRegistry versionKey(
+        OpenVersionedKey(keyPath, XpRegistry::kRootLocalMachine, XpRegistry::kRead, L"1.0"));
     if (versionKey) {
       XpString folder = versionKey->ReadString(L"InstalledLocation", XpString());
       XpString file = hasExeName ? exeName : versionKey->ReadString(L"ExeName", XpString());
@@ -211,27 +220,31 @@ bool ExternalProgram::write() {
   XpIniRootPtr root;
   if (!root || filePath.IsEmpty()) return false;
   XpIniDict* dict = root.get();
-  dict->AddString(L"AppName", appName.c_str());
-  dict->AddString(L"Description", description.c_str());
-  dict->AddBool(L"GroupApp", groupApp);
-  dict->AddString(L"InstallSettingName", installSettingName.c_str());
-  dict->AddString(L"InstalledLocation", GetDirectory(programPath).c_str());
-  dict->AddString(L"ExeName", GetFileName(programPath).c_str());
-  dict->AddString(L"IconName", GetFileName(iconPath).c_str());
-  dict->AddBool(L"Modal", modal);
-  dict->AddString(L"Option", option.c_str());
-  dict->AddInt64(L"DisplayLevel", displayLevel);
-  dict->AddBool(L"Multiple", multiple);
-  dict->AddInt64(L"UIOrder", uiOrder);
-  WriteMaskList(dict, L"ContentTypeMaskList", contentTypeMasks);
+  XpResult first = XP_OK;
+  KeepFirstFailure(first, dict->AddString(L"AppName", appName.c_str()));
+  KeepFirstFailure(first, dict->AddString(L"Description", description.c_str()));
+  KeepFirstFailure(first, dict->AddBool(L"GroupApp", groupApp));
+  KeepFirstFailure(first, dict->AddString(L"InstallSettingName", installSettingName.c_str()));
+  KeepFirstFailure(first, dict->AddString(L"InstalledLocation", GetDirectory(programPath).c_str()));
+  KeepFirstFailure(first, dict->AddString(L"ExeName", GetFileName(programPath).c_str()));
+  KeepFirstFailure(first, dict->AddString(L"IconName", GetFileName(iconPath).c_str()));
+  KeepFirstFailure(first, dict->AddBool(L"Modal", modal));
+  KeepFirstFailure(first, dict->AddString(L"Option", option.c_str()));
+  KeepFirstFailure(first, dict->AddInt64(L"DisplayLevel", displayLevel));
+  KeepFirstFailure(first, dict->AddBool(L"Multiple", multiple));
+  KeepFirstFailure(first, dict->AddInt64(L"UIOrder", uiOrder));
+  KeepFirstFailure(first, WriteMaskList(dict, L"ContentTypeMaskList", contentTypeMasks));
   // The media masks travel too: a tool kept only in the tools folder would
   // otherwise lose them at the first write.
-  WriteMaskList(dict, L"MediaTypeMaskList", mediaTypeMasks);
-  dict->AddBool(L"XMLReceivable", xmlReceivable);
-  dict->AddBool(L"EveryTimeEnable", everyTimeEnable);
-  dict->AddBool(L"IncludeNotSelected", includeNotSelected);
+  KeepFirstFailure(first, WriteMaskList(dict, L"MediaTypeMaskList", mediaTypeMasks));
+  KeepFirstFailure(first, dict->AddBool(L"XMLReceivable", xmlReceivable));
+  KeepFirstFailure(first, dict->AddBool(L"EveryTimeEnable", everyTimeEnable));
+  KeepFirstFailure(first, dict->AddBool(L"IncludeNotSelected", includeNotSelected));
+  // A record with a value missing would replace a complete file: keep the old one.
+  if (XpFailed(first)) return false;
   if (XpFailed(dict->SaveFile(filePath.c_str()))) return false;
-  GetPathTimes(filePath, nullptr, &fileTime, nullptr);
+  // An unreadable time leaves the record with none rather than an old one.
+  if (XpFailed(GetPathTimes(filePath, nullptr, &fileTime, nullptr))) fileTime = XpDateTime();
   return true;
 }
 
@@ -240,7 +253,8 @@ XpString ExternalProgramCatalog::ToolsFolder(bool create) {
   if (appData.IsEmpty()) return XpString();
   XpString folder;
   folder.Format(L"%s\\%s\\%s\\ExtTools", appData.c_str(), kMaker, kSuite);
-  if (create && !IsDirectoryPath(folder)) XpFileOperation::MakeDirectories(folder);
+  // A folder that cannot be made shows when its files are written.
+  if (create && !IsDirectoryPath(folder)) (void)XpFileOperation::MakeDirectories(folder);
   return folder;
 }
 
@@ -308,7 +322,8 @@ void ExternalProgramCatalog::load() {
       }
       if (!ignored) distribute(program, fromToolsFolder);
     }
-    dir.EndFind();
+    // The enumeration was begun above, so ending it succeeds.
+    (void)dir.EndFind();
   }
   for (int level = 0; level <= 3; ++level) {
     std::stable_sort(m_lists[level].begin(), m_lists[level].end(),
@@ -393,7 +408,8 @@ void ExternalProgramCatalog::writeBack() {
     }
     if (!known) {
       files.push_back(program.filePath);
-      key->WriteStringList(kWrittenFilesList, files);
+      // An unrecorded file is only never cleaned up; the tool itself is written.
+      (void)key->WriteStringList(kWrittenFilesList, files);
     }
   }
   if (m_toolsFolder.IsEmpty()) return;
@@ -407,6 +423,7 @@ void ExternalProgramCatalog::writeBack() {
     if (GetDirectory(file).CompareNoCase((m_toolsFolder + L"\\").c_str()) != 0) continue;
     int number = NumberedFileNumber(GetFileName(file));
     if (number <= static_cast<int>(list.size())) continue;
-    if (FileExists(file)) XpFileOperation::DeleteFile(file);
+    // A file that cannot be deleted is tried again at the next write-back.
+    if (FileExists(file)) (void)XpFileOperation::DeleteFile(file);
   }
 }

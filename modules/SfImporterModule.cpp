@@ -3,13 +3,14 @@
 #include <cwchar>
 
 #include "modules/ExternalProgram.h"
+#include "modules/SuiteKeys.h"
 #include "platform/XpFileSystem.h"
+#include "platform/XpHandle.h"
 #include "platform/XpRegistry.h"
+#include "platform/XpVersionedKey.h"
 
 namespace {
 
-const wchar_t kImporterPath[] = L"Software/Zelm Corporation/Vantolo/Importer";
-const wchar_t kAccessorPath[] = L"Software/Zelm Corporation/Vantolo/Accessor";
 const wchar_t kAccessorSubkey[] = L"HDD1";
 const wchar_t kAccessorKey[] = L"Accessor/HDD1";
 const wchar_t kCameraFolderSubkey[] = L"DCF";
@@ -21,20 +22,9 @@ const int kStringBuffer = 1024;
 
 // The module's resource library, mapped as data only: nothing of a module's
 // code runs inside the watcher.
-class ScopedResourceLibrary {
- public:
-  explicit ScopedResourceLibrary(const XpString& path)
-      : m_module(path.IsEmpty() ? NULL : LoadLibraryExW(path.c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE)) {}
-  ~ScopedResourceLibrary() {
-    if (m_module != NULL) FreeLibrary(m_module);
-  }
-  HMODULE get() const { return m_module; }
-
- private:
-  ScopedResourceLibrary(const ScopedResourceLibrary&);
-  ScopedResourceLibrary& operator=(const ScopedResourceLibrary&);
-  HMODULE m_module;
-};
+HMODULE LoadResourceLibrary(const XpString& path) {
+  return path.IsEmpty() ? NULL : LoadLibraryExW(path.c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
+}
 
 XpString LoadText(HMODULE library, UINT id) {
   wchar_t buffer[kStringBuffer];
@@ -104,16 +94,15 @@ SfImporterModule::SfImporterModule(const XpString& subkeyName)
       m_hasSettingsDialog(false),
       m_supportedDevices(SF_DEVICE_VOLUME),
       m_parentWindow(NULL),
-      m_worker(nullptr),
       m_completion(nullptr) {}
 
 SfImporterModule::~SfImporterModule() { reapWorker(true); }
 
 void SfImporterModule::reapWorker(bool wait) {
-  if (m_worker == nullptr) return;
+  if (!m_worker) return;
   if (!wait && WaitForSingleObject(m_worker->GetHandle(), 0) == WAIT_TIMEOUT) return;
-  XpThread::Join(m_worker);
-  m_worker = nullptr;
+  // Nobody reads a background run's exit code: its outcome goes to the completion interface.
+  (void)m_worker.Join();
 }
 
 void SfImporterModule::formKeyAndName(const XpString& fullPath) {
@@ -138,13 +127,8 @@ void SfImporterModule::formKeyAndName(const XpString& fullPath) {
 
 SfImporterModule* SfImporterModule::CreateFromRegistry(const XpString& rootPath, const XpString& subkey) {
   SfImporterModule* module = new SfImporterModule(subkey);
-  XpScopedRegistry root(XpRegistry::Open(rootPath, XpRegistry::kRootLocalMachine, XpRegistry::kRead));
-  XpScopedRegistry moduleKey(XpRegistry::OpenSubKey(root.get(), subkey, XpRegistry::kRead));
-  XpString versionName;
-  if (moduleKey) versionName = moduleKey->ReadString(L"CurrentVersion", XpString());
-  XpScopedRegistry version(moduleKey && !versionName.IsEmpty()
-                             ? XpRegistry::OpenSubKey(moduleKey.get(), versionName, XpRegistry::kRead)
-                             : nullptr);
+  XpScopedRegistry version(
+      OpenVersionedKey(rootPath + L"/" + subkey, XpRegistry::kRootLocalMachine, XpRegistry::kRead));
   if (version) {
     module->m_name = subkey;
     XpString location = version->ReadString(L"InstalledLocation", XpString());
@@ -161,7 +145,7 @@ SfImporterModule* SfImporterModule::CreateFromRegistry(const XpString& rootPath,
     }
     module->m_resourceLibrary = JoinPath(location, resourceName);
 
-    ScopedResourceLibrary library(module->m_resourceLibrary);
+    XpUniqueModule library(LoadResourceLibrary(module->m_resourceLibrary));
     if (library.get() != NULL) {
       LoadModuleText(library.get(), version.get(), L"SettingsMenuStrId", kSettingsMenuFallback,
                      module->m_settingsMenuText);
@@ -243,7 +227,7 @@ XpResult SfImporterModule::runImportScore(const XpString& path, int* score) {
 
 int SfImporterModule::importScore(const XpString& path) {
   int score = -1;
-  runImportScore(path, &score);
+  if (XpFailed(runImportScore(path, &score))) return -1;
   return score;
 }
 
@@ -279,22 +263,23 @@ XpResult SfImporterModule::runDestinationDialog(ISfImporterCompletion* completio
   // One background run at a time: the worker field holds one thread, and a
   // second dialog of the same module would only stand beside the first.
   reapWorker(false);
-  if (m_worker != nullptr) return XP_OK;
+  if (m_worker) return XP_OK;
   m_completion = completion;
-  m_worker = XpThread::Create(&SfImporterModule::DestinationWorker, this);
-  return m_worker != nullptr ? XP_OK : XP_E_FAIL;
+  m_worker = XpScopedThread(XpThread::Create(&SfImporterModule::DestinationWorker, this));
+  return m_worker ? XP_OK : XP_E_FAIL;
 }
 
 XpResult SfImporterModule::runDestinationModal() {
-  HANDLE process = NULL;
-  XpResult result = openDestinationFolder(&process, nullptr);
+  XpUniqueHandle process;
+  XpResult result = openDestinationFolder(process.put(), nullptr);
   if (XpFailed(result)) return result;
+  HANDLE waitHandle = process.get();
   HWND focus = GetFocus();
   if (m_parentWindow != NULL) EnableWindow(m_parentWindow, FALSE);
   bool quit = false;
   WPARAM quitCode = 0;
   while (!quit) {
-    DWORD wait = MsgWaitForMultipleObjects(1, &process, FALSE, INFINITE, QS_ALLINPUT);
+    DWORD wait = MsgWaitForMultipleObjects(1, &waitHandle, FALSE, INFINITE, QS_ALLINPUT);
     if (wait != WAIT_OBJECT_0 + 1) break;  // the process ended (or the wait failed)
     MSG msg;
     while (PeekMessageW(&msg, NULL, 0, 0, PM_REMOVE)) {
@@ -309,9 +294,9 @@ XpResult SfImporterModule::runDestinationModal() {
     }
   }
   DWORD code = 0;
-  if (!GetExitCodeProcess(process, &code)) code = static_cast<DWORD>(-1);
+  if (!GetExitCodeProcess(process.get(), &code)) code = static_cast<DWORD>(-1);
   if (m_completion != nullptr) m_completion->OnImporterRunDone(static_cast<int>(code));
-  CloseHandle(process);
+  process.reset();
   if (m_parentWindow != NULL) EnableWindow(m_parentWindow, TRUE);
   if (focus != NULL) SetFocus(focus);
   // The quit request belongs to the thread's own loop: put it back so that

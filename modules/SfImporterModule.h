@@ -65,20 +65,20 @@ class SfImporterModule {
   // arguments. Waits when wait is set or exitCode is given. 0,
   // XP_E_FILE_BAD_ARGUMENT (command line too long, or a program path that
   // could split the command line), XP_E_FAIL (process not created).
-  XpResult run(const XpString& arguments, bool wait, DWORD* exitCode, HANDLE* process);
+  [[nodiscard]] XpResult run(const XpString& arguments, bool wait, DWORD* exitCode, HANDLE* process);
   // The scoring run's exit code; -1 when the run fails.
   int importScore(const XpString& path);
   // The scoring run with its start result, so that a module that cannot be
   // started at all can be told from one that asks for a rescan.
-  XpResult runImportScore(const XpString& path, int* score);
+  [[nodiscard]] XpResult runImportScore(const XpString& path, int* score);
   // An empty source leaves out the "/import" part; an empty extra adds nothing.
-  XpResult startImport(const XpString& source, const XpString& extra, bool wait, HANDLE* process);
-  XpResult openSettings(bool wait);
+  [[nodiscard]] XpResult startImport(const XpString& source, const XpString& extra, bool wait, HANDLE* process);
+  [[nodiscard]] XpResult openSettings(bool wait);
   // Waits and reports the exit code unless a process handle is asked for.
-  XpResult openDestinationFolder(HANDLE* process, DWORD* exitCode);
+  [[nodiscard]] XpResult openDestinationFolder(HANDLE* process, DWORD* exitCode);
   // Not modal: on a worker thread, returns at once. Modal: pumps this
   // thread's messages with parentWindow disabled until the program ends.
-  XpResult runDestinationDialog(ISfImporterCompletion* completion, bool modal);
+  [[nodiscard]] XpResult runDestinationDialog(ISfImporterCompletion* completion, bool modal);
 
   // Argument texts of the runs, as run() receives them (without fixedArguments).
   XpString scoreArguments(const XpString& path) const;
@@ -93,7 +93,7 @@ class SfImporterModule {
   SfImporterModule& operator=(const SfImporterModule&);
 
   static unsigned int DestinationWorker(void* argument);
-  XpResult runDestinationModal();
+  [[nodiscard]] XpResult runDestinationModal();
   void reapWorker(bool wait);
   void formKeyAndName(const XpString& fullPath);
   friend class SfImporterModuleManager;
@@ -107,7 +107,7 @@ class SfImporterModule {
   bool m_hasSettingsDialog;
   DWORD m_supportedDevices;
   HWND m_parentWindow;
-  XpThread* m_worker;
+  XpScopedThread m_worker;
   ISfImporterCompletion* m_completion;
   XpString m_resourceLibrary;
   XpString m_fixedArguments;
@@ -136,7 +136,7 @@ class SfImporterModuleManager {
   SfImporterModulePtr selectFor(const XpString& path, DWORD kindMask);
   SfImporterModuleList modulesWithSettings() const;
   // XP_E_FILE_NOT_FOUND without a camera-folder importer.
-  XpResult openCameraFolderDestination(HWND parent, ISfImporterCompletion* completion, bool modal);
+  [[nodiscard]] XpResult openCameraFolderDestination(HWND parent, ISfImporterCompletion* completion, bool modal);
 
   // The pause before a rescan, in milliseconds.
   static const DWORD kRescanPause = 3333;

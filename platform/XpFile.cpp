@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "platform/XpFileOperation.h"
+#include "platform/XpHandle.h"
 
 namespace {
 
@@ -37,7 +38,7 @@ void SwapBytes(unsigned char* bytes, unsigned width) {
 
 }  // namespace
 
-XpResult XpResultFromErrno(int error, bool readOnly) {
+[[nodiscard]] XpResult XpResultFromErrno(int error, bool readOnly) {
   switch (error) {
     case ENOENT:
       return readOnly ? XP_E_FILE_NOT_FOUND : XP_E_CREATE_FAILED;
@@ -302,22 +303,26 @@ XpFile::XpFile() : m_handle(INVALID_HANDLE_VALUE) { SetHostOrder(); }
 
 XpFile::XpFile(const XpString& path) : m_handle(INVALID_HANDLE_VALUE) {
   SetHostOrder();
-  SetPathClosing(path);
+  // Nothing is open yet, so only the path is set.
+  (void)SetPathClosing(path);
 }
 
 XpFile::XpFile(int order) : m_handle(INVALID_HANDLE_VALUE) {
   SetHostOrder();
-  SetByteOrder(order);
+  // An unknown order keeps the host order set above.
+  (void)SetByteOrder(order);
 }
 
 XpFile::XpFile(const XpString& path, int order) : m_handle(INVALID_HANDLE_VALUE) {
   SetHostOrder();
-  SetPathClosing(path);
-  SetByteOrder(order);
+  // Nothing is open yet; an unknown order keeps the host order.
+  (void)SetPathClosing(path);
+  (void)SetByteOrder(order);
 }
 
 XpFile::~XpFile() {
-  if (IsOpen()) Close();
+  // A caller that cares about the close result closes before the object goes.
+  if (IsOpen()) (void)Close();
 }
 
 XpString XpFile::GetName() const { return GetBaseName(m_path); }
@@ -327,12 +332,10 @@ std::int64_t XpFile::GetSize() {
   if (IsOpen()) return GetFileSizeEx(m_handle, &size) ? size.QuadPart : -1;
   // Query-only open; sharing writes too so that a file another object has
   // open for writing can still be measured.
-  HANDLE h = CreateFileW(m_path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return -1;
-  std::int64_t result = GetFileSizeEx(h, &size) ? size.QuadPart : -1;
-  CloseHandle(h);
-  return result;
+  XpUniqueFileHandle h(CreateFileW(m_path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!h) return -1;
+  return GetFileSizeEx(h.get(), &size) ? size.QuadPart : -1;
 }
 
 XpResult XpFile::GetTimes(XpDateTime* creation, XpDateTime* lastWrite, XpDateTime* lastAccess) {
@@ -358,16 +361,15 @@ XpResult XpFile::ApplyTimes(const XpDateTime* creation, const XpDateTime* lastWr
   if (haveCreation) created = creation->ToFileTime();
   if (haveWrite) written = lastWrite->ToFileTime();
   if (haveAccess) accessed = lastAccess->ToFileTime();
-  HANDLE h = CreateFileW(m_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return XpResultFromLastError();
+  XpUniqueFileHandle h(CreateFileW(m_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!h) return XpResultFromLastError();
   XpResult result = XP_OK;
-  if (!SetFileTime(h, haveCreation ? &created : nullptr, haveAccess ? &accessed : nullptr,
+  if (!SetFileTime(h.get(), haveCreation ? &created : nullptr, haveAccess ? &accessed : nullptr,
                    haveWrite ? &written : nullptr)) {
     result = XpResultFromLastError();
     if (result == XP_OK) result = XP_E_FILE;
   }
-  CloseHandle(h);
   return result;
 }
 
@@ -379,7 +381,8 @@ bool XpFile::IsHidden() const { return XpFileSystemDetail::_XpPathHasAttributes(
 
 XpResult XpFile::Open(std::uint32_t flags) {
   if (IsOpen()) return XP_E_FILE_ALREADY_OPEN;
-  XpAbstractFile::Open(flags);
+  // The base only records the flags.
+  (void)XpAbstractFile::Open(flags);
   DWORD access = 0;
   DWORD disposition = 0;
   switch (flags & XP_FILE_READ_WRITE) {
@@ -397,7 +400,7 @@ XpResult XpFile::Open(std::uint32_t flags) {
       break;
     case XP_FILE_WRITE:
       // Any other failure shows again, mapped, when the file is opened below.
-      XpFileOperation::CreateNewFile(m_path);
+      (void)XpFileOperation::CreateNewFile(m_path);
       access = GENERIC_WRITE;
       disposition = TRUNCATE_EXISTING;
       break;
@@ -441,7 +444,7 @@ namespace {
 // last error says why); a run that moves fewer bytes than asked ends the
 // transfer with shortResult. moved receives the total, also on failure.
 template <class Step>
-XpResult TransferInRuns(std::uint64_t count, XpResult shortResult, std::uint64_t* moved, Step step) {
+[[nodiscard]] XpResult TransferInRuns(std::uint64_t count, XpResult shortResult, std::uint64_t* moved, Step step) {
   std::uint64_t total = 0;
   XpResult result = XP_OK;
   while (total < count) {

@@ -45,64 +45,64 @@ class XpAbstractFile : public XpAbstractFSObj {
   bool IsDirectory() const override { return false; }
 
   // Stores the flags and returns 0; implementations open after calling it.
-  virtual XpResult Open(std::uint32_t flags);
-  virtual XpResult Close() = 0;
+  [[nodiscard]] virtual XpResult Open(std::uint32_t flags);
+  [[nodiscard]] virtual XpResult Close() = 0;
   // bytesRead/bytesWritten may be null; they report what was transferred,
   // also when the call fails.
-  virtual XpResult Read(void* buffer, std::uint64_t count, std::uint64_t* bytesRead) = 0;
-  virtual XpResult Write(const void* buffer, std::uint64_t count, std::uint64_t* bytesWritten) = 0;
-  virtual XpResult WriteAndFlush(const void* buffer, std::uint64_t count,
+  [[nodiscard]] virtual XpResult Read(void* buffer, std::uint64_t count, std::uint64_t* bytesRead) = 0;
+  [[nodiscard]] virtual XpResult Write(const void* buffer, std::uint64_t count, std::uint64_t* bytesWritten) = 0;
+  [[nodiscard]] virtual XpResult WriteAndFlush(const void* buffer, std::uint64_t count,
                                  std::uint64_t* bytesWritten);
-  virtual XpResult Flush() = 0;
-  virtual XpResult Seek(std::int64_t offset, int origin) = 0;
+  [[nodiscard]] virtual XpResult Flush() = 0;
+  [[nodiscard]] virtual XpResult Seek(std::int64_t offset, int origin) = 0;
   // -1 when the position is not known (a closed file).
   virtual std::int64_t Tell() = 0;
-  virtual XpResult SetLength(std::uint64_t length) = 0;
+  [[nodiscard]] virtual XpResult SetLength(std::uint64_t length) = 0;
 
   // Typed reads: the value is stored only when all its bytes were read
   // (XP_E_FILE_EOF otherwise). An order outside 1..3 is refused with
   // XP_E_FAIL before anything is read or written.
-  virtual XpResult ReadInt64(std::int64_t* value, int order);
-  virtual XpResult ReadUInt64(std::uint64_t* value, int order);
-  virtual XpResult ReadInt32(std::int32_t* value, int order);
-  virtual XpResult ReadUInt32(std::uint32_t* value, int order);
-  virtual XpResult ReadInt16(std::int16_t* value, int order);
-  virtual XpResult ReadUInt16(std::uint16_t* value, int order);
-  virtual XpResult ReadInt8(std::int8_t* value, int order);
-  virtual XpResult ReadUInt8(std::uint8_t* value, int order);
+  [[nodiscard]] virtual XpResult ReadInt64(std::int64_t* value, int order);
+  [[nodiscard]] virtual XpResult ReadUInt64(std::uint64_t* value, int order);
+  [[nodiscard]] virtual XpResult ReadInt32(std::int32_t* value, int order);
+  [[nodiscard]] virtual XpResult ReadUInt32(std::uint32_t* value, int order);
+  [[nodiscard]] virtual XpResult ReadInt16(std::int16_t* value, int order);
+  [[nodiscard]] virtual XpResult ReadUInt16(std::uint16_t* value, int order);
+  [[nodiscard]] virtual XpResult ReadInt8(std::int8_t* value, int order);
+  [[nodiscard]] virtual XpResult ReadUInt8(std::uint8_t* value, int order);
 
-  virtual XpResult WriteInt64(std::int64_t value, int order);
-  virtual XpResult WriteUInt64(std::uint64_t value, int order);
-  virtual XpResult WriteInt32(std::int32_t value, int order);
-  virtual XpResult WriteUInt32(std::uint32_t value, int order);
-  virtual XpResult WriteInt16(std::int16_t value, int order);
-  virtual XpResult WriteUInt16(std::uint16_t value, int order);
-  virtual XpResult WriteInt8(std::int8_t value, int order);
-  virtual XpResult WriteUInt8(std::uint8_t value, int order);
+  [[nodiscard]] virtual XpResult WriteInt64(std::int64_t value, int order);
+  [[nodiscard]] virtual XpResult WriteUInt64(std::uint64_t value, int order);
+  [[nodiscard]] virtual XpResult WriteInt32(std::int32_t value, int order);
+  [[nodiscard]] virtual XpResult WriteUInt32(std::uint32_t value, int order);
+  [[nodiscard]] virtual XpResult WriteInt16(std::int16_t value, int order);
+  [[nodiscard]] virtual XpResult WriteUInt16(std::uint16_t value, int order);
+  [[nodiscard]] virtual XpResult WriteInt8(std::int8_t value, int order);
+  [[nodiscard]] virtual XpResult WriteUInt8(std::uint8_t value, int order);
 
   // 1 big-endian, 2 little-endian, 3 no change: 0; anything else XP_E_FAIL.
-  virtual XpResult SetByteOrder(int order);
+  [[nodiscard]] virtual XpResult SetByteOrder(int order);
   virtual void SetHostOrder();
 
   // One character, with CR LF read as LF in text mode. A CR followed by
   // anything else is returned alone and the next character is read next.
-  virtual XpResult ReadChar(wchar_t* c);
+  [[nodiscard]] virtual XpResult ReadChar(wchar_t* c);
   // One line of any length without its LF. The last line of a file needs no
   // LF; at the end of the file with nothing left to read the result is
   // XP_E_FILE_EOF and text is unchanged.
-  virtual XpResult ReadLine(XpString& text);
+  [[nodiscard]] virtual XpResult ReadLine(XpString& text);
   // One line into buffer (count characters including the terminator, at
   // least 2). XP_E_FILE_BUFFER_TOO_SMALL once count - 1 characters were read
   // without LF: the buffer then holds them, terminated, and the rest of the
   // line is read next. XP_E_FILE_EOF as for the XpString form.
-  virtual XpResult ReadLine(wchar_t* buffer, int count);
+  [[nodiscard]] virtual XpResult ReadLine(wchar_t* buffer, int count);
   // LF is written as CR LF in text mode.
-  virtual XpResult WriteChar(wchar_t c);
+  [[nodiscard]] virtual XpResult WriteChar(wchar_t c);
   // Stops at the first failure; XP_E_FILE_BAD_ARGUMENT for null.
-  virtual XpResult WriteText(const wchar_t* text);
+  [[nodiscard]] virtual XpResult WriteText(const wchar_t* text);
   // One character of the ANSI code page (one byte, or two for a lead byte).
-  virtual XpResult ReadRawChar(wchar_t* c);
-  virtual XpResult WriteRawChar(wchar_t c);
+  [[nodiscard]] virtual XpResult ReadRawChar(wchar_t* c);
+  [[nodiscard]] virtual XpResult WriteRawChar(wchar_t c);
 
   int GetByteOrder() const { return m_fileOrder; }
   int GetHostOrder() const { return m_hostOrder; }
@@ -112,11 +112,11 @@ class XpAbstractFile : public XpAbstractFSObj {
   bool NeedsSwap() const { return m_fileOrder != m_hostOrder; }
 
  private:
-  XpResult ReadTyped(void* value, unsigned width, int order);
-  XpResult WriteTyped(const void* value, unsigned width, int order);
+  [[nodiscard]] XpResult ReadTyped(void* value, unsigned width, int order);
+  [[nodiscard]] XpResult WriteTyped(const void* value, unsigned width, int order);
   // ReadRawChar that also reports the bytes it consumed.
-  XpResult ReadRawCharCounted(wchar_t* c, int* bytes);
-  XpResult ReadLineInto(wchar_t* buffer, int count, int* length);
+  [[nodiscard]] XpResult ReadRawCharCounted(wchar_t* c, int* bytes);
+  [[nodiscard]] XpResult ReadLineInto(wchar_t* buffer, int count, int* length);
 
   int m_fileOrder;
   int m_hostOrder;
@@ -135,11 +135,11 @@ class XpFile : public XpAbstractFile {
   XpString GetName() const override;
   // From the handle while open; else from a query-only open. -1 on failure.
   std::int64_t GetSize() override;
-  XpResult GetTimes(XpDateTime* creation, XpDateTime* lastWrite, XpDateTime* lastAccess) override;
+  [[nodiscard]] XpResult GetTimes(XpDateTime* creation, XpDateTime* lastWrite, XpDateTime* lastAccess) override;
   // A closed file gets the times at once; an open one keeps them as pending
   // (replacing earlier pending values) and gets them when it is closed. Pending
   // times stay and are applied again at every later close.
-  XpResult SetTimes(const XpDateTime* creation, const XpDateTime* lastWrite,
+  [[nodiscard]] XpResult SetTimes(const XpDateTime* creation, const XpDateTime* lastWrite,
                     const XpDateTime* lastAccess) override;
   bool IsReadOnly() const override;
   bool IsHidden() const override;
@@ -148,24 +148,24 @@ class XpFile : public XpAbstractFile {
   // truncated. Read and write: created when missing, contents kept. Neither:
   // XP_E_FILE_BAD_ARGUMENT. XP_E_FILE_ALREADY_OPEN when open. Files are
   // shared for reading only.
-  XpResult Open(std::uint32_t flags) override;
+  [[nodiscard]] XpResult Open(std::uint32_t flags) override;
   // XP_E_FILE_NOT_OPEN when not open.
-  XpResult Close() override;
+  [[nodiscard]] XpResult Close() override;
   // Fewer bytes than asked: XP_E_FILE_EOF with the count read.
-  XpResult Read(void* buffer, std::uint64_t count, std::uint64_t* bytesRead) override;
-  XpResult Write(const void* buffer, std::uint64_t count, std::uint64_t* bytesWritten) override;
-  XpResult Flush() override { return XP_OK; }
-  XpResult Seek(std::int64_t offset, int origin) override;
+  [[nodiscard]] XpResult Read(void* buffer, std::uint64_t count, std::uint64_t* bytesRead) override;
+  [[nodiscard]] XpResult Write(const void* buffer, std::uint64_t count, std::uint64_t* bytesWritten) override;
+  [[nodiscard]] XpResult Flush() override { return XP_OK; }
+  [[nodiscard]] XpResult Seek(std::int64_t offset, int origin) override;
   std::int64_t Tell() override;
   // The position is kept when it lies inside the new length, else it is the new end.
-  XpResult SetLength(std::uint64_t length) override;
+  [[nodiscard]] XpResult SetLength(std::uint64_t length) override;
 
-  virtual XpResult OpenPath(const XpString& path, std::uint32_t flags);
+  [[nodiscard]] virtual XpResult OpenPath(const XpString& path, std::uint32_t flags);
   // Closes the file (when open) and sets the path.
-  virtual XpResult SetPathClosing(const XpString& path);
+  [[nodiscard]] virtual XpResult SetPathClosing(const XpString& path);
   virtual XpString GetPathCopy() const;
   // Sets the non-null, valid times on the file at the path now.
-  virtual XpResult ApplyTimes(const XpDateTime* creation, const XpDateTime* lastWrite,
+  [[nodiscard]] virtual XpResult ApplyTimes(const XpDateTime* creation, const XpDateTime* lastWrite,
                               const XpDateTime* lastAccess);
 
   bool IsOpen() const { return m_handle != INVALID_HANDLE_VALUE; }
@@ -183,4 +183,4 @@ class XpFile : public XpAbstractFile {
 // Maps errno of a failed run-time library file call; readOnly says whether
 // only reading was asked (a missing file is then "not found", else "create
 // failed").
-XpResult XpResultFromErrno(int error, bool readOnly);
+[[nodiscard]] XpResult XpResultFromErrno(int error, bool readOnly);

@@ -125,7 +125,7 @@ wchar_t* BuildShellList(const std::vector<XpString>& list) {
   return block;
 }
 
-XpResult ShellDelete(const std::vector<XpString>& list, HWND owner) {
+[[nodiscard]] XpResult ShellDelete(const std::vector<XpString>& list, HWND owner) {
   // An empty entry would end the list early and hand the shell whatever follows.
   for (size_t i = 0; i < list.size(); ++i) {
     if (list[i].IsEmpty()) return XP_E_DELETE_FAILED;

@@ -17,20 +17,20 @@
 class XpFileOperation {
  public:
   // XP_E_ALREADY_EXISTS when the file is there already (it is left unchanged).
-  static XpResult CreateNewFile(const XpString& path);
-  static XpResult MakeDirectory(const XpString& path);
+  [[nodiscard]] static XpResult CreateNewFile(const XpString& path);
+  [[nodiscard]] static XpResult MakeDirectory(const XpString& path);
   // Creates every missing directory of a drive ("C:\a\b") or UNC
   // ("\\server\share\a") path; XP_E_MKDIR_FAILED for a path without such a
   // root, XP_E_ALREADY_EXISTS when the whole path existed.
-  static XpResult MakeDirectories(const XpString& path);
+  [[nodiscard]] static XpResult MakeDirectories(const XpString& path);
   // Deletes a file even when it is read-only; a failure leaves its attributes
   // as they were.
-  static XpResult DeleteFile(const XpString& path);
-  static XpResult Delete(const XpString& path, bool toRecycleBin);
-  static XpResult DeleteToRecycleBin(const XpString& path);
+  [[nodiscard]] static XpResult DeleteFile(const XpString& path);
+  [[nodiscard]] static XpResult Delete(const XpString& path, bool toRecycleBin);
+  [[nodiscard]] static XpResult DeleteToRecycleBin(const XpString& path);
   // Without viaShell stops at the first failure and returns it; with viaShell
   // one shell deletion of the whole list into the recycle bin.
-  static XpResult DeleteList(const std::vector<XpString>& list, bool viaShell);
+  [[nodiscard]] static XpResult DeleteList(const std::vector<XpString>& list, bool viaShell);
 
  private:
   XpFileOperation();

@@ -12,8 +12,9 @@
 #include "platform/XpDateTime.h"
 #include "platform/XpFile.h"
 #include "platform/XpFileOperation.h"
+#include "platform/XpHandle.h"
 
-XpResult XpResultFromWin32(DWORD error) {
+[[nodiscard]] XpResult XpResultFromWin32(DWORD error) {
   switch (error) {
     case 0:
       return XP_OK;
@@ -55,7 +56,7 @@ XpResult XpResultFromWin32(DWORD error) {
   }
 }
 
-XpResult XpResultFromLastError() { return XpResultFromWin32(GetLastError()); }
+[[nodiscard]] XpResult XpResultFromLastError() { return XpResultFromWin32(GetLastError()); }
 
 // ---------------------------------------------------------------------------
 // XpAbstractFSObj
@@ -164,7 +165,7 @@ bool XpAbstractDir::Accept(bool isDirectory, const XpString& name) const {
 namespace XpFileSystemDetail {
 
 struct _XpFindState {
-  HANDLE handle;
+  XpUniqueFindHandle handle;
   WIN32_FIND_DATAW data;
   bool end;
 };
@@ -178,7 +179,8 @@ bool _XpPathHasAttributes(const XpString& path, DWORD attributes) {
 
 XpDir::XpDir(const XpString& path) : XpAbstractDir(path), m_find(nullptr) {}
 
-XpDir::~XpDir() { EndFind(); }
+// No enumeration running is the only failure, and it needs no ending.
+XpDir::~XpDir() { (void)EndFind(); }
 
 XpString XpDir::GetName() const { return GetBaseName(m_path); }
 
@@ -210,8 +212,8 @@ XpResult XpDir::BeginFind(std::uint32_t flags, const XpString& pattern) {
   m_find = new (std::nothrow) XpFileSystemDetail::_XpFindState;
   if (m_find == nullptr) return XP_E_OUT_OF_MEMORY;
   m_find->end = false;
-  m_find->handle = FindFirstFileW(JoinPath(m_path, L"*").c_str(), &m_find->data);
-  if (m_find->handle == INVALID_HANDLE_VALUE) {
+  m_find->handle.reset(FindFirstFileW(JoinPath(m_path, L"*").c_str(), &m_find->data));
+  if (!m_find->handle) {
     DWORD error = GetLastError();
     // A drive root has no "." entry, so an empty one reports no files at all;
     // that is an empty enumeration, not a failure.
@@ -238,7 +240,7 @@ bool XpDir::CurrentAcceptable() const {
 
 void XpDir::Advance() {
   for (;;) {
-    if (!FindNextFileW(m_find->handle, &m_find->data)) {
+    if (!FindNextFileW(m_find->handle.get(), &m_find->data)) {
       m_find->end = true;
       return;
     }
@@ -267,13 +269,12 @@ XpSharedPtr<XpAbstractFSObj> XpDir::FindNext() {
 
 XpResult XpDir::EndFind() {
   if (m_find == nullptr) return XP_E_FILE_NOT_ACTIVE;
-  if (m_find->handle != INVALID_HANDLE_VALUE) FindClose(m_find->handle);
   delete m_find;
   m_find = nullptr;
   return XP_OK;
 }
 
-XpResult GetPathTimes(const XpString& path, XpDateTime* creation, XpDateTime* lastWrite,
+[[nodiscard]] XpResult GetPathTimes(const XpString& path, XpDateTime* creation, XpDateTime* lastWrite,
                       XpDateTime* lastAccess) {
   // The run-time status call refuses a trailing backslash except on a root.
   XpString statPath = path;
@@ -396,13 +397,10 @@ typedef int(WINAPI* StrCmpLogicalWFn)(LPCWSTR, LPCWSTR);
 class LogicalCompare {
  public:
   LogicalCompare() : m_module(LoadLibraryW(L"SHLWAPI.DLL")), m_compare(nullptr) {
-    if (m_module != nullptr) {
+    if (m_module) {
       m_compare = reinterpret_cast<StrCmpLogicalWFn>(
-          reinterpret_cast<void*>(GetProcAddress(m_module, "StrCmpLogicalW")));
+          reinterpret_cast<void*>(GetProcAddress(m_module.get(), "StrCmpLogicalW")));
     }
-  }
-  ~LogicalCompare() {
-    if (m_module != nullptr) FreeLibrary(m_module);
   }
   int Compare(const wchar_t* a, const wchar_t* b) const {
     return m_compare != nullptr ? m_compare(a, b) : _wcsicoll(a, b);
@@ -411,7 +409,7 @@ class LogicalCompare {
  private:
   LogicalCompare(const LogicalCompare&);
   LogicalCompare& operator=(const LogicalCompare&);
-  HMODULE m_module;
+  XpUniqueModule m_module;
   StrCmpLogicalWFn m_compare;
 };
 
@@ -439,10 +437,9 @@ bool PathExists(const XpString& path, bool* isDirectory) {
   if (!NamesOnePath(path)) return false;
   DWORD attributes = INVALID_FILE_ATTRIBUTES;
   WIN32_FIND_DATAW data;
-  HANDLE find = FindFirstFileW(path.c_str(), &data);
-  if (find != INVALID_HANDLE_VALUE) {
+  XpUniqueFindHandle find(FindFirstFileW(path.c_str(), &data));
+  if (find) {
     attributes = data.dwFileAttributes;
-    FindClose(find);
   } else {
     // Roots and paths with a trailing backslash are not found by the find
     // functions but do exist.
@@ -465,13 +462,12 @@ bool AnyFileWithBaseName(const XpString& path) {
   XpString pattern;
   pattern.Format(L"%s.*", (GetDirectory(path) + GetBaseName(path)).c_str());
   WIN32_FIND_DATAW data;
-  HANDLE find = FindFirstFileW(pattern.c_str(), &data);
-  if (find == INVALID_HANDLE_VALUE) return false;
+  XpUniqueFindHandle find(FindFirstFileW(pattern.c_str(), &data));
+  if (!find) return false;
   bool found = false;
   do {
     if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) found = true;
-  } while (!found && FindNextFileW(find, &data));
-  FindClose(find);
+  } while (!found && FindNextFileW(find.get(), &data));
   return found;
 }
 
@@ -485,7 +481,7 @@ DWORD WithAttribute(DWORD attributes, DWORD bit, bool on) {
 
 }  // namespace
 
-XpResult SetHidden(const XpString& path, bool on) {
+[[nodiscard]] XpResult SetHidden(const XpString& path, bool on) {
   DWORD attributes = GetFileAttributesW(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return XP_E_FILE_NOT_FOUND;
   if (!SetFileAttributesW(path.c_str(), WithAttribute(attributes, FILE_ATTRIBUTE_HIDDEN, on))) {
@@ -494,7 +490,7 @@ XpResult SetHidden(const XpString& path, bool on) {
   return XP_OK;
 }
 
-XpResult SetReadOnly(const XpString& path, bool on) {
+[[nodiscard]] XpResult SetReadOnly(const XpString& path, bool on) {
   DWORD attributes = GetFileAttributesW(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return XpResultFromLastError();
   if (!SetFileAttributesW(path.c_str(), WithAttribute(attributes, FILE_ATTRIBUTE_READONLY, on))) {
@@ -503,7 +499,7 @@ XpResult SetReadOnly(const XpString& path, bool on) {
   return XP_OK;
 }
 
-XpResult RemoveDirectory(const XpString& path) {
+[[nodiscard]] XpResult RemoveDirectory(const XpString& path) {
   return ::RemoveDirectoryW(path.c_str()) ? XP_OK : XpResultFromLastError();
 }
 
@@ -531,21 +527,8 @@ int FolderId(int folder) {
   }
 }
 
-// Item id list from the shell's allocator, freed when the owner goes.
-class ItemIdList {
- public:
-  ItemIdList() : m_list(nullptr) {}
-  ~ItemIdList() {
-    if (m_list != nullptr) CoTaskMemFree(m_list);
-  }
-  LPITEMIDLIST* Receive() { return &m_list; }
-  LPCITEMIDLIST Get() const { return m_list; }
-
- private:
-  ItemIdList(const ItemIdList&);
-  ItemIdList& operator=(const ItemIdList&);
-  LPITEMIDLIST m_list;
-};
+// Item id list from the shell's allocator.
+typedef XpUniqueCoTaskMem<ITEMIDLIST> ItemIdList;
 
 typedef HRESULT(WINAPI* SHGetFolderLocationFn)(HWND, int, HANDLE, DWORD, LPITEMIDLIST*);
 typedef HRESULT(WINAPI* SHBindToParentFn)(LPCITEMIDLIST, REFIID, void**, LPCITEMIDLIST*);
@@ -561,13 +544,13 @@ bool GetFolderList(int csidl, ItemIdList& list) {
   SHGetFolderLocationFn getLocation =
       reinterpret_cast<SHGetFolderLocationFn>(reinterpret_cast<void*>(Shell32Function("SHGetFolderLocation")));
   if (getLocation != nullptr) {
-    if (SUCCEEDED(getLocation(nullptr, csidl, nullptr, 0, list.Receive())) && list.Get() != nullptr) return true;
+    if (SUCCEEDED(getLocation(nullptr, csidl, nullptr, 0, list.put())) && list.get() != nullptr) return true;
     // The default user's folder when the current user has none.
     return SUCCEEDED(getLocation(nullptr, csidl, reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-1)), 0,
-                                 list.Receive())) &&
-           list.Get() != nullptr;
+                                 list.put())) &&
+           list.get() != nullptr;
   }
-  return SUCCEEDED(SHGetSpecialFolderLocation(nullptr, csidl, list.Receive())) && list.Get() != nullptr;
+  return SUCCEEDED(SHGetSpecialFolderLocation(nullptr, csidl, list.put())) && list.get() != nullptr;
 }
 
 XpString ProgramFile() {
@@ -598,7 +581,7 @@ XpString GetSpecialFolderPath(int folder, bool create) {
     ItemIdList list;
     if (!GetFolderList(csidl, list)) return XpString();
     wchar_t buffer[MAX_PATH];
-    if (!SHGetPathFromIDListW(list.Get(), buffer)) return XpString();
+    if (!SHGetPathFromIDListW(list.get(), buffer)) return XpString();
     buffer[MAX_PATH - 1] = 0;
     path = buffer;
   }
@@ -614,29 +597,25 @@ XpString GetSpecialFolderDisplayName(int folder) {
   if (folder < XP_FOLDER_MY_PICTURES || folder > XP_FOLDER_COMMON_DOCUMENTS) return XpString();
   ItemIdList list;
   if (!GetFolderList(FolderId(folder), list)) return XpString();
-  IShellFolder* parent = nullptr;
+  XpComPtr<IShellFolder> parent;
   LPCITEMIDLIST child = nullptr;
   SHBindToParentFn bindToParent =
       reinterpret_cast<SHBindToParentFn>(reinterpret_cast<void*>(Shell32Function("SHBindToParent")));
   if (bindToParent != nullptr) {
-    if (FAILED(bindToParent(list.Get(), IID_IShellFolder, reinterpret_cast<void**>(&parent), &child))) {
+    if (FAILED(bindToParent(list.get(), IID_IShellFolder, parent.putVoid(), &child))) {
       return XpString();
     }
   } else {
     // The desktop folder resolves a full item list.
-    if (FAILED(SHGetDesktopFolder(&parent))) return XpString();
-    child = list.Get();
+    if (FAILED(SHGetDesktopFolder(parent.put()))) return XpString();
+    child = list.get();
   }
   XpString name;
   STRRET text;
   if (SUCCEEDED(parent->GetDisplayNameOf(child, SHGDN_NORMAL, &text))) {
-    wchar_t* owned = nullptr;
-    if (SUCCEEDED(StrRetToStrW(&text, child, &owned)) && owned != nullptr) {
-      name = owned;
-      CoTaskMemFree(owned);
-    }
+    XpUniqueCoTaskMem<wchar_t> owned;
+    if (SUCCEEDED(StrRetToStrW(&text, child, owned.put())) && owned) name = owned.get();
   }
-  parent->Release();
   return name;
 }
 
@@ -679,7 +658,8 @@ XpString GetAppDataPath(const XpString& part1, const XpString& part2, const XpSt
   if (!part1.IsEmpty()) path = JoinPath(path, part1);
   path = JoinPath(path, part2);
   if (!part3.IsEmpty()) path = JoinPath(path, part3);
-  if (create && !IsDirectoryPath(path)) XpFileOperation::MakeDirectories(path);
+  // A folder that cannot be made shows when the caller writes into it.
+  if (create && !IsDirectoryPath(path)) (void)XpFileOperation::MakeDirectories(path);
   return path;
 }
 
@@ -693,7 +673,7 @@ XpString GetProgramRelativeFile(const XpString& name) {
 // ---------------------------------------------------------------------------
 // Starting a program
 
-XpResult RunProgram(const XpString& program, const XpString& arguments, DWORD* exitCode, HANDLE* processHandle) {
+[[nodiscard]] XpResult RunProgram(const XpString& program, const XpString& arguments, DWORD* exitCode, HANDLE* processHandle) {
   const int programLength = program.GetLength();
   const int argumentsLength = arguments.GetLength();
   // Compared without adding, so two huge lengths cannot wrap into a small sum.
@@ -724,16 +704,13 @@ XpResult RunProgram(const XpString& program, const XpString& arguments, DWORD* e
                       directory.IsEmpty() ? nullptr : directory.c_str(), &startup, &process)) {
     return XP_E_FAIL;
   }
-  CloseHandle(process.hThread);
+  XpUniqueHandle thread(process.hThread);
+  XpUniqueHandle child(process.hProcess);
   if (exitCode != nullptr) {
-    WaitForSingleObject(process.hProcess, INFINITE);
+    WaitForSingleObject(child.get(), INFINITE);
     DWORD code = 0;
-    if (GetExitCodeProcess(process.hProcess, &code)) *exitCode = code;
+    if (GetExitCodeProcess(child.get(), &code)) *exitCode = code;
   }
-  if (processHandle != nullptr) {
-    *processHandle = process.hProcess;
-  } else {
-    CloseHandle(process.hProcess);
-  }
+  if (processHandle != nullptr) *processHandle = child.release();
   return XP_OK;
 }

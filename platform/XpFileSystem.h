@@ -14,9 +14,9 @@ class XpDateTime;
 
 // Translates a Win32 error code into the file category of XpResult; unknown
 // errors become XP_E_FAIL.
-XpResult XpResultFromWin32(DWORD error);
+[[nodiscard]] XpResult XpResultFromWin32(DWORD error);
 // The same for GetLastError().
-XpResult XpResultFromLastError();
+[[nodiscard]] XpResult XpResultFromLastError();
 
 class XpAbstractFSObj {
  public:
@@ -24,19 +24,19 @@ class XpAbstractFSObj {
   explicit XpAbstractFSObj(const XpString& path);
   virtual ~XpAbstractFSObj();
 
-  virtual XpResult SetPath(const XpString& path);
+  [[nodiscard]] virtual XpResult SetPath(const XpString& path);
   virtual XpString GetPath() const;
   // The base name: the last path component without its extension.
   virtual XpString GetName() const = 0;
   // Byte count, -1 when it cannot be determined.
   virtual std::int64_t GetSize() = 0;
   // Each argument may be null; only the requested times are filled.
-  virtual XpResult GetTimes(XpDateTime* creation, XpDateTime* lastWrite, XpDateTime* lastAccess) = 0;
+  [[nodiscard]] virtual XpResult GetTimes(XpDateTime* creation, XpDateTime* lastWrite, XpDateTime* lastAccess) = 0;
   virtual XpDateTime GetCreationTime();
   virtual XpDateTime GetLastWriteTime();
   virtual XpDateTime GetLastAccessTime();
   // XP_E_NOT_SUPPORTED unless an implementation can change times.
-  virtual XpResult SetTimes(const XpDateTime* creation, const XpDateTime* lastWrite,
+  [[nodiscard]] virtual XpResult SetTimes(const XpDateTime* creation, const XpDateTime* lastWrite,
                             const XpDateTime* lastAccess);
   virtual bool IsReadOnly() const = 0;
   virtual bool IsHidden() const = 0;
@@ -71,10 +71,10 @@ class XpAbstractDir : public XpAbstractFSObj {
   bool IsFile() const override { return false; }
   bool IsDirectory() const override { return true; }
 
-  virtual XpResult BeginFind(std::uint32_t flags, const XpString& pattern) = 0;
+  [[nodiscard]] virtual XpResult BeginFind(std::uint32_t flags, const XpString& pattern) = 0;
   // An XpDir or an XpFile; empty when the enumeration is over.
   virtual XpSharedPtr<XpAbstractFSObj> FindNext() = 0;
-  virtual XpResult EndFind() = 0;
+  [[nodiscard]] virtual XpResult EndFind() = 0;
   // Entries of this directory, with recursive those of every subdirectory
   // too (a linked folder counts but is not followed); 0 when the enumeration
   // cannot start.
@@ -102,13 +102,13 @@ class XpDir : public XpAbstractDir {
   XpString GetName() const override;
   // Runs on a private enumeration, so one in progress on this object goes on.
   std::int64_t GetSize() override;
-  XpResult GetTimes(XpDateTime* creation, XpDateTime* lastWrite, XpDateTime* lastAccess) override;
+  [[nodiscard]] XpResult GetTimes(XpDateTime* creation, XpDateTime* lastWrite, XpDateTime* lastAccess) override;
   bool IsReadOnly() const override;
   bool IsHidden() const override;
 
-  XpResult BeginFind(std::uint32_t flags, const XpString& pattern) override;
+  [[nodiscard]] XpResult BeginFind(std::uint32_t flags, const XpString& pattern) override;
   XpSharedPtr<XpAbstractFSObj> FindNext() override;
-  XpResult EndFind() override;
+  [[nodiscard]] XpResult EndFind() override;
   std::int64_t GetEntryCount(bool recursive) override;
 
  private:
@@ -121,7 +121,7 @@ class XpDir : public XpAbstractDir {
 // Fills the requested times of a file or directory from its status (creation
 // from st_ctime, which is the creation time on Windows); XP_E_FILE_NOT_FOUND
 // when the status cannot be read. Shared by directories and files.
-XpResult GetPathTimes(const XpString& path, XpDateTime* creation, XpDateTime* lastWrite,
+[[nodiscard]] XpResult GetPathTimes(const XpString& path, XpDateTime* creation, XpDateTime* lastWrite,
                       XpDateTime* lastAccess);
 
 // Path functions. A trailing backslash is dropped before splitting (when the
@@ -158,11 +158,11 @@ bool FileExists(const XpString& path);
 bool IsDirectoryPath(const XpString& path);
 // True if the path's directory holds a file with the path's base name and any extension.
 bool AnyFileWithBaseName(const XpString& path);
-XpResult SetHidden(const XpString& path, bool on);
-XpResult SetReadOnly(const XpString& path, bool on);
+[[nodiscard]] XpResult SetHidden(const XpString& path, bool on);
+[[nodiscard]] XpResult SetReadOnly(const XpString& path, bool on);
 // windows.h turns the name into RemoveDirectoryW; this overload takes an
 // XpString, so call it with one (a bare literal reaches the Win32 function).
-XpResult RemoveDirectory(const XpString& path);
+[[nodiscard]] XpResult RemoveDirectory(const XpString& path);
 
 // Well-known folders, by number.
 enum XpSpecialFolder {
@@ -202,5 +202,5 @@ XpString GetProgramRelativeFile(const XpString& name);
 // closes it. 0, XP_E_FILE_BAD_ARGUMENT when program and arguments together are
 // longer than 499 characters (nothing is started), XP_E_FAIL when the
 // process cannot be created.
-XpResult RunProgram(const XpString& program, const XpString& arguments, DWORD* exitCode,
+[[nodiscard]] XpResult RunProgram(const XpString& program, const XpString& arguments, DWORD* exitCode,
                     HANDLE* processHandle);

@@ -29,7 +29,8 @@ XpMemoryFile::XpMemoryFile() { Init(nullptr, 0, false); }
 
 XpMemoryFile::XpMemoryFile(int order) {
   Init(nullptr, 0, false);
-  SetByteOrder(order);
+  // An unknown order keeps the host order.
+  (void)SetByteOrder(order);
 }
 
 XpMemoryFile::XpMemoryFile(void* buffer, std::uint64_t size, bool takeOwnership) {
@@ -38,7 +39,8 @@ XpMemoryFile::XpMemoryFile(void* buffer, std::uint64_t size, bool takeOwnership)
 
 XpMemoryFile::XpMemoryFile(void* buffer, std::uint64_t size, int order, bool takeOwnership) {
   Init(buffer, size, takeOwnership);
-  SetByteOrder(order);
+  // An unknown order keeps the host order.
+  (void)SetByteOrder(order);
 }
 
 void XpMemoryFile::Init(void* buffer, std::uint64_t size, bool takeOwnership) {
@@ -73,7 +75,8 @@ XpResult XpMemoryFile::GetTimes(XpDateTime* creation, XpDateTime* lastWrite,
 }
 
 XpResult XpMemoryFile::Open(std::uint32_t flags) {
-  XpAbstractFile::Open(flags);
+  // The base only records the flags.
+  (void)XpAbstractFile::Open(flags);
   SetAllNow();
   // Without a buffer the file is empty already.
   if ((flags & XP_FILE_WRITE) != 0 && m_buffer != nullptr) SetLength(0);

@@ -35,31 +35,31 @@ class XpMemoryFile : public XpAbstractFile, public XpFileTime {
   // "Memory File(<address padded to 32 characters>)".
   XpString GetName() const override;
   std::int64_t GetSize() override;
-  XpResult GetTimes(XpDateTime* creation, XpDateTime* lastWrite, XpDateTime* lastAccess) override;
+  [[nodiscard]] XpResult GetTimes(XpDateTime* creation, XpDateTime* lastWrite, XpDateTime* lastAccess) override;
   bool IsReadOnly() const override { return false; }
   bool IsHidden() const override { return false; }
 
   // With the write flag the contents are emptied.
-  XpResult Open(std::uint32_t flags) override;
+  [[nodiscard]] XpResult Open(std::uint32_t flags) override;
   // The buffer stays.
-  XpResult Close() override;
+  [[nodiscard]] XpResult Close() override;
   // A short read is not an error; at or past the end XP_E_FILE_EOF.
-  XpResult Read(void* buffer, std::uint64_t count, std::uint64_t* bytesRead) override;
+  [[nodiscard]] XpResult Read(void* buffer, std::uint64_t count, std::uint64_t* bytesRead) override;
   // Grows the buffer to the next multiple of 64 KiB above the need;
   // XP_E_DISK_FULL when it cannot. A borrowed buffer is filled only up to its
   // capacity: beyond that the contents move to an owned copy (the caller's
   // memory keeps what was written so far and is never freed or resized).
   // Bytes skipped by a write past the end read as zero. Writing no bytes
   // changes nothing, also past the end.
-  XpResult Write(const void* buffer, std::uint64_t count, std::uint64_t* bytesWritten) override;
-  XpResult Flush() override { return XP_OK; }
+  [[nodiscard]] XpResult Write(const void* buffer, std::uint64_t count, std::uint64_t* bytesWritten) override;
+  [[nodiscard]] XpResult Flush() override { return XP_OK; }
   // Any position at or after 0 is allowed, also past the end; a position
   // before 0 is refused with XP_E_FILE_BAD_ARGUMENT and the position stays.
-  XpResult Seek(std::int64_t offset, int origin) override;
+  [[nodiscard]] XpResult Seek(std::int64_t offset, int origin) override;
   std::int64_t Tell() override;
   // XP_E_FILE_NOT_ACTIVE without a buffer, XP_E_OUT_OF_MEMORY when it cannot
   // be resized. New bytes read as zero. A position past the new end moves to it.
-  XpResult SetLength(std::uint64_t length) override;
+  [[nodiscard]] XpResult SetLength(std::uint64_t length) override;
 
   virtual void* GetBuffer();
   // Frees an owned buffer first. A null buffer leaves the file empty.

@@ -36,9 +36,9 @@ class XpRegistry {
   virtual ~XpRegistry();
 
   // Closes any open key first. 0 or XP_E_FAIL.
-  XpResult OpenKey(const XpString& path, DWORD root, DWORD access);
+  [[nodiscard]] XpResult OpenKey(const XpString& path, DWORD root, DWORD access);
   // XP_E_FAIL when no key is open or the system refuses to close it.
-  XpResult CloseKey();
+  [[nodiscard]] XpResult CloseKey();
 
   bool IsOpen() const { return m_key != NULL; }
   const XpString& GetPath() const { return m_path; }
@@ -58,10 +58,10 @@ class XpRegistry {
   StringList ReadStringList(const XpString& name, const StringList& defaults) const;
 
   // 0 or XP_E_FAIL (at once when no key is open).
-  XpResult WriteDword(const XpString& name, DWORD value);
-  XpResult WriteString(const XpString& name, const XpString& value);
+  [[nodiscard]] XpResult WriteDword(const XpString& name, DWORD value);
+  [[nodiscard]] XpResult WriteString(const XpString& name, const XpString& value);
   // Stops at the first failed write and returns it.
-  XpResult WriteStringList(const XpString& name, const StringList& list);
+  [[nodiscard]] XpResult WriteStringList(const XpString& name, const StringList& list);
 
   // Names in the system's index order; empty when closed. Names longer than 255
   // characters are left out.
@@ -70,10 +70,10 @@ class XpRegistry {
 
   // The key with its whole subtree. The path is taken as given (backslashes);
   // an empty path (the root itself) is refused.
-  static XpResult DeleteKey(const XpString& path, DWORD root);
+  [[nodiscard]] static XpResult DeleteKey(const XpString& path, DWORD root);
   // path is "key\value": split at the last backslash; the value is deleted from
   // the key. A path without a key part is refused.
-  static XpResult DeleteValue(const XpString& path, DWORD root);
+  [[nodiscard]] static XpResult DeleteValue(const XpString& path, DWORD root);
 
  private:
   XpRegistry(const XpRegistry&);
@@ -88,14 +88,30 @@ class XpRegistry {
 // Closes a key returned by the static factories when the scope ends.
 class XpScopedRegistry {
  public:
+  XpScopedRegistry() : m_registry(nullptr) {}
   explicit XpScopedRegistry(XpRegistry* registry) : m_registry(registry) {}
+  XpScopedRegistry(XpScopedRegistry&& other) noexcept : m_registry(other.release()) {}
+  XpScopedRegistry& operator=(XpScopedRegistry&& other) noexcept {
+    if (this != &other) reset(other.release());
+    return *this;
+  }
   ~XpScopedRegistry() { XpRegistry::Close(m_registry); }
   XpRegistry* get() const { return m_registry; }
   XpRegistry* operator->() const { return m_registry; }
   explicit operator bool() const { return m_registry != nullptr; }
+  void reset(XpRegistry* registry = nullptr) {
+    XpRegistry::Close(m_registry);
+    m_registry = registry;
+  }
+  // The caller takes over the duty to close.
+  [[nodiscard]] XpRegistry* release() {
+    XpRegistry* registry = m_registry;
+    m_registry = nullptr;
+    return registry;
+  }
 
  private:
-  XpScopedRegistry(const XpScopedRegistry&);
-  XpScopedRegistry& operator=(const XpScopedRegistry&);
+  XpScopedRegistry(const XpScopedRegistry&) = delete;
+  XpScopedRegistry& operator=(const XpScopedRegistry&) = delete;
   XpRegistry* m_registry;
 };

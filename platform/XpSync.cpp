@@ -25,7 +25,7 @@ XpSingleLock::~XpSingleLock() {
     if (m_object && m_result == XP_OK) m_object->Unlock();
 }
 
-XpResult XpMapLastError(DWORD error) {
+[[nodiscard]] XpResult XpMapLastError(DWORD error) {
     switch (error) {
     case 0: return XP_OK;
     case ERROR_INVALID_HANDLE: return XP_E_INVALID_HANDLE;
@@ -34,7 +34,7 @@ XpResult XpMapLastError(DWORD error) {
     }
 }
 
-XpResult XpMapWaitResult(DWORD waitResult) {
+[[nodiscard]] XpResult XpMapWaitResult(DWORD waitResult) {
     switch (waitResult) {
     case WAIT_OBJECT_0: return XP_OK;
     case WAIT_ABANDONED: return XP_E_ABANDONED;
@@ -51,11 +51,12 @@ XpComboSyncObject::~XpComboSyncObject() {
 
 XpResult XpComboSyncObject::WaitForChange(int seconds) {
     ResetEvent(m_event);
-    m_lock.Unlock();
+    // A critical section always enters and leaves.
+    (void)m_lock.Unlock();
     DWORD ms = seconds < 0 ? INFINITE : static_cast<DWORD>(seconds) * 1000u;
     DWORD w = WaitForSingleObject(m_event, ms);
     XpResult r = XpMapWaitResult(w);
-    m_lock.Lock();
+    (void)m_lock.Lock();
     return r;
 }
 

@@ -10,10 +10,10 @@
 
 class XpSyncObject {
 public:
-    virtual XpResult Lock() = 0;
+    [[nodiscard]] virtual XpResult Lock() = 0;
     // For events and semaphores this signals rather than releases.
-    virtual XpResult Unlock() = 0;
-    virtual XpResult TryLock() = 0;
+    [[nodiscard]] virtual XpResult Unlock() = 0;
+    [[nodiscard]] virtual XpResult TryLock() = 0;
     virtual ~XpSyncObject() {}
 };
 
@@ -21,10 +21,10 @@ public:
 class XpCriticalSection : public XpSyncObject {
 public:
     XpCriticalSection();
-    XpResult Lock() override;
-    XpResult Unlock() override;
+    [[nodiscard]] XpResult Lock() override;
+    [[nodiscard]] XpResult Unlock() override;
     // Not offered: always XP_E_SYNC_NOT_SUPPORTED, never locks.
-    XpResult TryLock() override;
+    [[nodiscard]] XpResult TryLock() override;
     ~XpCriticalSection() override;
 
 private:
@@ -38,7 +38,7 @@ class XpSingleLock {
 public:
     explicit XpSingleLock(XpSyncObject* object);
     virtual ~XpSingleLock();
-    XpResult GetResult() const { return m_result; }
+    [[nodiscard]] XpResult GetResult() const { return m_result; }
 
 private:
     XpSingleLock(const XpSingleLock&) = delete;
@@ -48,8 +48,8 @@ private:
 };
 
 // Maps a Win32 wait result (and, for failures, the last error) to an XpResult.
-XpResult XpMapWaitResult(DWORD waitResult);
-XpResult XpMapLastError(DWORD error);
+[[nodiscard]] XpResult XpMapWaitResult(DWORD waitResult);
+[[nodiscard]] XpResult XpMapLastError(DWORD error);
 
 class XpMultiWaiterBase;
 
@@ -58,11 +58,11 @@ class XpMultiWaiterBase;
 class XpComboSyncObject : public XpSyncObject {
 public:
     XpComboSyncObject();
-    XpResult Lock() override { return LockTimeout(-1); }
-    XpResult Unlock() override = 0;
-    XpResult TryLock() override { return LockTimeout(0); }
+    [[nodiscard]] XpResult Lock() override { return LockTimeout(-1); }
+    [[nodiscard]] XpResult Unlock() override = 0;
+    [[nodiscard]] XpResult TryLock() override { return LockTimeout(0); }
     ~XpComboSyncObject() override;
-    virtual XpResult LockTimeout(int seconds) = 0;
+    [[nodiscard]] virtual XpResult LockTimeout(int seconds) = 0;
 
     // A multi-waiter is woken through its wake-up object on every change.
     void AddWaiter(XpMultiWaiterBase* waiter);
@@ -70,14 +70,14 @@ public:
 
 protected:
     // Both are called with m_lock held.
-    XpResult WaitForChange(int seconds);
+    [[nodiscard]] XpResult WaitForChange(int seconds);
     void NotifyChange();
 
     // Write-lock wait of the reader-writer locks, with m_lock held: waits while
     // mustWait() holds, counted among the waiting writers. On failure, readers
     // that only this writer was holding back are woken.
     template <class MustWait>
-    XpResult WaitAsWriter(LONG& waitingWriters, const LONG& writerCount, int seconds,
+    [[nodiscard]] XpResult WaitAsWriter(LONG& waitingWriters, const LONG& writerCount, int seconds,
                           MustWait mustWait) {
         if (!mustWait()) return XP_OK;
         XpResult r = XP_OK;
@@ -101,8 +101,8 @@ class XpManualEvent : public XpComboSyncObject {
 public:
     explicit XpManualEvent(bool initiallySet);
     // Unlock sets the flag; waiting never clears it.
-    XpResult Unlock() override;
-    XpResult LockTimeout(int seconds) override;
+    [[nodiscard]] XpResult Unlock() override;
+    [[nodiscard]] XpResult LockTimeout(int seconds) override;
     void Set(bool value);
 
 private:
@@ -113,8 +113,8 @@ class XpSemaphore : public XpComboSyncObject {
 public:
     static const DWORD kNoMaximum = 0xFFFFFFFFu;
     XpSemaphore(unsigned long long initialCount, DWORD maximum);
-    XpResult Unlock() override;
-    XpResult LockTimeout(int seconds) override;
+    [[nodiscard]] XpResult Unlock() override;
+    [[nodiscard]] XpResult LockTimeout(int seconds) override;
 
 private:
     unsigned long long m_count;
@@ -126,12 +126,12 @@ private:
 class XpMutex : public XpComboSyncObject {
 public:
     explicit XpMutex(const wchar_t* name);
-    XpResult Unlock() override;
+    [[nodiscard]] XpResult Unlock() override;
     // Only -1 and 0 are accepted; other time-outs give XP_E_INVALID_HANDLE.
     // When the system mutex is not acquired the call fails with the mapped
     // wait result (XP_E_TIMEOUT when held elsewhere, XP_E_ABANDONED when its
     // owner ended without releasing it) and the object is left unheld.
-    XpResult LockTimeout(int seconds) override;
+    [[nodiscard]] XpResult LockTimeout(int seconds) override;
     ~XpMutex() override;
 
 private:
@@ -145,10 +145,10 @@ private:
 class XpRwLock : public XpComboSyncObject {
 public:
     XpRwLock();
-    XpResult Unlock() override;
-    XpResult LockTimeout(int seconds) override;  // write
-    virtual XpResult LockReadTimeout(int seconds);
-    virtual XpResult TryLockRead() { return LockReadTimeout(0); }
+    [[nodiscard]] XpResult Unlock() override;
+    [[nodiscard]] XpResult LockTimeout(int seconds) override;  // write
+    [[nodiscard]] virtual XpResult LockReadTimeout(int seconds);
+    [[nodiscard]] virtual XpResult TryLockRead() { return LockReadTimeout(0); }
 
 private:
     LONG m_readers;
@@ -162,10 +162,10 @@ private:
 class XpRwLockEx : public XpComboSyncObject {
 public:
     XpRwLockEx();
-    XpResult Unlock() override;
-    XpResult LockTimeout(int seconds) override;  // write
-    virtual XpResult LockReadTimeout(int seconds);
-    virtual XpResult TryLockRead() { return LockReadTimeout(0); }
+    [[nodiscard]] XpResult Unlock() override;
+    [[nodiscard]] XpResult LockTimeout(int seconds) override;  // write
+    [[nodiscard]] virtual XpResult LockReadTimeout(int seconds);
+    [[nodiscard]] virtual XpResult TryLockRead() { return LockReadTimeout(0); }
 
 private:
     struct ReaderEntry {
@@ -186,7 +186,7 @@ public:
     XpMultiWaiterBase(bool autoUnlock, XpComboSyncObject* wakeUp)
         : m_wakeUp(wakeUp), m_result(XP_OK), m_autoUnlock(autoUnlock) {}
     virtual ~XpMultiWaiterBase() {}
-    XpResult GetResult() const { return m_result; }
+    [[nodiscard]] XpResult GetResult() const { return m_result; }
     XpComboSyncObject* GetWakeUp() const { return m_wakeUp; }
 
 protected:

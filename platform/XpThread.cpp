@@ -11,14 +11,14 @@
 
 namespace XpThreadDetail {
 
-struct _XpThreadStart {
+struct ThreadStart {
     XpThreadFunction function;
     void* argument;
 };
 
 volatile LONG g_threadStarts = 0;
 
-unsigned int RunThread(_XpThreadStart* start) {
+unsigned int RunThread(ThreadStart* start) {
     XpSetRoundTowardZero();
     setlocale(LC_ALL, "");
     unsigned int code = start->function(start->argument);
@@ -33,7 +33,7 @@ unsigned int __stdcall ThreadEntry(void* param) {
     size_t pad = static_cast<size_t>(n % 8) * 2048u;
     volatile char* reserve = static_cast<volatile char*>(_alloca(pad + 1));
     reserve[0] = 0;
-    unsigned int code = RunThread(static_cast<_XpThreadStart*>(param));
+    unsigned int code = RunThread(static_cast<ThreadStart*>(param));
     reserve[0] = 1;  // keeps the reservation alive across the call
     return code;
 }
@@ -51,8 +51,8 @@ void XpSetRoundTowardZero() {
 XpThread* XpThread::Create(XpThreadFunction function, void* argument) {
     XpThread* thread = new (std::nothrow) XpThread();
     if (!thread) return NULL;
-    XpThreadDetail::_XpThreadStart* start =
-        new (std::nothrow) XpThreadDetail::_XpThreadStart();
+    XpThreadDetail::ThreadStart* start =
+        new (std::nothrow) XpThreadDetail::ThreadStart();
     if (!start) {
         delete thread;
         return NULL;
@@ -65,31 +65,27 @@ XpThread* XpThread::Create(XpThreadFunction function, void* argument) {
         delete thread;
         return NULL;
     }
-    thread->m_handle = reinterpret_cast<HANDLE>(h);
+    thread->m_handle.reset(reinterpret_cast<HANDLE>(h));
     return thread;
 }
 
 XpResult XpThread::Join(XpThread* thread) {
     if (!thread) return XP_E_INVALID_HANDLE;
     if (GetCurrentThreadId() == thread->m_id) return XP_E_SELF_JOIN;
-    WaitForSingleObject(thread->m_handle, INFINITE);
+    WaitForSingleObject(thread->m_handle.get(), INFINITE);
     DWORD code = 0;
-    GetExitCodeThread(thread->m_handle, &code);
+    GetExitCodeThread(thread->m_handle.get(), &code);
     delete thread;
     return static_cast<XpResult>(code);
 }
 
-XpThread::~XpThread() {
-    if (m_handle) CloseHandle(m_handle);
-}
-
 XpResult XpThread::SetPriority(int priority) {
-    return SetThreadPriority(m_handle, priority) ? XP_OK : XP_E_PRIORITY;
+    return SetThreadPriority(m_handle.get(), priority) ? XP_OK : XP_E_PRIORITY;
 }
 
 XpResult XpThread::LowerPriority() {
-    int current = GetThreadPriority(m_handle);
-    return SetThreadPriority(m_handle, current - 1) ? XP_OK : XP_E_PRIORITY;
+    int current = GetThreadPriority(m_handle.get());
+    return SetThreadPriority(m_handle.get(), current - 1) ? XP_OK : XP_E_PRIORITY;
 }
 
 DWORD GetProcessorCount() {
@@ -102,14 +98,13 @@ XpMemoryStatus GetMemoryStatus() {
     XpMemoryStatus status = {0, 0};
     // Windows 95/98 and NT 4 lack the 64-bit query: look it up for the call.
     typedef BOOL(WINAPI * MemoryStatusExFn)(MEMORYSTATUSEX*);
-    HMODULE kernel = LoadLibraryW(L"kernel32.dll");
+    XpUniqueModule kernel(LoadLibraryW(L"kernel32.dll"));
     if (kernel) {
         MemoryStatusExFn query = reinterpret_cast<MemoryStatusExFn>(
-            reinterpret_cast<void*>(GetProcAddress(kernel, "GlobalMemoryStatusEx")));
+            reinterpret_cast<void*>(GetProcAddress(kernel.get(), "GlobalMemoryStatusEx")));
         MEMORYSTATUSEX ex;
         ex.dwLength = sizeof(ex);
         bool ok = query && query(&ex);
-        FreeLibrary(kernel);
         if (ok) {
             status.totalPhysical = ex.ullTotalPhys;
             status.availablePhysical = ex.ullAvailPhys;
@@ -129,7 +124,7 @@ unsigned long long GetAvailablePhysicalMemory() { return GetMemoryStatus().avail
 
 long long GetCurrentTime64() { return static_cast<long long>(_time64(NULL)); }
 
-XpResult GetOsVersion(DWORD& platform, DWORD* major, DWORD* minor) {
+[[nodiscard]] XpResult GetOsVersion(DWORD& platform, DWORD* major, DWORD* minor) {
     OSVERSIONINFOW info;
     ZeroMemory(&info, sizeof(info));
     info.dwOSVersionInfoSize = sizeof(info);

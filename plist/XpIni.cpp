@@ -77,7 +77,7 @@ int ParseInt(const wchar_t* text) {
   return static_cast<int>(v);
 }
 
-XpResult NewNode(XpIniType type, std::intptr_t low, std::int32_t high, XpIniElement** node) {
+[[nodiscard]] XpResult NewNode(XpIniType type, std::intptr_t low, std::int32_t high, XpIniElement** node) {
   *node = nullptr;
   XpIniElement* made = nullptr;
   switch (type) {
@@ -138,7 +138,7 @@ XpIniElement* Child(XpIniElement* node, const XpString& part) {
 // Walks every part but the last. A path is split at its first slash and the
 // remainder handed to the child; doing that in a loop gives the same answers
 // as handing it down call by call, without a call per level.
-XpResult WalkToParent(XpIniElement* start, const XpString& path, XpIniElement** parent,
+[[nodiscard]] XpResult WalkToParent(XpIniElement* start, const XpString& path, XpIniElement** parent,
                       XpString* last) {
   XpIniElement* node = start;
   XpString rest = path;

@@ -47,33 +47,33 @@ class XpIniElement {
   virtual int GetCount() const;
   virtual XpIniElement* Lookup(const XpString& path);
   virtual XpIniElement* GetAt(int index);
-  virtual XpResult Remove(const XpString& path);
-  virtual XpResult RemoveAt(int index);
-  virtual XpResult LoadFile(const wchar_t* path);
-  virtual XpResult SaveFile(const wchar_t* path);
+  [[nodiscard]] virtual XpResult Remove(const XpString& path);
+  [[nodiscard]] virtual XpResult RemoveAt(int index);
+  [[nodiscard]] virtual XpResult LoadFile(const wchar_t* path);
+  [[nodiscard]] virtual XpResult SaveFile(const wchar_t* path);
   // low carries a wide-text pointer for strings, hence pointer-sized; for
   // integers only its low 32 bits count: value = (high << 32) + (uint32)low.
-  virtual XpResult Add(const XpString& path, XpIniType type, std::intptr_t low, std::int32_t high);
-  virtual XpResult InsertAt(int index, XpIniType type, std::intptr_t low, std::int32_t high);
+  [[nodiscard]] virtual XpResult Add(const XpString& path, XpIniType type, std::intptr_t low, std::int32_t high);
+  [[nodiscard]] virtual XpResult InsertAt(int index, XpIniType type, std::intptr_t low, std::int32_t high);
   virtual XpIniType GetType() const = 0;
-  virtual XpResult GetData(XpAbstractFile* file) const;
-  virtual XpResult GetDate(XpDateTime& date) const;
-  virtual XpResult GetString(XpString& text) const;
-  virtual XpResult GetReal(double& value) const;
-  virtual XpResult GetInt64(std::int64_t& value) const;
-  virtual XpResult GetInt(std::int32_t& value) const;
-  virtual XpResult GetBool(bool& value) const;
-  virtual XpResult SetData(XpAbstractFile* file, std::int64_t offset, std::int64_t length);
-  virtual XpResult SetDate(const XpDateTime& date);
-  virtual XpResult SetString(const wchar_t* text);
-  virtual XpResult SetReal(double value);
-  virtual XpResult SetInt64(std::int64_t value);
+  [[nodiscard]] virtual XpResult GetData(XpAbstractFile* file) const;
+  [[nodiscard]] virtual XpResult GetDate(XpDateTime& date) const;
+  [[nodiscard]] virtual XpResult GetString(XpString& text) const;
+  [[nodiscard]] virtual XpResult GetReal(double& value) const;
+  [[nodiscard]] virtual XpResult GetInt64(std::int64_t& value) const;
+  [[nodiscard]] virtual XpResult GetInt(std::int32_t& value) const;
+  [[nodiscard]] virtual XpResult GetBool(bool& value) const;
+  [[nodiscard]] virtual XpResult SetData(XpAbstractFile* file, std::int64_t offset, std::int64_t length);
+  [[nodiscard]] virtual XpResult SetDate(const XpDateTime& date);
+  [[nodiscard]] virtual XpResult SetString(const wchar_t* text);
+  [[nodiscard]] virtual XpResult SetReal(double value);
+  [[nodiscard]] virtual XpResult SetInt64(std::int64_t value);
 
   // Typed spellings of Add for callers; they go through the virtual Add.
-  XpResult AddBool(const XpString& path, bool value);
-  XpResult AddInt64(const XpString& path, std::int64_t value);
-  XpResult AddString(const XpString& path, const wchar_t* text);
-  XpResult AddNode(const XpString& path, XpIniType type);  // real 0.0, empty data/date/containers
+  [[nodiscard]] XpResult AddBool(const XpString& path, bool value);
+  [[nodiscard]] XpResult AddInt64(const XpString& path, std::int64_t value);
+  [[nodiscard]] XpResult AddString(const XpString& path, const wchar_t* text);
+  [[nodiscard]] XpResult AddNode(const XpString& path, XpIniType type);  // real 0.0, empty data/date/containers
 
  private:
   XpIniElement(const XpIniElement&);
@@ -85,8 +85,8 @@ class XpIniBool : public XpIniElement {
   explicit XpIniBool(bool value = false) : m_value(value) {}
   ~XpIniBool() override;
   XpIniType GetType() const override { return XpIniTypeBool; }
-  XpResult GetBool(bool& value) const override;
-  virtual XpResult SetBool(int value);
+  [[nodiscard]] XpResult GetBool(bool& value) const override;
+  [[nodiscard]] virtual XpResult SetBool(int value);
 
  private:
   unsigned char m_value;
@@ -97,9 +97,9 @@ class XpIniInt : public XpIniElement {
   explicit XpIniInt(std::int64_t value = 0) : m_value(value) {}
   ~XpIniInt() override;
   XpIniType GetType() const override { return XpIniTypeInt; }
-  XpResult GetInt64(std::int64_t& value) const override;
-  XpResult GetInt(std::int32_t& value) const override;
-  XpResult SetInt64(std::int64_t value) override;
+  [[nodiscard]] XpResult GetInt64(std::int64_t& value) const override;
+  [[nodiscard]] XpResult GetInt(std::int32_t& value) const override;
+  [[nodiscard]] XpResult SetInt64(std::int64_t value) override;
 
  private:
   std::int64_t m_value;
@@ -110,8 +110,8 @@ class XpIniReal : public XpIniElement {
   XpIniReal() : m_value(0.0) {}
   ~XpIniReal() override;
   XpIniType GetType() const override { return XpIniTypeReal; }
-  XpResult GetReal(double& value) const override;
-  XpResult SetReal(double value) override;
+  [[nodiscard]] XpResult GetReal(double& value) const override;
+  [[nodiscard]] XpResult SetReal(double value) override;
 
  private:
   double m_value;
@@ -122,8 +122,8 @@ class XpIniString : public XpIniElement {
   explicit XpIniString(const wchar_t* text = nullptr) : m_value(text) {}
   ~XpIniString() override;
   XpIniType GetType() const override { return XpIniTypeString; }
-  XpResult GetString(XpString& text) const override;
-  XpResult SetString(const wchar_t* text) override;
+  [[nodiscard]] XpResult GetString(XpString& text) const override;
+  [[nodiscard]] XpResult SetString(const wchar_t* text) override;
 
  private:
   XpString m_value;
@@ -134,8 +134,8 @@ class XpIniDate : public XpIniElement {
   XpIniDate() {}
   ~XpIniDate() override;
   XpIniType GetType() const override { return XpIniTypeDate; }
-  XpResult GetDate(XpDateTime& date) const override;
-  XpResult SetDate(const XpDateTime& date) override;
+  [[nodiscard]] XpResult GetDate(XpDateTime& date) const override;
+  [[nodiscard]] XpResult SetDate(const XpDateTime& date) override;
 
  private:
   XpDateTime m_value;
@@ -162,10 +162,10 @@ class XpIniArray : public XpIniElement {
   int GetCount() const override;
   XpIniElement* Lookup(const XpString& path) override;
   XpIniElement* GetAt(int index) override;
-  XpResult Remove(const XpString& path) override;
-  XpResult RemoveAt(int index) override;
-  XpResult Add(const XpString& path, XpIniType type, std::intptr_t low, std::int32_t high) override;
-  XpResult InsertAt(int index, XpIniType type, std::intptr_t low, std::int32_t high) override;
+  [[nodiscard]] XpResult Remove(const XpString& path) override;
+  [[nodiscard]] XpResult RemoveAt(int index) override;
+  [[nodiscard]] XpResult Add(const XpString& path, XpIniType type, std::intptr_t low, std::int32_t high) override;
+  [[nodiscard]] XpResult InsertAt(int index, XpIniType type, std::intptr_t low, std::int32_t high) override;
   XpIniType GetType() const override { return XpIniTypeArray; }
 
  private:
@@ -190,28 +190,28 @@ class XpIniDict : public XpIniElement {
 
   int GetCount() const override;
   XpIniElement* Lookup(const XpString& path) override;
-  XpResult Remove(const XpString& path) override;
+  [[nodiscard]] XpResult Remove(const XpString& path) override;
   // Clear, then read the property-list document at path.
-  XpResult LoadFile(const wchar_t* path) override;
+  [[nodiscard]] XpResult LoadFile(const wchar_t* path) override;
   // Write this dictionary as a property-list document (UTF-8) to path.
-  XpResult SaveFile(const wchar_t* path) override;
-  XpResult Add(const XpString& path, XpIniType type, std::intptr_t low, std::int32_t high) override;
+  [[nodiscard]] XpResult SaveFile(const wchar_t* path) override;
+  [[nodiscard]] XpResult Add(const XpString& path, XpIniType type, std::intptr_t low, std::int32_t high) override;
   XpIniType GetType() const override { return XpIniTypeDict; }
   // Read the document text from the clipboard (format as for GetClipboardData,
   // the data being UTF-16 text). XP_E_FAIL and no change when none is there.
-  virtual XpResult LoadClipboard(UINT format);
-  virtual XpResult SaveClipboard(UINT format);
+  [[nodiscard]] virtual XpResult LoadClipboard(UINT format);
+  [[nodiscard]] virtual XpResult SaveClipboard(UINT format);
   // Clear, then read the document from XML text.
-  virtual XpResult LoadText(const wchar_t* text);
+  [[nodiscard]] virtual XpResult LoadText(const wchar_t* text);
   // The document as a system string; the caller frees it with SysFreeString.
   // *text is null unless the result is 0.
-  virtual XpResult SaveText(BSTR* text);
+  [[nodiscard]] virtual XpResult SaveText(BSTR* text);
 
   // The entries in key order, for the XML writer.
   const Map& GetEntries() const { return m_entries; }
   // Inserts a node made by the node factory under key, taking key literally
   // (no path split). XP_E_INI_KEY_EXISTS when the key is present.
-  XpResult AddKey(const XpString& key, XpIniType type, std::intptr_t low, std::int32_t high,
+  [[nodiscard]] XpResult AddKey(const XpString& key, XpIniType type, std::intptr_t low, std::int32_t high,
                   XpIniElement** created = nullptr);
 
  private:

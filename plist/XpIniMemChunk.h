@@ -12,10 +12,10 @@ class XpIniMemChunk : public XpIniElement {
   ~XpIniMemChunk() override;
   XpIniType GetType() const override { return XpIniTypeData; }
   // Empties file and writes the bytes to it.
-  XpResult GetData(XpAbstractFile* file) const override;
+  [[nodiscard]] XpResult GetData(XpAbstractFile* file) const override;
   // Takes length bytes of file from offset (-1: the rest of the file). Only
   // the bytes actually read are kept; on failure the chunk is unchanged.
-  XpResult SetData(XpAbstractFile* file, std::int64_t offset, std::int64_t length) override;
+  [[nodiscard]] XpResult SetData(XpAbstractFile* file, std::int64_t offset, std::int64_t length) override;
 
   // Direct view of the bytes, for the XML writer. Null when empty.
   const unsigned char* Bytes() const { return static_cast<const unsigned char*>(m_data.GetBuffer()); }

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/XpFile.h"
+#include "platform/XpHandle.h"
 #include "platform/XpMemoryFile.h"
 #include "plist/XpIni.h"
 #include "plist/XpIniDetail.h"
@@ -50,100 +51,31 @@ enum NodeClass {
   kOther = 15
 };
 
-template <class T>
-class ComPtr {
- public:
-  ComPtr() : m_p(nullptr) {}
-  ~ComPtr() { Reset(); }
-  T* get() const { return m_p; }
-  T* operator->() const { return m_p; }
-  T** Out() {
-    Reset();
-    return &m_p;
-  }
-  void Reset() {
-    if (m_p != nullptr) m_p->Release();
-    m_p = nullptr;
-  }
-  void Swap(ComPtr& other) {
-    T* p = m_p;
-    m_p = other.m_p;
-    other.m_p = p;
-  }
-
- private:
-  ComPtr(const ComPtr&);
-  ComPtr& operator=(const ComPtr&);
-  T* m_p;
-};
-
-class Bstr {
- public:
-  Bstr() : m_b(nullptr) {}
-  explicit Bstr(BSTR b) : m_b(b) {}
-  ~Bstr() { SysFreeString(m_b); }
-  BSTR get() const { return m_b; }
-  BSTR* Out() {
-    SysFreeString(m_b);
-    m_b = nullptr;
-    return &m_b;
-  }
-  BSTR Detach() {
-    BSTR b = m_b;
-    m_b = nullptr;
-    return b;
-  }
-  UINT Length() const { return m_b == nullptr ? 0 : SysStringLen(m_b); }
-
- private:
-  Bstr(const Bstr&);
-  Bstr& operator=(const Bstr&);
-  BSTR m_b;
-};
-
-class Variant {
- public:
-  Variant() { VariantInit(&m_v); }
-  ~Variant() { VariantClear(&m_v); }
-  VARIANT& get() { return m_v; }
-
- private:
-  Variant(const Variant&);
-  Variant& operator=(const Variant&);
-  VARIANT m_v;
-};
-
 // Library, apartment and document for one operation, released in reverse order.
 class DomSession {
  public:
-  DomSession() : m_library(nullptr), m_comInitialized(false) {}
-  ~DomSession() {
-    m_doc.Reset();
-    if (m_comInitialized) CoUninitialize();
-    if (m_library != nullptr) FreeLibrary(m_library);
-  }
+  DomSession() {}
 
-  XpResult Begin() {
-    m_library = LoadLibraryW(L"msxml4.dll");
-    if (FAILED(CoInitialize(nullptr))) return XP_E_INI_COM;
-    m_comInitialized = true;
-    if (m_library != nullptr) {
+  [[nodiscard]] XpResult Begin() {
+    m_library.reset(LoadLibraryW(L"msxml4.dll"));
+    if (!m_apartment.entered()) return XP_E_INI_COM;
+    if (m_library) {
       typedef HRESULT(STDAPICALLTYPE * GetClassObjectFn)(REFCLSID, REFIID, void**);
       GetClassObjectFn getClassObject =
-          reinterpret_cast<GetClassObjectFn>(reinterpret_cast<void*>(GetProcAddress(m_library, "DllGetClassObject")));
+          reinterpret_cast<GetClassObjectFn>(reinterpret_cast<void*>(GetProcAddress(m_library.get(), "DllGetClassObject")));
       if (getClassObject != nullptr) {
-        ComPtr<IClassFactory> factory;
-        if (SUCCEEDED(getClassObject(kClsidDomDocument40, kIidClassFactory, reinterpret_cast<void**>(factory.Out()))) &&
+        XpComPtr<IClassFactory> factory;
+        if (SUCCEEDED(getClassObject(kClsidDomDocument40, kIidClassFactory, reinterpret_cast<void**>(factory.put()))) &&
             factory.get() != nullptr) {
-          if (FAILED(factory->CreateInstance(nullptr, kIidDomDocument, reinterpret_cast<void**>(m_doc.Out()))))
-            m_doc.Reset();
+          if (FAILED(factory->CreateInstance(nullptr, kIidDomDocument, reinterpret_cast<void**>(m_doc.put()))))
+            m_doc.reset();
         }
       }
     }
     if (m_doc.get() == nullptr) {
       if (FAILED(CoCreateInstance(kClsidDomDocument, nullptr, CLSCTX_INPROC_SERVER, kIidDomDocument,
-                                  reinterpret_cast<void**>(m_doc.Out()))))
-        m_doc.Reset();
+                                  reinterpret_cast<void**>(m_doc.put()))))
+        m_doc.reset();
     }
     if (m_doc.get() == nullptr) return XP_E_INI_NO_DOM;
     return XP_OK;
@@ -154,19 +86,21 @@ class DomSession {
  private:
   DomSession(const DomSession&);
   DomSession& operator=(const DomSession&);
-  HMODULE m_library;
-  bool m_comInitialized;
-  ComPtr<IXMLDOMDocument> m_doc;
+  // Members end in reverse order: document, apartment, library.
+  XpUniqueModule m_library;
+  XpComApartment m_apartment;
+  XpComPtr<IXMLDOMDocument> m_doc;
 };
 
 // The source cannot be read as a document: say why from the file's point of
 // view. Text sources have no file, so the code itself is the answer.
-XpResult FileCheck(const wchar_t* path, std::uint32_t flags, XpResult code) {
+[[nodiscard]] XpResult FileCheck(const wchar_t* path, std::uint32_t flags, XpResult code) {
   if (path == nullptr) return code;
   XpFile file(path);
   XpResult r = file.Open(flags);
   if (r != XP_OK) return r;
-  file.Close();
+  // Opened only to learn whether it can be; code is the answer either way.
+  (void)file.Close();
   return code;
 }
 
@@ -192,8 +126,8 @@ int Classify(IXMLDOMNode* node) {
     default:
       return kOther;
   }
-  Bstr name;
-  if (FAILED(node->get_nodeName(name.Out())) || name.get() == nullptr) return kOther;
+  XpUniqueBstr name;
+  if (FAILED(node->get_nodeName(name.put())) || name.get() == nullptr) return kOther;
   static const struct {
     const wchar_t* name;
     int nodeClass;
@@ -213,36 +147,36 @@ bool IsSkippable(IXMLDOMNode* node, int nodeClass) {
   if (nodeClass != kText) return false;
   DOMNodeType type;
   if (FAILED(node->get_nodeType(&type)) || type != NODE_TEXT) return false;
-  Variant value;
+  XpVariant value;
   if (FAILED(node->get_nodeValue(&value.get())) || value.get().vt != VT_BSTR) return false;
   BSTR b = value.get().bstrVal;
   return IsBlank(b, b == nullptr ? 0 : SysStringLen(b));
 }
 
 // The value of the element's first text child, or an empty string.
-void ElementText(IXMLDOMNode* element, Bstr& text) {
-  text.Out();
-  ComPtr<IXMLDOMNode> child;
-  if (FAILED(element->get_firstChild(child.Out()))) return;
+void ElementText(IXMLDOMNode* element, XpUniqueBstr& text) {
+  text.reset();
+  XpComPtr<IXMLDOMNode> child;
+  if (FAILED(element->get_firstChild(child.put()))) return;
   while (child.get() != nullptr) {
     DOMNodeType type;
     if (SUCCEEDED(child->get_nodeType(&type)) && type == NODE_TEXT) {
-      Variant value;
+      XpVariant value;
       if (SUCCEEDED(child->get_nodeValue(&value.get())) && value.get().vt == VT_BSTR) {
-        *text.Out() = value.get().bstrVal;
+        *text.put() = value.get().bstrVal;
         value.get().vt = VT_EMPTY;  // ownership moved to text
       }
       return;
     }
-    ComPtr<IXMLDOMNode> next;
-    if (FAILED(child->get_nextSibling(next.Out()))) return;
-    child.Swap(next);
+    XpComPtr<IXMLDOMNode> next;
+    if (FAILED(child->get_nextSibling(next.put()))) return;
+    child.swap(next);
   }
 }
 
-XpResult NextSibling(IXMLDOMNode* node, ComPtr<IXMLDOMNode>& next) {
-  if (FAILED(node->get_nextSibling(next.Out()))) next.Reset();
-  return XP_OK;
+// next is empty at the end or when the sibling cannot be read.
+void NextSibling(IXMLDOMNode* node, XpComPtr<IXMLDOMNode>& next) {
+  if (FAILED(node->get_nextSibling(next.put()))) next.reset();
 }
 
 // ---- value encodings ----
@@ -317,7 +251,7 @@ unsigned Nibble(wchar_t c) {
   return b & 0x0F;
 }
 
-XpResult ReadData(const wchar_t* text, UINT length, XpIniElement* chunk) {
+[[nodiscard]] XpResult ReadData(const wchar_t* text, UINT length, XpIniElement* chunk) {
   if (length < 2) return XP_OK;
   UINT count = length / 2;
   unsigned char* bytes = static_cast<unsigned char*>(std::malloc(count));
@@ -335,10 +269,10 @@ struct Reader {
   bool tooDeep;
   explicit Reader(int limit) : maxDepth(limit), tooDeep(false) {}
 
-  XpResult ReadDict(IXMLDOMNode* element, XpIniDict* dict, int depth);
-  XpResult ReadArray(IXMLDOMNode* element, XpIniArray* array, int depth);
+  [[nodiscard]] XpResult ReadDict(IXMLDOMNode* element, XpIniDict* dict, int depth);
+  [[nodiscard]] XpResult ReadArray(IXMLDOMNode* element, XpIniArray* array, int depth);
   // Fills a new container or leaf from element; class and node are known.
-  XpResult Fill(IXMLDOMNode* element, int nodeClass, XpIniElement* node, int depth);
+  [[nodiscard]] XpResult Fill(IXMLDOMNode* element, int nodeClass, XpIniElement* node, int depth);
 };
 
 // The type a value element makes, or -1 when it is no value.
@@ -360,21 +294,21 @@ int TypeOfClass(int nodeClass) {
 XpResult Reader::Fill(IXMLDOMNode* element, int nodeClass, XpIniElement* node, int depth) {
   switch (nodeClass) {
     case kReal: {
-      Bstr text;
+      XpUniqueBstr text;
       ElementText(element, text);
-      double value = ReadReal(text.get(), text.Length());
+      double value = ReadReal(text.get(), SysStringLen(text.get()));
       if (value != 0.0) node->SetReal(value);
       return XP_OK;
     }
     case kData: {
-      Bstr text;
+      XpUniqueBstr text;
       ElementText(element, text);
-      return ReadData(text.get(), text.Length(), node);
+      return ReadData(text.get(), SysStringLen(text.get()), node);
     }
     case kDate: {
-      Bstr text;
+      XpUniqueBstr text;
       ElementText(element, text);
-      if (text.Length() == 0) return XP_OK;
+      if (SysStringLen(text.get()) == 0) return XP_OK;
       return node->SetDate(ReadDate(text.get()));
     }
     case kArray:
@@ -388,7 +322,7 @@ XpResult Reader::Fill(IXMLDOMNode* element, int nodeClass, XpIniElement* node, i
 
 // Arguments of the node factory for a value element: integers, strings and
 // booleans are complete at creation; the rest are filled afterwards.
-XpResult FactoryValue(IXMLDOMNode* element, int nodeClass, Bstr& text, std::intptr_t* low, std::int32_t* high) {
+void FactoryValue(IXMLDOMNode* element, int nodeClass, XpUniqueBstr& text, std::intptr_t* low, std::int32_t* high) {
   *low = 0;
   *high = 0;
   if (nodeClass == kInteger) {
@@ -402,34 +336,33 @@ XpResult FactoryValue(IXMLDOMNode* element, int nodeClass, Bstr& text, std::intp
   } else if (nodeClass == kTrue) {
     *low = 1;
   }
-  return XP_OK;
 }
 
 XpResult Reader::ReadDict(IXMLDOMNode* element, XpIniDict* dict, int depth) {
-  ComPtr<IXMLDOMNode> child;
-  if (FAILED(element->get_firstChild(child.Out()))) child.Reset();
+  XpComPtr<IXMLDOMNode> child;
+  if (FAILED(element->get_firstChild(child.put()))) child.reset();
   while (child.get() != nullptr) {
     int nodeClass = Classify(child.get());
     if (IsSkippable(child.get(), nodeClass)) {
-      ComPtr<IXMLDOMNode> next;
+      XpComPtr<IXMLDOMNode> next;
       NextSibling(child.get(), next);
-      child.Swap(next);
+      child.swap(next);
       continue;
     }
     if (nodeClass != kKey) return XP_E_INI_BAD_DOCUMENT;
-    Bstr key;
+    XpUniqueBstr key;
     ElementText(child.get(), key);
-    if (key.Length() == 0) return XP_E_INI_BAD_DOCUMENT;
+    if (SysStringLen(key.get()) == 0) return XP_E_INI_BAD_DOCUMENT;
     // The value: the next sibling that is not a comment.
-    ComPtr<IXMLDOMNode> value;
+    XpComPtr<IXMLDOMNode> value;
     NextSibling(child.get(), value);
     int valueClass = kOther;
     while (value.get() != nullptr) {
       valueClass = Classify(value.get());
       if (!IsSkippable(value.get(), valueClass)) break;
-      ComPtr<IXMLDOMNode> next;
+      XpComPtr<IXMLDOMNode> next;
       NextSibling(value.get(), next);
-      value.Swap(next);
+      value.swap(next);
     }
     if (value.get() == nullptr) return XP_OK;
     int type = TypeOfClass(valueClass);
@@ -438,26 +371,27 @@ XpResult Reader::ReadDict(IXMLDOMNode* element, XpIniDict* dict, int depth) {
         tooDeep = true;
         return XP_E_INI_BAD_DOCUMENT;
       }
-      Bstr text;
+      XpUniqueBstr text;
       std::intptr_t low;
       std::int32_t high;
       FactoryValue(value.get(), valueClass, text, &low, &high);
       XpIniElement* created = nullptr;
       // The key is taken literally: a slash in it names no path here.
       if (dict->AddKey(XpString(key.get()), static_cast<XpIniType>(type), low, high, &created) == XP_OK)
-        Fill(value.get(), valueClass, created, depth + 1);
+        // A value that cannot be read keeps its default; the rest still loads.
+        (void)Fill(value.get(), valueClass, created, depth + 1);
       if (tooDeep) return XP_E_INI_BAD_DOCUMENT;
     }
-    ComPtr<IXMLDOMNode> next;
+    XpComPtr<IXMLDOMNode> next;
     NextSibling(value.get(), next);
-    child.Swap(next);
+    child.swap(next);
   }
   return XP_OK;
 }
 
 XpResult Reader::ReadArray(IXMLDOMNode* element, XpIniArray* array, int depth) {
-  ComPtr<IXMLDOMNode> child;
-  if (FAILED(element->get_firstChild(child.Out()))) child.Reset();
+  XpComPtr<IXMLDOMNode> child;
+  if (FAILED(element->get_firstChild(child.put()))) child.reset();
   while (child.get() != nullptr) {
     int nodeClass = Classify(child.get());
     if (!IsSkippable(child.get(), nodeClass)) {
@@ -467,24 +401,25 @@ XpResult Reader::ReadArray(IXMLDOMNode* element, XpIniArray* array, int depth) {
           tooDeep = true;
           return XP_E_INI_BAD_DOCUMENT;
         }
-        Bstr text;
+        XpUniqueBstr text;
         std::intptr_t low;
         std::int32_t high;
         FactoryValue(child.get(), nodeClass, text, &low, &high);
         int index = array->GetCount();
         if (array->InsertAt(index, static_cast<XpIniType>(type), low, high) == XP_OK)
-          Fill(child.get(), nodeClass, array->GetAt(index), depth + 1);
+          // A value that cannot be read keeps its default; the rest still loads.
+          (void)Fill(child.get(), nodeClass, array->GetAt(index), depth + 1);
         if (tooDeep) return XP_E_INI_BAD_DOCUMENT;
       }
     }
-    ComPtr<IXMLDOMNode> next;
+    XpComPtr<IXMLDOMNode> next;
     NextSibling(child.get(), next);
-    child.Swap(next);
+    child.swap(next);
   }
   return XP_OK;
 }
 
-XpResult ReadDocument(XpIniDict* dict, const wchar_t* path, const wchar_t* text, int maxDepth) {
+[[nodiscard]] XpResult ReadDocument(XpIniDict* dict, const wchar_t* path, const wchar_t* text, int maxDepth) {
   DomSession session;
   XpResult r = session.Begin();
   if (r != XP_OK) return r;
@@ -497,25 +432,25 @@ XpResult ReadDocument(XpIniDict* dict, const wchar_t* path, const wchar_t* text,
   VARIANT_BOOL ok = VARIANT_FALSE;
   HRESULT hr;
   if (path != nullptr) {
-    Variant source;
+    XpVariant source;
     source.get().vt = VT_BSTR;
     source.get().bstrVal = SysAllocString(path);
     if (source.get().bstrVal == nullptr) return XP_E_OUT_OF_MEMORY;
     hr = doc->load(source.get(), &ok);
   } else {
-    Bstr source(SysAllocString(text));
+    XpUniqueBstr source(SysAllocString(text));
     if (source.get() == nullptr) return XP_E_OUT_OF_MEMORY;
     hr = doc->loadXML(source.get(), &ok);
   }
   if (FAILED(hr) || ok != VARIANT_TRUE) return FileCheck(path, XP_FILE_READ, XP_E_INI_PARSE);
 
-  ComPtr<IXMLDOMElement> root;
-  if (FAILED(doc->get_documentElement(root.Out())) || root.get() == nullptr)
+  XpComPtr<IXMLDOMElement> root;
+  if (FAILED(doc->get_documentElement(root.put())) || root.get() == nullptr)
     return FileCheck(path, XP_FILE_READ, XP_E_INI_FILE);
   if (Classify(root.get()) != kPlist) return XP_E_INI_BAD_DOCUMENT;
 
-  ComPtr<IXMLDOMNode> child;
-  if (FAILED(root->get_firstChild(child.Out()))) child.Reset();
+  XpComPtr<IXMLDOMNode> child;
+  if (FAILED(root->get_firstChild(child.put()))) child.reset();
   while (child.get() != nullptr) {
     if (Classify(child.get()) == kDict) {
       Reader reader(maxDepth);
@@ -524,9 +459,9 @@ XpResult ReadDocument(XpIniDict* dict, const wchar_t* path, const wchar_t* text,
       if (reader.tooDeep) dict->Clear();
       return r;
     }
-    ComPtr<IXMLDOMNode> next;
+    XpComPtr<IXMLDOMNode> next;
     NextSibling(child.get(), next);
-    child.Swap(next);
+    child.swap(next);
   }
   return XP_E_INI_BAD_DOCUMENT;
 }
@@ -551,43 +486,43 @@ bool IsWritableText(const wchar_t* text) {
   return true;
 }
 
-XpResult AppendText(IXMLDOMDocument* doc, IXMLDOMNode* parent, const wchar_t* text) {
+[[nodiscard]] XpResult AppendText(IXMLDOMDocument* doc, IXMLDOMNode* parent, const wchar_t* text) {
   if (text != nullptr && !IsWritableText(text)) return XP_E_INI_BAD_DOCUMENT;
-  Bstr value(SysAllocString(text == nullptr ? L"" : text));
+  XpUniqueBstr value(SysAllocString(text == nullptr ? L"" : text));
   if (value.get() == nullptr) return XP_E_OUT_OF_MEMORY;
-  ComPtr<IXMLDOMText> node;
-  if (FAILED(doc->createTextNode(value.get(), node.Out())) || node.get() == nullptr) return XP_E_OUT_OF_MEMORY;
-  ComPtr<IXMLDOMNode> added;
-  if (FAILED(parent->appendChild(node.get(), added.Out()))) return XP_E_OUT_OF_MEMORY;
+  XpComPtr<IXMLDOMText> node;
+  if (FAILED(doc->createTextNode(value.get(), node.put())) || node.get() == nullptr) return XP_E_OUT_OF_MEMORY;
+  XpComPtr<IXMLDOMNode> added;
+  if (FAILED(parent->appendChild(node.get(), added.put()))) return XP_E_OUT_OF_MEMORY;
   return XP_OK;
 }
 
-XpResult NewElement(IXMLDOMDocument* doc, const wchar_t* name, ComPtr<IXMLDOMElement>& element) {
-  Bstr tag(SysAllocString(name));
+[[nodiscard]] XpResult NewElement(IXMLDOMDocument* doc, const wchar_t* name, XpComPtr<IXMLDOMElement>& element) {
+  XpUniqueBstr tag(SysAllocString(name));
   if (tag.get() == nullptr) return XP_E_OUT_OF_MEMORY;
-  if (FAILED(doc->createElement(tag.get(), element.Out())) || element.get() == nullptr) return XP_E_OUT_OF_MEMORY;
+  if (FAILED(doc->createElement(tag.get(), element.put())) || element.get() == nullptr) return XP_E_OUT_OF_MEMORY;
   return XP_OK;
 }
 
-XpResult Append(IXMLDOMNode* parent, IXMLDOMNode* child) {
-  ComPtr<IXMLDOMNode> added;
-  if (FAILED(parent->appendChild(child, added.Out()))) return XP_E_OUT_OF_MEMORY;
+[[nodiscard]] XpResult Append(IXMLDOMNode* parent, IXMLDOMNode* child) {
+  XpComPtr<IXMLDOMNode> added;
+  if (FAILED(parent->appendChild(child, added.put()))) return XP_E_OUT_OF_MEMORY;
   return XP_OK;
 }
 
 class Writer {
  public:
   Writer(IXMLDOMDocument* doc, int maxDepth) : m_doc(doc), m_maxDepth(maxDepth) {}
-  XpResult WriteDict(const XpIniDict* dict, IXMLDOMElement* element, int depth);
-  XpResult WriteArray(XpIniArray* array, IXMLDOMElement* element, int depth);
-  XpResult BuildValue(XpIniElement* node, ComPtr<IXMLDOMElement>& element, int depth);
+  [[nodiscard]] XpResult WriteDict(const XpIniDict* dict, IXMLDOMElement* element, int depth);
+  [[nodiscard]] XpResult WriteArray(XpIniArray* array, IXMLDOMElement* element, int depth);
+  [[nodiscard]] XpResult BuildValue(XpIniElement* node, XpComPtr<IXMLDOMElement>& element, int depth);
 
  private:
   IXMLDOMDocument* m_doc;
   int m_maxDepth;
 };
 
-XpResult Writer::BuildValue(XpIniElement* node, ComPtr<IXMLDOMElement>& element, int depth) {
+XpResult Writer::BuildValue(XpIniElement* node, XpComPtr<IXMLDOMElement>& element, int depth) {
   XpResult r;
   switch (node->GetType()) {
     case XpIniTypeBool: {
@@ -625,7 +560,7 @@ XpResult Writer::BuildValue(XpIniElement* node, ComPtr<IXMLDOMElement>& element,
       if (size > (static_cast<std::uint64_t>(0x7FFFFFFF) - 1) / 2) return XP_E_OUT_OF_MEMORY;
       BSTR hex = SysAllocStringLen(nullptr, static_cast<UINT>(size * 2));
       if (hex == nullptr) return XP_E_OUT_OF_MEMORY;
-      Bstr owner(hex);
+      XpUniqueBstr owner(hex);
       static const wchar_t kDigits[] = L"0123456789abcdef";
       const unsigned char* bytes = chunk->Bytes();
       size_t count = static_cast<size_t>(size);
@@ -634,8 +569,8 @@ XpResult Writer::BuildValue(XpIniElement* node, ComPtr<IXMLDOMElement>& element,
         hex[2 * i + 1] = kDigits[bytes[i] & 0x0F];
       }
       hex[2 * count] = L'\0';
-      ComPtr<IXMLDOMText> text;
-      if (FAILED(m_doc->createTextNode(hex, text.Out())) || text.get() == nullptr) return XP_E_OUT_OF_MEMORY;
+      XpComPtr<IXMLDOMText> text;
+      if (FAILED(m_doc->createTextNode(hex, text.put())) || text.get() == nullptr) return XP_E_OUT_OF_MEMORY;
       return Append(element.get(), text.get());
     }
     case XpIniTypeDate: {
@@ -660,12 +595,12 @@ XpResult Writer::BuildValue(XpIniElement* node, ComPtr<IXMLDOMElement>& element,
 XpResult Writer::WriteDict(const XpIniDict* dict, IXMLDOMElement* element, int depth) {
   const XpIniDict::Map& entries = dict->GetEntries();
   for (XpIniDict::Map::const_iterator it = entries.begin(); it != entries.end(); ++it) {
-    ComPtr<IXMLDOMElement> key;
+    XpComPtr<IXMLDOMElement> key;
     XpResult r = NewElement(m_doc, L"key", key);
     if (r == XP_OK) r = Append(element, key.get());
     if (r == XP_OK) r = AppendText(m_doc, key.get(), it->first.c_str());
     if (r != XP_OK) return r;
-    ComPtr<IXMLDOMElement> value;
+    XpComPtr<IXMLDOMElement> value;
     r = BuildValue(it->second, value, depth);
     if (r != XP_OK) return r;
     r = Append(element, value.get());
@@ -677,7 +612,7 @@ XpResult Writer::WriteDict(const XpIniDict* dict, IXMLDOMElement* element, int d
 XpResult Writer::WriteArray(XpIniArray* array, IXMLDOMElement* element, int depth) {
   int count = array->GetCount();
   for (int i = 0; i < count; ++i) {
-    ComPtr<IXMLDOMElement> value;
+    XpComPtr<IXMLDOMElement> value;
     XpResult r = BuildValue(array->GetAt(i), value, depth);
     if (r != XP_OK) return r;
     r = Append(element, value.get());
@@ -687,7 +622,7 @@ XpResult Writer::WriteArray(XpIniArray* array, IXMLDOMElement* element, int dept
 }
 
 // Builds the document and hands it to a file (path) or to text.
-XpResult WriteDocument(const XpIniDict* dict, const wchar_t* path, BSTR* text, int maxDepth) {
+[[nodiscard]] XpResult WriteDocument(const XpIniDict* dict, const wchar_t* path, BSTR* text, int maxDepth) {
   DomSession session;
   XpResult r = session.Begin();
   if (r != XP_OK) return r;
@@ -695,17 +630,17 @@ XpResult WriteDocument(const XpIniDict* dict, const wchar_t* path, BSTR* text, i
   doc->put_async(VARIANT_FALSE);
   doc->put_preserveWhiteSpace(VARIANT_TRUE);
 
-  Bstr source(SysAllocString(kTemplate));
+  XpUniqueBstr source(SysAllocString(kTemplate));
   if (source.get() == nullptr) return XP_E_OUT_OF_MEMORY;
   VARIANT_BOOL ok = VARIANT_FALSE;
   if (FAILED(doc->loadXML(source.get(), &ok))) return XP_E_INI_FILE;
   if (ok == VARIANT_TRUE) {
-    ComPtr<IXMLDOMElement> root;
-    if (FAILED(doc->get_documentElement(root.Out())) || root.get() == nullptr) return XP_E_INI_FILE;
-    ComPtr<IXMLDOMNode> first;
-    ComPtr<IXMLDOMElement> content;
-    if (SUCCEEDED(root->get_firstChild(first.Out())) && first.get() != nullptr &&
-        SUCCEEDED(first->QueryInterface(kIidDomElement, reinterpret_cast<void**>(content.Out()))) &&
+    XpComPtr<IXMLDOMElement> root;
+    if (FAILED(doc->get_documentElement(root.put())) || root.get() == nullptr) return XP_E_INI_FILE;
+    XpComPtr<IXMLDOMNode> first;
+    XpComPtr<IXMLDOMElement> content;
+    if (SUCCEEDED(root->get_firstChild(first.put())) && first.get() != nullptr &&
+        SUCCEEDED(first->QueryInterface(kIidDomElement, reinterpret_cast<void**>(content.put()))) &&
         content.get() != nullptr) {
       Writer writer(doc, maxDepth);
       r = writer.WriteDict(dict, content.get(), 1);
@@ -714,16 +649,16 @@ XpResult WriteDocument(const XpIniDict* dict, const wchar_t* path, BSTR* text, i
     }
   }
   if (path != nullptr) {
-    Variant target;
+    XpVariant target;
     target.get().vt = VT_BSTR;
     target.get().bstrVal = SysAllocString(path);
     if (target.get().bstrVal == nullptr) return XP_E_OUT_OF_MEMORY;
     if (FAILED(doc->save(target.get()))) return FileCheck(path, XP_FILE_WRITE, XP_E_INI_FILE);
     return XP_OK;
   }
-  Bstr xml;
-  if (FAILED(doc->get_xml(xml.Out()))) return XP_E_INI_FILE;
-  *text = xml.Detach();
+  XpUniqueBstr xml;
+  if (FAILED(doc->get_xml(xml.put()))) return XP_E_INI_FILE;
+  *text = xml.release();
   return XP_OK;
 }
 
@@ -776,12 +711,11 @@ XpResult XpIniDict::LoadClipboard(UINT format) {
     if (length > 0x7FFFFFFF) {
       r = XP_E_OUT_OF_MEMORY;
     } else {
-      BSTR copy = SysAllocStringLen(locked, static_cast<UINT>(length));
-      if (copy == nullptr) {
+      XpUniqueBstr copy(SysAllocStringLen(locked, static_cast<UINT>(length)));
+      if (!copy) {
         r = XP_E_OUT_OF_MEMORY;
       } else {
-        r = ReadDocument(this, nullptr, copy, XP_INI_MAX_DEPTH);
-        SysFreeString(copy);
+        r = ReadDocument(this, nullptr, copy.get(), XP_INI_MAX_DEPTH);
       }
     }
     GlobalUnlock(data);
@@ -794,7 +728,7 @@ XpResult XpIniDict::SaveClipboard(UINT format) {
   BSTR text = nullptr;
   XpResult r = SaveText(&text);
   if (r != XP_OK) return r;
-  Bstr owner(text);
+  XpUniqueBstr owner(text);
   UINT bytes = SysStringByteLen(text);
   if (bytes == 0) return XP_OK;
   HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT | GMEM_DDESHARE, bytes + 2);

@@ -9,6 +9,8 @@
 #include <cfgmgr32.h>
 #include <setupapi.h>
 
+#include "platform/XpHandle.h"
+
 class IXpUsbDeviceApi {
  public:
   virtual ~IXpUsbDeviceApi() {}
@@ -66,3 +68,21 @@ class XpSystemUsbDeviceApi : public IXpUsbDeviceApi {
   CONFIGRET CM_Get_DevNode_Registry_PropertyW(DEVINST node, ULONG property, ULONG* type,
                                               void* buffer, ULONG* length, ULONG flags) override;
 };
+
+// Owners of what the interface hands out, closing through the same interface
+// so that a made-up device tree sees its own handles closed.
+template <BOOL (IXpUsbDeviceApi::*CloseFunction)(HANDLE)>
+struct XpUsbApiTraits {
+  typedef HANDLE Type;
+  explicit XpUsbApiTraits(IXpUsbDeviceApi* deviceApi = nullptr) : api(deviceApi) {}
+  // Both kinds fail with INVALID_HANDLE_VALUE; null was never opened either.
+  static HANDLE Invalid() { return INVALID_HANDLE_VALUE; }
+  static bool IsValid(HANDLE value) { return value != INVALID_HANDLE_VALUE && value != nullptr; }
+  void Close(HANDLE value) const { (void)(api->*CloseFunction)(value); }
+  IXpUsbDeviceApi* api;
+};
+
+typedef XpUsbApiTraits<&IXpUsbDeviceApi::CloseHandle> XpUsbApiHandleTraits;
+typedef XpUsbApiTraits<&IXpUsbDeviceApi::SetupDiDestroyDeviceInfoList> XpUsbApiDevInfoTraits;
+typedef XpUniqueAny<XpUsbApiHandleTraits> XpUsbApiHandle;
+typedef XpUniqueAny<XpUsbApiDevInfoTraits> XpUsbApiDevInfo;

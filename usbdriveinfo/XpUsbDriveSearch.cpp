@@ -48,69 +48,14 @@ const int kSerialChars = 12;
 // A descriptor's length byte allows at most 126 characters and the terminator.
 const int kSerialTextChars = 128;
 
-// Closes a device handle of the api; keeps the last error for the caller.
-class _XpApiHandle {
- public:
-  _XpApiHandle(IXpUsbDeviceApi& api, HANDLE handle) : m_api(api), m_handle(handle) {}
-  ~_XpApiHandle() {
-    if (IsValid()) {
-      DWORD error = GetLastError();
-      m_api.CloseHandle(m_handle);
-      SetLastError(error);
-    }
-  }
-  bool IsValid() const { return m_handle != INVALID_HANDLE_VALUE && m_handle != nullptr; }
-  HANDLE Get() const { return m_handle; }
-
- private:
-  _XpApiHandle(const _XpApiHandle&);
-  _XpApiHandle& operator=(const _XpApiHandle&);
-  IXpUsbDeviceApi& m_api;
-  HANDLE m_handle;
-};
-
-// Destroys a device information set of the api.
-class _XpApiDevInfo {
- public:
-  _XpApiDevInfo(IXpUsbDeviceApi& api, HDEVINFO set) : m_api(api), m_set(set) {}
-  ~_XpApiDevInfo() {
-    if (IsValid()) {
-      DWORD error = GetLastError();
-      m_api.SetupDiDestroyDeviceInfoList(m_set);
-      SetLastError(error);
-    }
-  }
-  bool IsValid() const { return m_set != INVALID_HANDLE_VALUE && m_set != nullptr; }
-  HDEVINFO Get() const { return m_set; }
-
- private:
-  _XpApiDevInfo(const _XpApiDevInfo&);
-  _XpApiDevInfo& operator=(const _XpApiDevInfo&);
-  IXpUsbDeviceApi& m_api;
-  HDEVINFO m_set;
-};
-
-// Zero-filled heap block, freed on scope exit.
-class _XpHeapBlock {
- public:
-  explicit _XpHeapBlock(size_t bytes) : m_data(std::calloc(bytes, 1)) {}
-  ~_XpHeapBlock() { std::free(m_data); }
-  void* Get() const { return m_data; }
-
- private:
-  _XpHeapBlock(const _XpHeapBlock&);
-  _XpHeapBlock& operator=(const _XpHeapBlock&);
-  void* m_data;
-};
-
-struct _XpNodeTexts {
+struct NodeTexts {
   // One unit more than the read can fill, so the text is always terminated.
   wchar_t manufacturer[kNodeTextChars + 1];
   wchar_t description[kNodeTextChars + 1];
 };
 
 // What the disk walk found out about the drive's USB device.
-struct _XpUsbDevicePlace {
+struct UsbDevicePlace {
   DWORD port;
   DEVINST hubNode;
 };
@@ -182,8 +127,8 @@ bool GetParent(IXpUsbDeviceApi& api, DEVINST node, DEVINST below, DEVINST* paren
 // Examines one disk of the set; fills place and texts when it is the volume's
 // USB disk with a hub port.
 void ExamineDisk(IXpUsbDeviceApi& api, HDEVINFO set, SP_DEVINFO_DATA* disk, const wchar_t* names,
-                 DWORD nameCount, const STORAGE_DEVICE_NUMBER& volume, _XpUsbDevicePlace* place,
-                 _XpNodeTexts* texts) {
+                 DWORD nameCount, const STORAGE_DEVICE_NUMBER& volume, UsbDevicePlace* place,
+                 NodeTexts* texts) {
   wchar_t objectName[kTargetChars + 1];
   std::memset(objectName, 0, sizeof(objectName));
   if (!api.SetupDiGetDeviceRegistryPropertyW(set, disk, SPDRP_PHYSICAL_DEVICE_OBJECT_NAME,
@@ -201,10 +146,10 @@ void ExamineDisk(IXpUsbDeviceApi& api, HDEVINFO set, SP_DEVINFO_DATA* disk, cons
   std::memcpy(path, L"\\\\.\\", 4 * sizeof(wchar_t));
   std::memcpy(path + 4, dosName, (nameLength + 1) * sizeof(wchar_t));
 
-  _XpApiHandle device(api, OpenDevice(api, path));
-  if (!device.IsValid()) return;
+  XpUsbApiHandle device(OpenDevice(api, path), XpUsbApiHandleTraits(&api));
+  if (!device.valid()) return;
   STORAGE_DEVICE_NUMBER number;
-  if (!ReadDeviceNumber(api, device.Get(), &number)) return;
+  if (!ReadDeviceNumber(api, device.get(), &number)) return;
   // The partition number is not compared: the volume is one partition of the disk.
   if (number.DeviceType != volume.DeviceType || number.DeviceNumber != volume.DeviceNumber)
     return;
@@ -244,9 +189,9 @@ HANDLE OpenHub(IXpUsbDeviceApi& api, HDEVINFO hubs, DEVINST hubNode) {
     if (required < header + sizeof(wchar_t) || required > kMaxInterfaceDetailBytes)
       return INVALID_HANDLE_VALUE;
     // One spare terminator behind what the system fills.
-    _XpHeapBlock block(required + sizeof(wchar_t) + sizeof(DWORD));
+    XpUniqueHeapBlock block(std::calloc(required + sizeof(wchar_t) + sizeof(DWORD), 1));
     SP_DEVICE_INTERFACE_DETAIL_DATA_W* detail =
-        static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(block.Get());
+        static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(block.get());
     if (detail == nullptr) return INVALID_HANDLE_VALUE;
     // The fixed part's own size: 6 bytes on 32-bit systems, 8 on 64-bit ones.
     detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
@@ -261,13 +206,13 @@ HANDLE OpenHub(IXpUsbDeviceApi& api, HDEVINFO hubs, DEVINST hubNode) {
 
 // A string descriptor reply that passed its checks: bLength is at least 2,
 // inside the reply, and the type is a string.
-struct _XpStringDescriptor {
+struct StringDescriptor {
   BYTE length;
   BYTE data[kDescriptorDataBytes];
 };
 
 bool RequestString(IXpUsbDeviceApi& api, HANDLE hub, DWORD port, BYTE index, WORD language,
-                   _XpStringDescriptor* reply) {
+                   StringDescriptor* reply) {
   BYTE request[kDescriptorRequestBytes];
   std::memset(request, 0, sizeof(request));
   std::memcpy(request, &port, sizeof(port));
@@ -292,7 +237,7 @@ bool RequestString(IXpUsbDeviceApi& api, HANDLE hub, DWORD port, BYTE index, WOR
   return true;
 }
 
-bool ParseSerialReply(const _XpStringDescriptor& reply, std::uint64_t* serial) {
+bool ParseSerialReply(const StringDescriptor& reply, std::uint64_t* serial) {
   if (reply.length != kSerialDescriptorLength) return false;
   wchar_t text[kSerialChars + 1];
   std::memcpy(text, reply.data + 2, kSerialChars * sizeof(wchar_t));
@@ -303,7 +248,7 @@ bool ParseSerialReply(const _XpStringDescriptor& reply, std::uint64_t* serial) {
 
 void ReadSerial(IXpUsbDeviceApi& api, HANDLE hub, DWORD port, BYTE serialIndex,
                 std::uint64_t* serial) {
-  _XpStringDescriptor reply;
+  StringDescriptor reply;
   if (RequestString(api, hub, port, serialIndex, 0, &reply)) ParseSerialReply(reply, serial);
   if (*serial != 0) return;
 
@@ -321,7 +266,7 @@ void ReadSerial(IXpUsbDeviceApi& api, HANDLE hub, DWORD port, BYTE serialIndex,
 
 // The characters of a string descriptor up to its first terminator; an odd
 // length leaves its last byte out. Returns the number of characters.
-int DescriptorText(const _XpStringDescriptor& reply, wchar_t* text) {
+int DescriptorText(const StringDescriptor& reply, wchar_t* text) {
   int count = (reply.length - 2) / 2;
   int n = 0;
   for (; n < count; ++n) {
@@ -339,7 +284,7 @@ int DescriptorText(const _XpStringDescriptor& reply, wchar_t* text) {
 void ReadSerialText(IXpUsbDeviceApi& api, HANDLE hub, DWORD port, BYTE serialIndex,
                     wchar_t (&text)[kSerialTextChars]) {
   text[0] = 0;
-  _XpStringDescriptor reply;
+  StringDescriptor reply;
   if (RequestString(api, hub, port, serialIndex, 0, &reply) && DescriptorText(reply, text) > 0)
     return;
   text[0] = 0;
@@ -393,8 +338,8 @@ std::uint32_t Search(IXpUsbDeviceApi& api, wchar_t letter, int* busType, int* ve
   if (bcdDevice != nullptr) *bcdDevice = 0;
   Put(busType, 0);
 
-  _XpHeapBlock nameBlock(kNameListChars * sizeof(wchar_t));
-  wchar_t* names = static_cast<wchar_t*>(nameBlock.Get());
+  XpUniqueHeapBlock nameBlock(std::calloc(kNameListChars * sizeof(wchar_t), 1));
+  wchar_t* names = static_cast<wchar_t*>(nameBlock.get());
   if (names == nullptr) return kOutOfMemory;
   // Two units stay free so the list always ends in two terminators.
   DWORD nameCount = api.QueryDosDeviceW(nullptr, names, kNameListChars - 2);
@@ -409,43 +354,44 @@ std::uint32_t Search(IXpUsbDeviceApi& api, wchar_t letter, int* busType, int* ve
   std::memset(&volume, 0, sizeof(volume));
   bool volumeKnown;
   {
-    _XpApiHandle handle(api, OpenDevice(api, volumePath));
-    if (!handle.IsValid()) return kOpenFailed;
-    volumeKnown = ReadDeviceNumber(api, handle.Get(), &volume);
+    XpUsbApiHandle handle(OpenDevice(api, volumePath), XpUsbApiHandleTraits(&api));
+    if (!handle.valid()) return kOpenFailed;
+    volumeKnown = ReadDeviceNumber(api, handle.get(), &volume);
   }
 
   std::uint32_t result = kOutOfMemory;
-  _XpUsbDevicePlace place = {0, 0};
-  _XpNodeTexts texts;
+  UsbDevicePlace place = {0, 0};
+  NodeTexts texts;
   std::memset(&texts, 0, sizeof(texts));
   {
-    _XpApiDevInfo disks(api, api.SetupDiGetClassDevsW(&kDiskInterface, DIGCF_PRESENT |
-                                                                            DIGCF_ALLCLASSES |
-                                                                            DIGCF_DEVICEINTERFACE));
-    if (!disks.IsValid()) return result;
+    XpUsbApiDevInfo disks(api.SetupDiGetClassDevsW(&kDiskInterface, DIGCF_PRESENT |
+                                                                         DIGCF_ALLCLASSES |
+                                                                         DIGCF_DEVICEINTERFACE),
+                          XpUsbApiDevInfoTraits(&api));
+    if (!disks.valid()) return result;
     // Without the volume's number no disk can be its disk.
     for (DWORD index = 0; volumeKnown && index < kMaxDevices && place.port == 0; ++index) {
       SP_DEVINFO_DATA disk;
       std::memset(&disk, 0, sizeof(disk));
       disk.cbSize = sizeof(disk);
-      if (!api.SetupDiEnumDeviceInfo(disks.Get(), index, &disk)) break;
-      ExamineDisk(api, disks.Get(), &disk, names, nameCount, volume, &place, &texts);
+      if (!api.SetupDiEnumDeviceInfo(disks.get(), index, &disk)) break;
+      ExamineDisk(api, disks.get(), &disk, names, nameCount, volume, &place, &texts);
     }
   }
   if (place.port == 0) return kNotSupported;
 
-  _XpApiDevInfo hubs(api, api.SetupDiGetClassDevsW(&kHubInterface,
-                                                   DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
-  if (!hubs.IsValid()) return result;
-  _XpApiHandle hub(api, OpenHub(api, hubs.Get(), place.hubNode));
-  if (!hub.IsValid()) return kNotSupported;
+  XpUsbApiDevInfo hubs(api.SetupDiGetClassDevsW(&kHubInterface, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE),
+                       XpUsbApiDevInfoTraits(&api));
+  if (!hubs.valid()) return result;
+  XpUsbApiHandle hub(OpenHub(api, hubs.get(), place.hubNode), XpUsbApiHandleTraits(&api));
+  if (!hub.valid()) return kNotSupported;
 
   BYTE connection[kConnectionInfoBytes];
   std::memset(connection, 0, sizeof(connection));
   std::memcpy(connection, &place.port, sizeof(place.port));
   DWORD returned = 0;
   BYTE serialIndex = 0;
-  if (api.DeviceIoControl(hub.Get(), kIoctlUsbGetNodeConnectionInformation, connection,
+  if (api.DeviceIoControl(hub.get(), kIoctlUsbGetNodeConnectionInformation, connection,
                           sizeof(connection), connection, sizeof(connection), &returned) &&
       returned > kConnSerialIndex) {
     WORD idVendor, idProduct, release;
@@ -465,9 +411,9 @@ std::uint32_t Search(IXpUsbDeviceApi& api, wchar_t letter, int* busType, int* ve
   }
 
   if (serial != nullptr && serialIndex != 0)
-    ReadSerial(api, hub.Get(), place.port, serialIndex, serial);
+    ReadSerial(api, hub.get(), place.port, serialIndex, serial);
   if (serialText != nullptr && serialIndex != 0)
-    ReadSerialText(api, hub.Get(), place.port, serialIndex, *serialText);
+    ReadSerialText(api, hub.get(), place.port, serialIndex, *serialText);
   return result;
 }
 

@@ -14,16 +14,14 @@ const wchar_t kWindowTitle[] = L"_XpDeviceWatchDog";
 _XpDeviceWatchDog::_XpDeviceWatchDog(const wchar_t* className)
     : m_className(className),
       m_window(NULL),
-      m_thread(NULL),
       m_ready(CreateEventW(NULL, TRUE, FALSE, NULL)),
       m_lastRunResult(XP_OK) {}
 
 _XpDeviceWatchDog::~_XpDeviceWatchDog() {
     // Derived watchers stop first (their window procedure must not run while
     // they are torn down); this covers a plain base object.
-    Stop();
+    (void)Stop();  // fails only when not running or on the watcher's own thread
     FreeFilters();
-    if (m_ready) CloseHandle(m_ready);
 }
 
 void _XpDeviceWatchDog::FreeFilters() {
@@ -34,12 +32,12 @@ void _XpDeviceWatchDog::FreeFilters() {
 XpResult _XpDeviceWatchDog::Start() {
     if (m_thread) return XP_E_FILE_NOT_ACTIVE;
     if (!m_ready) return XP_E_OUT_OF_MEMORY;
-    ResetEvent(m_ready);
-    m_thread = XpThread::Create(&_XpDeviceWatchDog::ThreadEntry, this);
+    ResetEvent(m_ready.get());
+    m_thread = XpScopedThread(XpThread::Create(&_XpDeviceWatchDog::ThreadEntry, this));
     if (!m_thread) return XP_E_OUT_OF_MEMORY;
     // Waiting here means a Stop right after Start always finds the window (or
     // a thread that has already ended) instead of posting to nothing.
-    HANDLE waits[2] = {m_ready, m_thread->GetHandle()};
+    HANDLE waits[2] = {m_ready.get(), m_thread->GetHandle()};
     WaitForMultipleObjects(2, waits, FALSE, INFINITE);
     return XP_OK;
 }
@@ -50,8 +48,7 @@ XpResult _XpDeviceWatchDog::Stop() {
     if (GetCurrentThreadId() == m_thread->GetId()) return XP_E_SELF_JOIN;
     HWND window = m_window;
     if (window) PostMessageW(window, WM_CLOSE, 0, 0);
-    m_lastRunResult = XpThread::Join(m_thread);
-    m_thread = NULL;
+    m_lastRunResult = m_thread.Join();
     m_window = NULL;
     return XP_OK;
 }
@@ -147,11 +144,11 @@ unsigned int _XpDeviceWatchDog::ThreadEntry(void* argument) {
 XpResult _XpDeviceWatchDog::Run() {
     XpResult created = CreateNotifyWindow();
     if (XpFailed(created)) {
-        SetEvent(m_ready);
+        SetEvent(m_ready.get());
         return created;
     }
     RegisterNotifications();
-    SetEvent(m_ready);
+    SetEvent(m_ready.get());
     MSG msg;
     for (;;) {
         BOOL got = GetMessageW(&msg, NULL, 0, 0);
@@ -165,13 +162,11 @@ XpResult _XpDeviceWatchDog::Run() {
 void _XpDeviceWatchDog::RegisterNotifications() {
     for (size_t i = 0; i < m_filters.size(); ++i) {
         // A failed registration keeps its null handle: that class is unwatched.
-        m_notifications.push_back(
-            RegisterDeviceNotificationW(m_window, m_filters[i], DEVICE_NOTIFY_WINDOW_HANDLE));
+        m_notifications.push_back(XpUniqueDevNotify(
+            RegisterDeviceNotificationW(m_window, m_filters[i], DEVICE_NOTIFY_WINDOW_HANDLE)));
     }
 }
 
 void _XpDeviceWatchDog::UnregisterNotifications() {
-    for (size_t i = 0; i < m_notifications.size(); ++i)
-        if (m_notifications[i]) UnregisterDeviceNotification(m_notifications[i]);
     m_notifications.clear();
 }

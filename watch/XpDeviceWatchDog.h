@@ -19,10 +19,10 @@ public:
 
     // Starts the window thread and returns once its window exists (or could
     // not be made). A second Start while running gives XP_E_FILE_NOT_ACTIVE.
-    virtual XpResult Start();
+    [[nodiscard]] virtual XpResult Start();
     // Closes the window and joins the thread; XP_E_FILE_NOT_ACTIVE when stopped,
     // XP_E_SELF_JOIN (nothing done) from the window thread itself.
-    virtual XpResult Stop();
+    [[nodiscard]] virtual XpResult Stop();
     // Keeps a copy of a device broadcast filter (its first 32-bit word is its
     // size). Null, or a size below a broadcast header, is ignored.
     virtual void AddNotificationFilter(const void* filter);
@@ -34,14 +34,14 @@ public:
     HWND GetNotifyWindow() const { return m_window; }
     // Exit code of the last window thread (XP_E_FILE when no window could be
     // made); meaningful once Stop has returned.
-    XpResult GetLastRunResult() const { return m_lastRunResult; }
+    [[nodiscard]] XpResult GetLastRunResult() const { return m_lastRunResult; }
 
 protected:
-    virtual XpResult CreateNotifyWindow();
+    [[nodiscard]] virtual XpResult CreateNotifyWindow();
     // Closes the window synchronously; XP_E_FILE_NOT_ACTIVE without a window.
-    virtual XpResult DestroyNotifyWindow();
+    [[nodiscard]] virtual XpResult DestroyNotifyWindow();
     virtual LRESULT WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-    virtual XpResult Run();
+    [[nodiscard]] virtual XpResult Run();
     virtual void RegisterNotifications();
     // Releases the registrations made by RegisterNotifications. The filter
     // copies stay so that a later Start registers them again.
@@ -61,9 +61,9 @@ private:
     XpString m_className;
     std::vector<void*> m_filters;
     HWND m_window;
-    std::vector<HDEVNOTIFY> m_notifications;
-    XpThread* m_thread;
+    std::vector<XpUniqueDevNotify> m_notifications;
+    XpScopedThread m_thread;
     // Set by the window thread once its window exists or has failed.
-    HANDLE m_ready;
+    XpUniqueHandle m_ready;
     XpResult m_lastRunResult;
 };

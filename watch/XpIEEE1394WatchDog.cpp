@@ -30,7 +30,7 @@ XpIEEE1394WatchDog::XpIEEE1394WatchDog() : _XpDeviceWatchDog(kClassName) {
 
 XpIEEE1394WatchDog::~XpIEEE1394WatchDog() {
     // The window thread calls into this object: end it before the list goes.
-    Stop();
+    (void)Stop();  // fails only when not running or on the watcher's own thread
     m_callbacks.Clear();
 }
 

@@ -11,9 +11,9 @@ public:
     ~XpIEEE1394WatchDog() override;
 
     // Null gives XP_E_FILE_BAD_ARGUMENT.
-    virtual XpResult AddCallback(IXpDeviceWatchDogCallback* callback);
+    [[nodiscard]] virtual XpResult AddCallback(IXpDeviceWatchDogCallback* callback);
     // Returns once the window thread no longer calls it.
-    virtual XpResult RemoveCallback(IXpDeviceWatchDogCallback* callback);
+    [[nodiscard]] virtual XpResult RemoveCallback(IXpDeviceWatchDogCallback* callback);
 
     // Always TRUE; interface arrivals and removals go to every client.
     LRESULT OnDeviceChange(WPARAM event, LPARAM header) override;

@@ -2,6 +2,8 @@
 
 #include <winioctl.h>
 
+#include "platform/XpHandle.h"
+
 #include <cstddef>
 #include <cstring>
 #include <new>
@@ -39,8 +41,9 @@ struct DiocRegisters {
 const DWORD kCarryFlag = 1;
 
 bool IsFloppyDrive9x(wchar_t upper) {
-    HANDLE vwin32 = CreateFileA("\\\\.\\VWIN32", 0, 0, NULL, 0, FILE_FLAG_DELETE_ON_CLOSE, NULL);
-    if (vwin32 == INVALID_HANDLE_VALUE) return false;
+    XpUniqueFileHandle vwin32(
+        CreateFileA("\\\\.\\VWIN32", 0, 0, NULL, 0, FILE_FLAG_DELETE_ON_CLOSE, NULL));
+    if (!vwin32) return false;
     unsigned char params[64];
     memset(params, 0, sizeof(params));
     DiocRegisters regs;
@@ -52,9 +55,8 @@ bool IsFloppyDrive9x(wchar_t upper) {
     regs.edx = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(params));
     regs.flags = kCarryFlag;
     DWORD returned = 0;
-    BOOL ok = DeviceIoControl(vwin32, kVwin32DosIoctl, &regs, sizeof(regs), &regs, sizeof(regs),
-                              &returned, NULL);
-    CloseHandle(vwin32);
+    BOOL ok = DeviceIoControl(vwin32.get(), kVwin32DosIoctl, &regs, sizeof(regs), &regs,
+                              sizeof(regs), &returned, NULL);
     if (!ok || (regs.flags & kCarryFlag)) return false;
     unsigned char type = params[1];
     return type <= 4 || type == 7 || type == 9;
@@ -67,15 +69,15 @@ bool IsFloppyMediaType(DWORD type) {
 bool IsFloppyDriveNt(wchar_t upper) {
     wchar_t device[] = L"\\\\.\\A:";
     device[4] = upper;
-    HANDLE volume = CreateFileW(device, 0, FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
-    if (volume == INVALID_HANDLE_VALUE) return false;
+    XpUniqueFileHandle volume(
+        CreateFileW(device, 0, FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL));
+    if (!volume) return false;
     // Aligned for the 64-bit cylinder count inside.
     ULONGLONG buffer[480 / sizeof(ULONGLONG)];
     memset(buffer, 0, sizeof(buffer));
     DWORD returned = 0;
-    BOOL ok = DeviceIoControl(volume, IOCTL_STORAGE_GET_MEDIA_TYPES, NULL, 0, buffer,
+    BOOL ok = DeviceIoControl(volume.get(), IOCTL_STORAGE_GET_MEDIA_TYPES, NULL, 0, buffer,
                               sizeof(buffer), &returned, NULL);
-    CloseHandle(volume);
     const GET_MEDIA_TYPES* types = reinterpret_cast<const GET_MEDIA_TYPES*>(buffer);
     size_t needed = offsetof(GET_MEDIA_TYPES, MediaInfo) +
                     offsetof(DEVICE_MEDIA_INFO, DeviceSpecific.DiskInfo.MediaType) +
@@ -113,11 +115,9 @@ bool IsVolumePresent(wchar_t letter, bool includeFloppy, int platformId) {
     wchar_t pattern[] = L"A:\\*";
     pattern[0] = upper;
     WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW(pattern, &data);
-    bool present = find != INVALID_HANDLE_VALUE;
-    if (present) {
-        FindClose(find);
-    } else if (GetLastError() == ERROR_FILE_NOT_FOUND) {
+    XpUniqueFindHandle find(FindFirstFileW(pattern, &data));
+    bool present = find.valid();
+    if (!present && GetLastError() == ERROR_FILE_NOT_FOUND) {
         // The root was read and is empty: a freshly formatted card is there.
         present = true;
     }
@@ -127,15 +127,16 @@ bool IsVolumePresent(wchar_t letter, bool includeFloppy, int platformId) {
 }
 
 XpAbstractWatchDog::XpAbstractWatchDog(int lowerPriority)
-    : m_lowerPriority(lowerPriority), m_interval(0), m_thread(NULL), m_stop(false) {
-    XpAbstractWatchDog::SetInterval(kDefaultInterval);
+    : m_lowerPriority(lowerPriority), m_interval(0), m_stop(false) {
+    // Every interval is taken.
+    (void)XpAbstractWatchDog::SetInterval(kDefaultInterval);
 }
 
 XpAbstractWatchDog::~XpAbstractWatchDog() {
     if (m_thread) {
         m_stop.Set(true);
-        XpThread::Join(m_thread);
-        m_thread = NULL;
+        // The watcher's own result has no reader once the object goes.
+        (void)m_thread.Join();
     }
 }
 
@@ -149,9 +150,10 @@ int XpAbstractWatchDog::GetInterval() const { return static_cast<int>(m_interval
 XpResult XpAbstractWatchDog::Start() {
     if (m_thread) return XP_E_FILE_NOT_ACTIVE;
     m_stop.Set(false);
-    m_thread = XpThread::Create(&XpAbstractWatchDog::ThreadEntry, this);
+    m_thread = XpScopedThread(XpThread::Create(&XpAbstractWatchDog::ThreadEntry, this));
     if (!m_thread) return XP_E_OUT_OF_MEMORY;
-    if (m_lowerPriority) m_thread->LowerPriority();
+    // At the normal priority the watcher still works, only less politely.
+    if (m_lowerPriority) (void)m_thread->LowerPriority();
     return XP_OK;
 }
 
@@ -160,8 +162,8 @@ XpResult XpAbstractWatchDog::Stop() {
     // From a callback on the watcher's own thread the join could never end.
     if (GetCurrentThreadId() == m_thread->GetId()) return XP_E_SELF_JOIN;
     m_stop.Set(true);
-    XpThread::Join(m_thread);
-    m_thread = NULL;
+    // The polling loop's own exit code carries nothing for the caller.
+    (void)m_thread.Join();
     return XP_OK;
 }
 
@@ -178,18 +180,18 @@ unsigned int XpAbstractWatchDog::ThreadEntry(void* argument) {
 
 XpVolumeWatchDog::XpVolumeWatchDog(int lowerPriority)
     : XpAbstractWatchDog(lowerPriority), m_platformId(0), m_previous(0) {
-    SetInterval(kVolumeInterval);
+    (void)SetInterval(kVolumeInterval);  // every interval is taken
     m_platformId = QueryPlatformId();
 }
 
 XpVolumeWatchDog::XpVolumeWatchDog(int lowerPriority, DWORD platformId)
     : XpAbstractWatchDog(lowerPriority), m_platformId(platformId), m_previous(0) {
-    SetInterval(kVolumeInterval);
+    (void)SetInterval(kVolumeInterval);  // every interval is taken
 }
 
 XpVolumeWatchDog::~XpVolumeWatchDog() {
     // The thread calls Run of this object: end it before the members go.
-    Stop();
+    (void)Stop();  // fails only when not running or on the watcher's own thread
     m_callbacks.Clear();
 }
 

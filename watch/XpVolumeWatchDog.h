@@ -20,16 +20,16 @@ public:
     explicit XpAbstractWatchDog(int lowerPriority);
     virtual ~XpAbstractWatchDog();
 
-    virtual XpResult SetInterval(int milliseconds);
+    [[nodiscard]] virtual XpResult SetInterval(int milliseconds);
     virtual int GetInterval() const;
     // XP_E_FILE_NOT_ACTIVE when running, XP_E_OUT_OF_MEMORY without a thread.
-    virtual XpResult Start();
+    [[nodiscard]] virtual XpResult Start();
     // XP_E_FILE_NOT_ACTIVE when stopped; XP_E_SELF_JOIN (nothing done) from
     // the watcher's own thread.
-    virtual XpResult Stop();
+    [[nodiscard]] virtual XpResult Stop();
 
 protected:
-    virtual XpResult Run() = 0;
+    [[nodiscard]] virtual XpResult Run() = 0;
     // Waits interval/1000 whole seconds; true when the wait timed out (keep
     // going), false once the stop event is set or the wait failed.
     virtual bool WaitTick();
@@ -41,7 +41,7 @@ private:
 
     int m_lowerPriority;
     DWORD m_interval;
-    XpThread* m_thread;
+    XpScopedThread m_thread;
     XpManualEvent m_stop;
 };
 
@@ -52,9 +52,9 @@ public:
     XpVolumeWatchDog(int lowerPriority, DWORD platformId);
     ~XpVolumeWatchDog() override;
 
-    XpResult AddCallback(IXpVolumeWatchDogCallback* callback);
+    [[nodiscard]] XpResult AddCallback(IXpVolumeWatchDogCallback* callback);
     // Returns once the polling thread no longer calls it.
-    XpResult RemoveCallback(IXpVolumeWatchDogCallback* callback);
+    [[nodiscard]] XpResult RemoveCallback(IXpVolumeWatchDogCallback* callback);
 
     // Bit n set: drive 'A'+n present now.
     DWORD ScanMask() const;
@@ -67,7 +67,7 @@ public:
     DWORD GetPlatformId() const { return m_platformId; }
 
 protected:
-    XpResult Run() override;
+    [[nodiscard]] XpResult Run() override;
 
 private:
     XpWatchDetail::_XpCallbackList<IXpVolumeWatchDogCallback> m_callbacks;
@@ -92,10 +92,10 @@ public:
     XpVolumeWatchDogWrapper(int lowerPriority, bool coalesce, const OSVERSIONINFOW* version);
     virtual ~XpVolumeWatchDogWrapper();
 
-    virtual XpResult AddCallback(IXpVolumeWatchDogCallback* callback);
-    virtual XpResult RemoveCallback(IXpVolumeWatchDogCallback* callback);
-    virtual XpResult Start();
-    virtual XpResult Stop();
+    [[nodiscard]] virtual XpResult AddCallback(IXpVolumeWatchDogCallback* callback);
+    [[nodiscard]] virtual XpResult RemoveCallback(IXpVolumeWatchDogCallback* callback);
+    [[nodiscard]] virtual XpResult Start();
+    [[nodiscard]] virtual XpResult Stop();
 
     static bool ChoosesEventWatcher(const OSVERSIONINFOW* version);
     bool IsPolling() const { return !m_polling.IsNull(); }

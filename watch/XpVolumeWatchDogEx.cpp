@@ -23,7 +23,6 @@ const DWORD kGatherMs = 20;
 _XpVolumeNotifier::_XpVolumeNotifier(XpVolumeWatchDogEx* owner, const XpString& path)
     : m_owner(owner),
       m_path(path),
-      m_thread(NULL),
       m_pending(false),
       m_quit(false),
       m_wakeUp(0, XpSemaphore::kNoMaximum),
@@ -31,13 +30,13 @@ _XpVolumeNotifier::_XpVolumeNotifier(XpVolumeWatchDogEx* owner, const XpString& 
       m_last(0),
       m_queued(0),
       m_signalled(false) {
-    m_thread = XpThread::Create(&_XpVolumeNotifier::ThreadEntry, this);
+    m_thread = XpScopedThread(XpThread::Create(&_XpVolumeNotifier::ThreadEntry, this));
 }
 
 _XpVolumeNotifier::~_XpVolumeNotifier() {
     m_quit.Set(true);
-    if (m_thread) XpThread::Join(m_thread);
-    m_thread = NULL;
+    // The notifier's exit code carries nothing.
+    (void)m_thread.Join();
 }
 
 void _XpVolumeNotifier::Queue(bool arrival) {
@@ -116,7 +115,7 @@ XpVolumeWatchDogEx::XpVolumeWatchDogEx(int, bool coalesce)
 XpVolumeWatchDogEx::~XpVolumeWatchDogEx() {
     // The window thread would otherwise still create notifiers while they are
     // being released.
-    Stop();
+    (void)Stop();  // fails only when not running or on the watcher's own thread
     std::map<XpString, XpSharedPtr<_XpVolumeNotifier>, NoCaseLess> notifiers;
     {
         XpSingleLock guard(&m_notifierLock);
@@ -141,16 +140,15 @@ size_t XpVolumeWatchDogEx::GetNotifierCount() {
 
 void XpVolumeWatchDogEx::RegisterNotifications() {
     _XpDeviceWatchDog::RegisterNotifications();
-    PIDLIST_ABSOLUTE desktop = NULL;
-    if (FAILED(SHGetFolderLocation(GetNotifyWindow(), CSIDL_DESKTOP, NULL, 0, &desktop)) ||
+    XpUniqueCoTaskMem<ITEMIDLIST> desktop;
+    if (FAILED(SHGetFolderLocation(GetNotifyWindow(), CSIDL_DESKTOP, NULL, 0, desktop.put())) ||
         !desktop)
         return;  // volume broadcasts alone
     SHChangeNotifyEntry entry;
-    entry.pidl = desktop;
+    entry.pidl = desktop.get();
     entry.fRecursive = TRUE;
     m_shellRegistration = SHChangeNotifyRegister(GetNotifyWindow(), kShellSources, kShellEvents,
                                                  m_shellMessage, 1, &entry);
-    CoTaskMemFree(desktop);
 }
 
 void XpVolumeWatchDogEx::UnregisterNotifications() {

@@ -21,7 +21,7 @@ public:
     // Sets the quit event and joins the thread; queued events are dropped.
     ~_XpVolumeNotifier();
 
-    bool IsRunning() const { return m_thread != NULL; }
+    bool IsRunning() const { return static_cast<bool>(m_thread); }
     void Queue(bool arrival);
     const XpString& GetPath() const { return m_path; }
 
@@ -36,7 +36,7 @@ private:
 
     XpVolumeWatchDogEx* m_owner;
     XpString m_path;
-    XpThread* m_thread;
+    XpScopedThread m_thread;
     XpManualEvent m_pending;
     XpManualEvent m_quit;
     XpSemaphore m_wakeUp;
@@ -55,10 +55,10 @@ public:
     ~XpVolumeWatchDogEx() override;
 
     // Null gives XP_E_FILE_BAD_ARGUMENT.
-    XpResult AddCallback(IXpVolumeWatchDogCallback* callback);
+    [[nodiscard]] XpResult AddCallback(IXpVolumeWatchDogCallback* callback);
     // Removes every entry equal to callback and returns once no watcher
     // thread is still calling it; nothing calls it afterwards.
-    XpResult RemoveCallback(IXpVolumeWatchDogCallback* callback);
+    [[nodiscard]] XpResult RemoveCallback(IXpVolumeWatchDogCallback* callback);
 
     LRESULT OnDeviceChange(WPARAM event, LPARAM header) override;
 

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include "platform/XpHandle.h"
 #include "platform/XpResult.h"
 #include "platform/XpString.h"
 #include "platform/XpSync.h"
@@ -30,22 +31,6 @@ public:
 
 namespace XpWatchDetail {
 
-// Owns one Win32 event handle.
-class _XpEventHandle {
-public:
-    explicit _XpEventHandle(bool manualReset)
-        : m_handle(CreateEventW(NULL, manualReset ? TRUE : FALSE, FALSE, NULL)) {}
-    ~_XpEventHandle() {
-        if (m_handle) CloseHandle(m_handle);
-    }
-    HANDLE Get() const { return m_handle; }
-
-private:
-    _XpEventHandle(const _XpEventHandle&) = delete;
-    _XpEventHandle& operator=(const _XpEventHandle&) = delete;
-    HANDLE m_handle;
-};
-
 // Registration-ordered list of client pointers (not owned; duplicates allowed).
 // Deliveries never hold the lock while a client runs. Remove() returns only
 // when no other thread is still inside a call on the removed client, and no
@@ -54,16 +39,16 @@ private:
 template <class I>
 class _XpCallbackList {
 public:
-    _XpCallbackList() : m_callEnded(true) {}
+    _XpCallbackList() : m_callEnded(CreateEventW(NULL, TRUE, FALSE, NULL)) {}
 
-    XpResult Add(I* callback) {
+    [[nodiscard]] XpResult Add(I* callback) {
         if (!callback) return XP_E_FILE_BAD_ARGUMENT;
         XpSingleLock guard(&m_lock);
         m_items.push_back(callback);
         return XP_OK;
     }
 
-    XpResult Remove(I* callback) {
+    [[nodiscard]] XpResult Remove(I* callback) {
         DWORD self = GetCurrentThreadId();
         XpSingleLock guard(&m_lock);
         for (size_t i = m_items.size(); i-- > 0;)
@@ -71,11 +56,12 @@ public:
         // A call made by this very thread (a client unregistering itself from
         // inside its callback) cannot be waited for.
         while (IsCalledElsewhere(callback, self)) {
-            ResetEvent(m_callEnded.Get());
-            m_lock.Unlock();
+            ResetEvent(m_callEnded.get());
+            // A critical section always enters and leaves.
+            (void)m_lock.Unlock();
             // The time-out is only a backstop against a missed wake-up.
-            WaitForSingleObject(m_callEnded.Get(), 100);
-            m_lock.Lock();
+            WaitForSingleObject(m_callEnded.get(), 100);
+            (void)m_lock.Lock();
         }
         return XP_OK;
     }
@@ -86,7 +72,8 @@ public:
             XpSingleLock guard(&m_lock);
             all = m_items;
         }
-        for (size_t i = 0; i < all.size(); ++i) Remove(all[i]);
+        // Every entry was just read from the list, so each is found.
+        for (size_t i = 0; i < all.size(); ++i) (void)Remove(all[i]);
     }
 
     size_t Count() {
@@ -121,7 +108,7 @@ public:
                         break;
                     }
                 }
-                SetEvent(m_callEnded.Get());
+                SetEvent(m_callEnded.get());
             }
         }
     }
@@ -150,7 +137,7 @@ private:
     XpCriticalSection m_lock;
     std::vector<I*> m_items;
     std::vector<Call> m_calls;
-    _XpEventHandle m_callEnded;
+    XpUniqueHandle m_callEnded;
 };
 
 // The running system's version. False when the query failed (the structure

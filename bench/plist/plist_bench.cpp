@@ -18,23 +18,23 @@ double Seconds(LARGE_INTEGER a, LARGE_INTEGER b) {
 
 // Half records (dictionaries of every scalar type), half one data block.
 void Build(XpIniDict* root) {
-  root->AddNode(L"records", XpIniTypeArray);
+  (void)root->AddNode(L"records", XpIniTypeArray);
   XpIniElement* records = root->Lookup(L"records");
   for (int i = 0; i < 2600; ++i) {
     records->InsertAt(-1, XpIniTypeDict, 0, 0);
     XpIniElement* r = records->GetAt(i);
-    r->AddString(L"Name", L"Registration of an external tool");
-    r->AddInt64(L"Order", i);
-    r->AddBool(L"Enabled", (i & 1) != 0);
-    r->AddNode(L"Weight", XpIniTypeReal);
+    (void)r->AddString(L"Name", L"Registration of an external tool");
+    (void)r->AddInt64(L"Order", i);
+    (void)r->AddBool(L"Enabled", (i & 1) != 0);
+    (void)r->AddNode(L"Weight", XpIniTypeReal);
     r->Lookup(L"Weight")->SetReal(i / 7.0);
-    r->AddNode(L"Stamp", XpIniTypeDate);
+    (void)r->AddNode(L"Stamp", XpIniTypeDate);
     r->Lookup(L"Stamp")->SetDate(XpDateTime(2007, 1 + i % 12, 1 + i % 28, i % 24, i % 60, 0));
   }
   static unsigned char block[256 * 1024];
   for (size_t i = 0; i < sizeof(block); ++i) block[i] = static_cast<unsigned char>(i * 31);
   XpMemoryFile source(block, sizeof(block), false);
-  root->AddNode(L"blob", XpIniTypeData);
+  (void)root->AddNode(L"blob", XpIniTypeData);
   root->Lookup(L"blob")->SetData(&source, 0, -1);
 }
 

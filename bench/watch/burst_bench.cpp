@@ -131,8 +131,8 @@ Result Run(bool throughWindow) {
     Result r = {};
     Counter counter;
     XpVolumeWatchDogEx watcher(0, true);
-    watcher.AddCallback(&counter);
-    watcher.Start();
+    // A watcher that does not run has nothing to measure: all counts stay zero.
+    if (XpFailed(watcher.AddCallback(&counter)) || XpFailed(watcher.Start())) return r;
     HWND window = watcher.GetNotifyWindow();
     UINT shell = watcher.GetShellMessage();
 
@@ -190,8 +190,9 @@ Result Run(bool throughWindow) {
         Sleep(10);
     Sleep(1500);  // late or second deliveries would show up here
     sampler.Finish();
-    watcher.Stop();
-    watcher.RemoveCallback(&counter);
+    // The counts are taken; how the watcher ends changes none of them.
+    (void)watcher.Stop();
+    (void)watcher.RemoveCallback(&counter);
 
     r.deliveries = counter.Total();
     r.removals = counter.removals;

@@ -156,12 +156,12 @@ TEST(XpSemaphore, ReleasesWakeExactlyAsManyWaiters) {
     }
     WaitUntilStarted(w, 3);
     EXPECT_EQ(w.passed, 0);
-    sem.Unlock();
-    sem.Unlock();
+    EXPECT_EQ(XP_OK, sem.Unlock());
+    EXPECT_EQ(XP_OK, sem.Unlock());
     while (w.passed < 2) XpThread::Sleep(1);
     XpThread::Sleep(50);
     EXPECT_EQ(w.passed, 2);  // the third still waits: nothing left to take
-    sem.Unlock();
+    EXPECT_EQ(XP_OK, sem.Unlock());
     for (auto& p : t) EXPECT_EQ(XpThread::Join(p), 0u);
     EXPECT_EQ(w.passed, 3);
     EXPECT_EQ(sem.TryLock(), XP_E_TIMEOUT);
@@ -375,8 +375,8 @@ TEST(XpMultiLockAll, TakesEveryObjectAndAutoUnlocks) {
         EXPECT_EQ(s1.TryLock(), XP_E_TIMEOUT);
     }
     EXPECT_EQ(s1.TryLock(), 0u);  // given back by auto-unlock
-    s1.Unlock();
-    s2.Unlock();
+    EXPECT_EQ(XP_OK, s1.Unlock());
+    EXPECT_EQ(XP_OK, s2.Unlock());
     {
         XpMultiLockAll m(true, objects, &wake, 1);
         EXPECT_EQ(m.GetResult(), 0u);

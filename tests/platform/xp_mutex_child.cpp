@@ -28,7 +28,7 @@ int main() {
     XpMutex mutex(name);
     if (wcscmp(mode, L"try") == 0) {
         XpResult r = mutex.TryLock();
-        if (r == XP_OK) mutex.Unlock();
+        if (r == XP_OK) (void)mutex.Unlock();
         return static_cast<int>(r);
     }
     XpResult r = mutex.Lock();
@@ -38,7 +38,7 @@ int main() {
     if (wcscmp(mode, L"abandon") == 0) ExitProcess(0);
     HANDLE release = NamedEvent(name, L"Release");
     DWORD w = WaitForSingleObject(release, 60000);
-    mutex.Unlock();
+    (void)mutex.Unlock();
     CloseHandle(release);
     CloseHandle(held);
     LocalFree(argv);

@@ -146,43 +146,43 @@ std::wstring Str(XpIniElement* node) {
 
 // A tree with every type and the awkward values of each.
 void BuildSample(XpIniDict* root) {
-  root->AddBool(L"yes", true);
-  root->AddBool(L"no", false);
-  root->AddInt64(L"zero", 0);
-  root->AddInt64(L"max", INT64_MAX);
-  root->AddInt64(L"min", INT64_MIN);
+  EXPECT_EQ(XP_OK, root->AddBool(L"yes", true));
+  EXPECT_EQ(XP_OK, root->AddBool(L"no", false));
+  EXPECT_EQ(XP_OK, root->AddInt64(L"zero", 0));
+  EXPECT_EQ(XP_OK, root->AddInt64(L"max", INT64_MAX));
+  EXPECT_EQ(XP_OK, root->AddInt64(L"min", INT64_MIN));
   const double reals[] = {0.5, -1234.125, 1e300, 3.0e-5, 123456789.0};
   for (int i = 0; i < 5; ++i) {
     XpString key;
     key.Format(L"real%d", i);
-    root->AddNode(key, XpIniTypeReal);
+    EXPECT_EQ(XP_OK, root->AddNode(key, XpIniTypeReal));
     root->Lookup(key)->SetReal(reals[i]);
   }
-  root->AddString(L"empty", L"");
-  root->AddString(L"space", L"  ");
-  root->AddString(L"markup", L" <a href=\"x\">&amp; 'q'</a> ");
-  root->AddString(L"lines", L"one\ntwo\n\tthree\n");
-  root->AddString(L"wide", L"\x00e9\x4e2d\xd83d\xde00 ok");
-  root->AddNode(L"bytes", XpIniTypeData);
+  EXPECT_EQ(XP_OK, root->AddString(L"empty", L""));
+  EXPECT_EQ(XP_OK, root->AddString(L"space", L"  "));
+  EXPECT_EQ(XP_OK, root->AddString(L"markup", L" <a href=\"x\">&amp; 'q'</a> "));
+  EXPECT_EQ(XP_OK, root->AddString(L"lines", L"one\ntwo\n\tthree\n"));
+  EXPECT_EQ(XP_OK, root->AddString(L"wide", L"\x00e9\x4e2d\xd83d\xde00 ok"));
+  EXPECT_EQ(XP_OK, root->AddNode(L"bytes", XpIniTypeData));
   unsigned char all[256];
   for (int i = 0; i < 256; ++i) all[i] = static_cast<unsigned char>(i);
   XpMemoryFile src(all, sizeof(all), false);
   root->Lookup(L"bytes")->SetData(&src, 0, -1);
-  root->AddNode(L"nobytes", XpIniTypeData);
-  root->AddNode(L"when", XpIniTypeDate);
+  EXPECT_EQ(XP_OK, root->AddNode(L"nobytes", XpIniTypeData));
+  EXPECT_EQ(XP_OK, root->AddNode(L"when", XpIniTypeDate));
   root->Lookup(L"when")->SetDate(XpDateTime(2007, 1, 2, 3, 4, 5));
-  root->AddNode(L"epoch", XpIniTypeDate);
-  root->AddNode(L"list", XpIniTypeArray);
+  EXPECT_EQ(XP_OK, root->AddNode(L"epoch", XpIniTypeDate));
+  EXPECT_EQ(XP_OK, root->AddNode(L"list", XpIniTypeArray));
   XpIniElement* list = root->Lookup(L"list");
   list->InsertAt(-1, XpIniTypeString, reinterpret_cast<std::intptr_t>(L"first"), 0);
   list->InsertAt(-1, XpIniTypeDict, 0, 0);
-  root->AddInt64(L"list/1/n", 7);
+  EXPECT_EQ(XP_OK, root->AddInt64(L"list/1/n", 7));
   list->InsertAt(-1, XpIniTypeArray, 0, 0);
   list->InsertAt(-1, XpIniTypeBool, 1, 0);
-  root->AddNode(L"nested", XpIniTypeDict);
-  root->AddNode(L"nested/inner", XpIniTypeDict);
-  root->AddString(L"nested/inner/B", L"upper");
-  root->AddString(L"nested/inner/a", L"lower");
+  EXPECT_EQ(XP_OK, root->AddNode(L"nested", XpIniTypeDict));
+  EXPECT_EQ(XP_OK, root->AddNode(L"nested/inner", XpIniTypeDict));
+  EXPECT_EQ(XP_OK, root->AddString(L"nested/inner/B", L"upper"));
+  EXPECT_EQ(XP_OK, root->AddString(L"nested/inner/a", L"lower"));
 }
 
 TEST(XpIniXml, EveryTypeSurvivesAFileRoundTrip) {
@@ -243,7 +243,7 @@ TEST(XpIniXml, EmptyDictionaryAndTemplate) {
   std::wstring text = SaveToText(root.get());
   EXPECT_NE(std::wstring::npos, Squeeze(text).find(L"<plist version=\"1.0\"><dict/></plist>")) << text;
   XpIniRootPtr read;
-  read->AddBool(L"stale", true);
+  EXPECT_EQ(XP_OK, read->AddBool(L"stale", true));
   EXPECT_EQ(XP_OK, read->LoadText(text.c_str()));
   EXPECT_EQ(0, read->GetCount());
 }
@@ -262,7 +262,7 @@ TEST(XpIniXml, DocumentStructureRules) {
   EXPECT_EQ(2, d->Lookup(L"a")->GetCount());
   EXPECT_EQ(L" two ", Str(d->Lookup(L"a/1")));
   // No dict under the root: refused and empty.
-  d->AddBool(L"stale", true);
+  EXPECT_EQ(XP_OK, d->AddBool(L"stale", true));
   EXPECT_EQ(XP_E_INI_BAD_DOCUMENT, d->LoadText(L"<plist><array/></plist>"));
   EXPECT_EQ(0, d->GetCount());
   // Wrong root, also by case.
@@ -449,7 +449,7 @@ TEST(XpIniXml, NestingIsCappedOnWriting) {
   std::wstring text = SaveToText(root.get(), &r);
   EXPECT_EQ(XP_OK, r);
   // One level more: refused, and no file is written.
-  node->AddNode(L"k", XpIniTypeArray);
+  EXPECT_EQ(XP_OK, node->AddNode(L"k", XpIniTypeArray));
   SaveToText(root.get(), &r);
   EXPECT_EQ(XP_E_INI_BAD_DOCUMENT, r);
   std::wstring path = TempPath(L"deep.xml");
@@ -458,14 +458,14 @@ TEST(XpIniXml, NestingIsCappedOnWriting) {
   EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(path.c_str()));
   // Far deeper trees are refused just as well, and destroyed without trouble.
   for (int i = 0; i < 100000; ++i) {
-    node->AddNode(L"d", XpIniTypeDict);
+    EXPECT_EQ(XP_OK, node->AddNode(L"d", XpIniTypeDict));
     node = node->Lookup(L"d");
   }
   SaveToText(root.get(), &r);
   EXPECT_EQ(XP_E_INI_BAD_DOCUMENT, r);
   // A tree at a small limit writes and reads back.
   XpIniRootPtr small;
-  small->AddNode(L"a", XpIniTypeArray);
+  EXPECT_EQ(XP_OK, small->AddNode(L"a", XpIniTypeArray));
   small->Lookup(L"a")->InsertAt(-1, XpIniTypeDict, 0, 0);
   BSTR out = nullptr;
   EXPECT_EQ(XP_OK, XpIniDetail::SaveTextWithDepth(small.get(), &out, 3));
@@ -480,7 +480,7 @@ TEST(XpIniXml, NestingIsCappedOnWriting) {
 TEST(XpIniXml, TextThatXmlCannotCarry) {
   // XML reads every line end as LF.
   XpIniRootPtr root;
-  root->AddString(L"s", L"a\r\nb\rc");
+  EXPECT_EQ(XP_OK, root->AddString(L"s", L"a\r\nb\rc"));
   std::wstring text = SaveToText(root.get());
   XpIniRootPtr back;
   ASSERT_EQ(XP_OK, back->LoadText(text.c_str()));
@@ -489,19 +489,19 @@ TEST(XpIniXml, TextThatXmlCannotCarry) {
   const wchar_t* bad[] = {L"a\x01", L"\xffff", L"x\xd800y", L"\xdc00"};
   for (int i = 0; i < 4; ++i) {
     XpIniRootPtr t;
-    t->AddString(L"s", bad[i]);
+    EXPECT_EQ(XP_OK, t->AddString(L"s", bad[i]));
     XpResult r = XP_OK;
     SaveToText(t.get(), &r);
     EXPECT_EQ(XP_E_INI_BAD_DOCUMENT, r) << i;
     XpIniRootPtr k;
-    k->AddBool(bad[i], true);
+    EXPECT_EQ(XP_OK, k->AddBool(bad[i], true));
     SaveToText(k.get(), &r);
     EXPECT_EQ(XP_E_INI_BAD_DOCUMENT, r) << i;
   }
   std::wstring path = TempPath(L"ctl.xml");
   DeleteFileW(path.c_str());
   XpIniRootPtr t;
-  t->AddString(L"s", L"\x02");
+  EXPECT_EQ(XP_OK, t->AddString(L"s", L"\x02"));
   EXPECT_EQ(XP_E_INI_BAD_DOCUMENT, t->SaveFile(path.c_str()));
   EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(path.c_str()));
 }
@@ -556,7 +556,7 @@ TEST(XpIniXml, RealsIgnoreTheThreadLocale) {
   const char* german = std::setlocale(LC_ALL, "German_Germany.1252");
   if (german == nullptr) german = std::setlocale(LC_ALL, "de-DE");
   XpIniRootPtr root;
-  root->AddNode(L"r", XpIniTypeReal);
+  EXPECT_EQ(XP_OK, root->AddNode(L"r", XpIniTypeReal));
   root->Lookup(L"r")->SetReal(1.25);
   std::wstring text = SaveToText(root.get());
   XpIniRootPtr back;

@@ -183,10 +183,10 @@ TEST(XpIniTree, ArrayInsertRemoveAndIndexPaths) {
 
 TEST(XpIniTree, KeysAreOrderedByCodeUnitsAndRemovable) {
   XpIniRootPtr root;
-  root->AddBool(L"a", true);
-  root->AddBool(L"B", true);
-  root->AddBool(L"_", true);
-  root->AddBool(L"\x00e9", true);
+  EXPECT_EQ(XP_OK, root->AddBool(L"a", true));
+  EXPECT_EQ(XP_OK, root->AddBool(L"B", true));
+  EXPECT_EQ(XP_OK, root->AddBool(L"_", true));
+  EXPECT_EQ(XP_OK, root->AddBool(L"\x00e9", true));
   const XpIniDict::Map& entries = root->GetEntries();
   const wchar_t* expected[] = {L"B", L"_", L"a", L"\x00e9"};
   int i = 0;
@@ -203,9 +203,9 @@ TEST(XpIniTree, KeysAreOrderedByCodeUnitsAndRemovable) {
 TEST(XpIniTree, DestroyRootOnlyDeletesWhatCreateRootMade) {
   XpIniDict* root = XpIniDict::CreateRoot();
   ASSERT_NE(nullptr, root);
-  root->AddNode(L"inner", XpIniTypeDict);
+  EXPECT_EQ(XP_OK, root->AddNode(L"inner", XpIniTypeDict));
   XpIniDict* inner = static_cast<XpIniDict*>(root->Lookup(L"inner"));
-  inner->AddBool(L"x", true);
+  EXPECT_EQ(XP_OK, inner->AddBool(L"x", true));
   XpIniDict::DestroyRoot(inner);  // borrowed: nothing happens
   EXPECT_EQ(1, inner->GetCount());
   XpIniDict stackDict;

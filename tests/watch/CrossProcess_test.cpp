@@ -30,7 +30,7 @@ TEST(CrossProcess, DriveInsertedByTheToolIsReportedOnceAndItsRemovalOnce) {
     EXPECT_FALSE(events[1].arrival);
     EXPECT_EQ(static_cast<UINT>(DRIVE_NO_ROOT_DIR), GetDriveTypeW(L"W:\\"));
     EXPECT_EQ(XP_OK, watcher.Stop());
-    watcher.RemoveCallback(&client);
+    EXPECT_EQ(XP_OK, watcher.RemoveCallback(&client));
 }
 
 TEST(CrossProcess, ToolRefusesBadCommandLines) {

@@ -87,7 +87,7 @@ TEST(XpIEEE1394WatchDog, HandlerCanBeDrivenWithoutAWindow) {
     std::vector<unsigned char> record = InterfaceRecord(L"dev1", kAvc);
     EXPECT_EQ(TRUE, watcher.OnDeviceChange(DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(&record[0])));
     ASSERT_EQ(2u, client.events.size());
-    watcher.RemoveCallback(&client);
+    EXPECT_EQ(XP_OK, watcher.RemoveCallback(&client));
     EXPECT_EQ(TRUE, watcher.OnDeviceChange(DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(&record[0])));
     EXPECT_EQ(2u, client.events.size());
 }
@@ -98,7 +98,7 @@ namespace {
 class NoWindowWatchDog : public _XpDeviceWatchDog {
 public:
     NoWindowWatchDog() : _XpDeviceWatchDog(L"XpWatchTestNoWindow") {}
-    ~NoWindowWatchDog() override { Stop(); }
+    ~NoWindowWatchDog() override { (void)Stop(); }
 
 protected:
     XpResult CreateNotifyWindow() override { return 0x8100; }

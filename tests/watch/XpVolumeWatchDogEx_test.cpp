@@ -21,7 +21,7 @@ struct Running {
     }
     ~Running() {
         watcher->Stop();
-        watcher->RemoveCallback(&client);
+        EXPECT_EQ(XP_OK, watcher->RemoveCallback(&client));
         watcher.reset();
     }
     Recorder client;
@@ -297,5 +297,5 @@ TEST(XpVolumeWatchDogEx, StopFromItsOwnWindowThreadIsRefusedAndChangesNothing) {
     EXPECT_EQ(0x8205u, client.result);
     EXPECT_TRUE(IsWindow(watcher.GetNotifyWindow()));
     EXPECT_EQ(XP_OK, watcher.Stop());
-    watcher.RemoveCallback(&client);
+    EXPECT_EQ(XP_OK, watcher.RemoveCallback(&client));
 }

@@ -23,7 +23,7 @@ OSVERSIONINFOW Version(DWORD platform, DWORD major, DWORD minor) {
 class TickCounter : public XpAbstractWatchDog {
 public:
     TickCounter() : XpAbstractWatchDog(1), ticks(0) {}
-    ~TickCounter() override { Stop(); }
+    ~TickCounter() override { (void)Stop(); }
     volatile LONG ticks;
 
 protected:
