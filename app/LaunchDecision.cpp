@@ -2,8 +2,10 @@
 // the watchers' threads; the only shared state is the module registry.
 #include <new>
 
+#include "app/DevicesWindow.h"
 #include "app/LaunchSettings.h"
 #include "app/VolumeWatcherApp.h"
+#include "app/VolumeDecision.h"
 #include "device/XpDriveDeviceInfo.h"
 #include "platform/XpFileSystem.h"
 
@@ -20,29 +22,17 @@ void VolumeWatcherApp::OnVolumeArrival(const XpString& rootPath) {
   // still queued is dropped.
   if (!mayStart(epoch)) return;
   if (rootPath.IsEmpty()) return;
+  DevicesWindow::VolumesChanged();
   // The physical state of the key: this thread reads no keyboard input, so
   // its own key state never changes.
   if (m_ignoreMountWithShift && (GetAsyncKeyState(VK_SHIFT) & 0x8000) != 0) return;
-  wchar_t letter = *rootPath.At(0);
-
-  int busType = 0, vendorId = 0, productId = 0;
-  if (GetDriveDeviceInfo(letter, &busType, &vendorId, &productId, nullptr, nullptr, true) == XP_OK) {
-    XpString versioned = WatcherVersionedKeyPath();
-    if (!versioned.IsEmpty()) {
-      XpString entry;
-      if (FindDeviceListEntry(versioned + L"/Launch", static_cast<DWORD>(vendorId),
-                              static_cast<DWORD>(productId), &entry)) {
-        XpString program, arguments;
-        ReadLaunchEntry(entry, letter, &program, &arguments);
-        // A configured start that fails still counts as handled.
-        if (mayStart(epoch)) (void)RunProgram(program, arguments, nullptr, nullptr);
-        return;
-      }
-      if (FindDeviceListEntry(versioned + L"/Ignore", static_cast<DWORD>(vendorId),
-                              static_cast<DWORD>(productId), nullptr))
-        return;
-    }
+  VolumeDecision decision = DecideForVolume(rootPath, false);
+  if (decision.kind == kDeviceRuleLaunch) {
+    // A configured start that fails still counts as handled.
+    if (mayStart(epoch)) (void)RunProgram(decision.program, decision.arguments, nullptr, nullptr);
+    return;
   }
+  if (decision.kind == kDeviceRuleIgnore) return;
 
   if (!mayStart(epoch)) return;
   XpSharedPtr<SfImporterModuleManager> manager = moduleManager();
@@ -56,7 +46,7 @@ void VolumeWatcherApp::OnVolumeArrival(const XpString& rootPath) {
   (void)module->startImport(XpString(), rootPath, false, nullptr);
 }
 
-void VolumeWatcherApp::OnVolumeRemoval(const XpString&) {}
+void VolumeWatcherApp::OnVolumeRemoval(const XpString&) { DevicesWindow::VolumesChanged(); }
 
 void VolumeWatcherApp::decideDevice(const XpString& device, LONG epoch) {
   if (!mayStart(epoch)) return;

@@ -17,6 +17,7 @@
 #include "platform/XpRegistry.h"
 #include "platform/XpThread.h"
 #include "platform/XpVersionedKey.h"
+#include "watch/XpVolumeWatchDog.h"
 
 const wchar_t VolumeWatcherApp::kSettingsPath[] = XP_SUITE_KEY L"/VolumeWatcher";
 const wchar_t VolumeWatcherApp::kScoreTimeoutValue[] = L"ImportScoreTimeout";
@@ -148,7 +149,10 @@ VolumeWatcherApp::VolumeWatcherApp()
       m_closing(0),
       m_inCallbacks(0),
       m_shutDown(false),
-      m_identificationLibrary(NULL) {
+      m_identificationLibrary(NULL),
+      m_volumesAtStartDone(false),
+      m_volumesAtStartThread(nullptr),
+      m_volumesAtStartCancel(0) {
   // Adding to a list that does not hold the object yet always succeeds.
   (void)XpVolumeWatchDogWrapper::AddCallback(static_cast<IXpVolumeWatchDogCallback*>(this));
   (void)XpIEEE1394WatchDog::AddCallback(static_cast<IXpDeviceWatchDogCallback*>(this));
@@ -161,6 +165,8 @@ VolumeWatcherApp::VolumeWatcherApp()
 }
 
 VolumeWatcherApp::~VolumeWatcherApp() {
+  // Static destruction does not wait: a thread still deciding runs on.
+  endVolumesAtStart(0);
   // A resident run has unregistered before the entry point returned: nothing
   // here may wait, since the run-time library's exit lock is held now. A
   // command run never started a watcher, so no call can be in progress.
@@ -295,7 +301,61 @@ int VolumeWatcherApp::start() {
     (void)XpVolumeWatchDogWrapper::Stop();
     return static_cast<int>(result);
   }
+  startVolumesAtStart();
   return 0;
+}
+
+std::vector<XpString> VolumeWatcherApp::presentRemovableVolumes() {
+  std::vector<XpString> roots;
+  DWORD platform = 0;
+  if (GetOsVersion(platform, nullptr, nullptr) != XP_OK) platform = XP_OS_UNKNOWN;
+  int platformId = platform == XP_OS_NT ? VER_PLATFORM_WIN32_NT : VER_PLATFORM_WIN32_WINDOWS;
+  DWORD drives = GetLogicalDrives();
+  for (int i = 0; i < 26; ++i) {
+    if ((drives & (1u << i)) == 0) continue;
+    wchar_t root[] = L"A:\\";
+    root[0] = static_cast<wchar_t>(L'A' + i);
+    if (GetDriveTypeW(root) != DRIVE_REMOVABLE) continue;
+    if (!IsVolumePresent(root[0], false, platformId)) continue;
+    roots.push_back(XpString(root));
+  }
+  return roots;
+}
+
+unsigned int VolumeWatcherApp::VolumesAtStartThread(void* argument) {
+  VolumeWatcherApp* app = static_cast<VolumeWatcherApp*>(argument);
+  std::vector<XpString> roots = presentRemovableVolumes();
+  for (size_t i = 0; i < roots.size(); ++i) {
+    if (InterlockedCompareExchange(&app->m_volumesAtStartCancel, 0, 0) != 0) break;
+    app->OnVolumeArrival(roots[i]);
+  }
+  return 0;
+}
+
+void VolumeWatcherApp::startVolumesAtStart() {
+  // Once per run: a start after a reconnected session does not repeat it.
+  if (m_volumesAtStartDone) return;
+  m_volumesAtStartDone = true;
+  XpRegistry* settings = OpenVersionedKey(kSettingsPath, XpRegistry::kRootCurrentUser, XpRegistry::kRead);
+  bool wanted = settings && settings->ReadDword(L"HandleVolumesAtStart", 0) != 0;
+  XpRegistry::Close(settings);
+  if (!wanted) return;
+  InterlockedExchange(&m_volumesAtStartCancel, 0);
+  m_volumesAtStartThread = XpThread::Create(&VolumesAtStartThread, this);
+}
+
+void VolumeWatcherApp::endVolumesAtStart(DWORD waitMs) {
+  if (!m_volumesAtStartThread) return;
+  InterlockedExchange(&m_volumesAtStartCancel, 1);
+  // A module's scoring run may still be going; the wait is bounded and a
+  // thread that does not end in time is left to finish on its own.
+  if (WaitForSingleObject(m_volumesAtStartThread->GetHandle(), waitMs) == WAIT_OBJECT_0) {
+    // The thread has ended: its exit code says nothing more.
+    (void)XpThread::Join(m_volumesAtStartThread);
+  } else {
+    delete m_volumesAtStartThread;
+  }
+  m_volumesAtStartThread = nullptr;
 }
 
 int VolumeWatcherApp::stop() {
@@ -304,6 +364,8 @@ int VolumeWatcherApp::stop() {
   InterlockedIncrement(&m_epoch);
   XpSharedPtr<SfImporterModuleManager> manager = existingModuleManager();
   if (manager) manager->cancelSelections();
+  // Its decisions were cancelled above, so the wait is short and bounded.
+  endVolumesAtStart(3000);
   XpResult portable = m_portableWatchDog.Stop();
   XpResult ieee = XpIEEE1394WatchDog::Stop();
   XpResult volume = XpVolumeWatchDogWrapper::Stop();

@@ -107,6 +107,13 @@ class VolumeWatcherApp : public IXpVolumeWatchDogCallback,
   bool ignoreMountWithShift() const { return m_ignoreMountWithShift; }
   XpPortableDeviceWatchDog& portableDeviceWatchDog() { return m_portableWatchDog; }
 
+  // The removable volumes present now, as root paths in letter order
+  // (floppy drives left out).
+  static std::vector<XpString> presentRemovableVolumes();
+  // With the user's "HandleVolumesAtStart" set, the first start() decides once
+  // for every removable volume present, on a thread of its own.
+  bool volumesAtStartHandled() const { return m_volumesAtStartDone; }
+
   // HKLM "...\VolumeWatcher\<CurrentVersion>" "InstalledLocation" joined with
   // "version.txt"; empty when a key is missing.
   static XpString versionTextPath();
@@ -176,6 +183,14 @@ class VolumeWatcherApp : public IXpVolumeWatchDogCallback,
   XpCriticalSection m_deviceDecisionLock;
   std::vector<XpThread*> m_deviceDecisions;
   XpPortableDeviceWatchDog m_portableWatchDog;
+
+  static unsigned int VolumesAtStartThread(void* argument);
+  void startVolumesAtStart();
+  void endVolumesAtStart(DWORD waitMs);
+  bool m_volumesAtStartDone;
+  XpThread* m_volumesAtStartThread;
+  // Set when watching stops: the thread decides for no further volume.
+  volatile LONG m_volumesAtStartCancel;
 };
 
 VolumeWatcherApp& getApp();

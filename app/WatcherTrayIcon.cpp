@@ -1,5 +1,6 @@
 #include "app/WatcherTrayIcon.h"
 
+#include "app/DevicesWindow.h"
 #include "app/VolumeWatcherApp.h"
 #include "app/WatcherNames.h"
 #include "app/WatcherDialogs.h"
@@ -35,9 +36,17 @@ WatcherTrayIcon::WatcherTrayIcon(HINSTANCE instance, HMODULE locLibrary)
   setDefaultCommand(ID_TRAY_AUTOSTART);
 }
 
-WatcherTrayIcon::~WatcherTrayIcon() {}
+// The Devices window closes with the icon; its thread never waits for the
+// icon's, so the bounded wait here ends soon.
+WatcherTrayIcon::~WatcherTrayIcon() { DevicesWindow::Close(5000); }
 
-bool WatcherTrayIcon::preTranslate(HWND, UINT message, WPARAM, LPARAM) {
+bool WatcherTrayIcon::preTranslate(HWND, UINT message, WPARAM wParam, LPARAM lParam) {
+  // The Devices command also reaches the window as a plain command message
+  // (from a keyboard accelerator or a helper program): it only opens a window.
+  if (message == WM_COMMAND && lParam == 0 && LOWORD(wParam) == ID_TRAY_DEVICES) {
+    onCommand(ID_TRAY_DEVICES);
+    return true;
+  }
   if (message != kShowBalloonMessage) return false;
   wchar_t text[256];
   wchar_t title[256];
@@ -76,6 +85,8 @@ int WatcherTrayIcon::onCommand(UINT id) {
       if (checked) app.registerAutostart();
       else (void)app.unregisterAutostart();
     }
+  } else if (id == ID_TRAY_DEVICES) {
+    DevicesWindow::Open(m_locLibrary);
   } else if (id == ID_TRAY_DESTINATION) {
     XpSharedPtr<SfImporterModuleManager> manager = app.moduleManager();
     // A folder window that does not open is its own answer to the user.

@@ -16,6 +16,8 @@
 namespace {
 
 const int kLibraryTextChars = 256;
+// A serial-number descriptor holds at most 126 characters.
+const int kSerialTextChars = 128;
 const DWORD kLetterBytes = 65;
 // "Manufacturer", "DeviceDesc" and "HardWareKey" are read with 514 bytes.
 const DWORD kTextValueBytes = 514;
@@ -210,5 +212,29 @@ namespace XpDeviceDetail {
     if (manufacturer != nullptr) *manufacturer = makerText;
     if (description != nullptr) *description = productText;
   }
+  return result;
+}
+
+XpResult GetDriveSerialText(wchar_t letter, XpString* serial) {
+  OSVERSIONINFOW version;
+  std::memset(&version, 0, sizeof(version));
+  version.dwOSVersionInfoSize = sizeof(version);
+#ifdef _MSC_VER
+#pragma warning(suppress : 4996)  // the platform id is what is wanted here
+#endif
+  if (!GetVersionExW(&version)) return XP_E_FAIL;
+  // The registry trees of Windows 95/98/Me do not hold the device's serial text.
+  if (version.dwPlatformId != VER_PLATFORM_WIN32_NT) return XP_E_NOT_SUPPORTED;
+
+  XpUniqueModule library(LoadLibraryW(L"UsbDriveInfo.dll"));
+  if (!library) return XP_E_FAIL;
+  XpStgDeviceGetUSBSerialTextFn entry = reinterpret_cast<XpStgDeviceGetUSBSerialTextFn>(
+      reinterpret_cast<void*>(GetProcAddress(library.get(), "XpStgDeviceGetUSBSerialText")));
+  if (entry == nullptr) return XP_E_FAIL;
+  wchar_t text[kSerialTextChars];
+  std::memset(text, 0, sizeof(text));
+  XpResult result = entry(letter, text, kSerialTextChars);
+  text[kSerialTextChars - 1] = 0;
+  if (result == XP_OK && serial != nullptr) *serial = text;
   return result;
 }

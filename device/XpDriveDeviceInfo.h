@@ -22,6 +22,13 @@ const int XP_BUS_TYPE_PCMCIA = 5;       // "PCMCIA&"
 [[nodiscard]] XpResult GetDriveDeviceInfo(wchar_t letter, int* busType, int* vendorId, int* productId,
                             XpString* manufacturer, XpString* description, bool checkExists);
 
+// The whole USB serial-number text of the drive's device, as the device
+// reports it (UsbDriveInfo.dll's XpStgDeviceGetUSBSerialText, loaded for the
+// call). 0; the library's codes (0x8601 without a serial); XP_E_FAIL when the
+// library or its entry point is missing; XP_E_NOT_SUPPORTED on Windows
+// 95/98/Me, whose registry does not hold it. serial is written only on success.
+XpResult GetDriveSerialText(wchar_t letter, XpString* serial);
+
 namespace XpDeviceDetail {
 
 // The Windows 95/98/Me search: instances under HKEY_LOCAL_MACHINE "Enum\Scsi"

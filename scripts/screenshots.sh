@@ -1,8 +1,8 @@
 #!/bin/bash
 # Makes the screenshots of docs/screenshots: the watcher of the demo (see
 # scripts/demo.sh) on a Wine desktop on Xvfb, showing its icon with the start
-# balloon, the context menu with the reference importer's item, the about box
-# and the automatic start dialog. Build first: bash scripts/build.sh x86_64
+# balloon, the context menu with the reference importer's item, the about box,
+# the automatic start dialog and the Devices window with a labelled card. Build first: bash scripts/build.sh x86_64
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
 out=${1:-$top/docs/screenshots}
@@ -49,3 +49,16 @@ dc autostart
 sleep 2
 shot autostart
 dc close-dialogs
+sleep 1
+# A labelled card in the reader, listed in the Devices window after the
+# importer modules were asked for their scores.
+printf 'DEMO_CARD' >"$WINEPREFIX/drive_c/VantoloDemo/card/.windows-label"
+dc run "$WINEPREFIX/drive_c/VantoloDemo/tools/drivetool.exe" insert W 'C:\VantoloDemo\card'
+sleep 8
+dc devices
+sleep 3
+dc devices-score
+sleep 5
+shot devices
+dc close-dialogs
+dc run "$WINEPREFIX/drive_c/VantoloDemo/tools/drivetool.exe" remove W

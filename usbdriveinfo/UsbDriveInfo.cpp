@@ -23,3 +23,8 @@ std::uint32_t __cdecl XpStgDeviceGetUSBSerialAndBcdDevice(wchar_t letter, std::u
                                                           std::uint16_t* bcdDevice) {
   return XpUsbGetSerialAndBcdDevice(g_systemApi, letter, serial, bcdDevice);
 }
+
+std::uint32_t __cdecl XpStgDeviceGetUSBSerialText(wchar_t letter, wchar_t* buffer,
+                                                  std::uint32_t size) {
+  return XpUsbGetSerialText(g_systemApi, letter, buffer, size);
+}

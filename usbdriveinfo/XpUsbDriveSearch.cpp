@@ -45,6 +45,8 @@ const BYTE kStringDescriptorType = 3;
 // A serial of 12 UTF-16 characters behind the 2-byte header.
 const BYTE kSerialDescriptorLength = 26;
 const int kSerialChars = 12;
+// A descriptor's length byte allows at most 126 characters and the terminator.
+const int kSerialTextChars = 128;
 
 struct NodeTexts {
   // One unit more than the read can fill, so the text is always terminated.
@@ -262,6 +264,42 @@ void ReadSerial(IXpUsbDeviceApi& api, HANDLE hub, DWORD port, BYTE serialIndex,
   }
 }
 
+// The characters of a string descriptor up to its first terminator; an odd
+// length leaves its last byte out. Returns the number of characters.
+int DescriptorText(const StringDescriptor& reply, wchar_t* text) {
+  int count = (reply.length - 2) / 2;
+  int n = 0;
+  for (; n < count; ++n) {
+    WORD unit;
+    std::memcpy(&unit, reply.data + 2 + 2 * n, sizeof(unit));
+    if (unit == 0) break;
+    text[n] = static_cast<wchar_t>(unit);
+  }
+  text[n] = 0;
+  return n;
+}
+
+// The whole serial-number text: the first non-empty reply, asked with
+// language 0 and then with each language the device lists.
+void ReadSerialText(IXpUsbDeviceApi& api, HANDLE hub, DWORD port, BYTE serialIndex,
+                    wchar_t (&text)[kSerialTextChars]) {
+  text[0] = 0;
+  StringDescriptor reply;
+  if (RequestString(api, hub, port, serialIndex, 0, &reply) && DescriptorText(reply, text) > 0)
+    return;
+  text[0] = 0;
+  if (!RequestString(api, hub, port, 0, 0, &reply)) return;
+  int count = reply.length / 2 - 1;
+  WORD languages[kDescriptorDataBytes / 2];
+  for (int i = 0; i < count; ++i) std::memcpy(&languages[i], reply.data + 2 + 2 * i, 2);
+  for (int i = 0; i < count; ++i) {
+    if (RequestString(api, hub, port, serialIndex, languages[i], &reply) &&
+        DescriptorText(reply, text) > 0)
+      return;
+    text[0] = 0;
+  }
+}
+
 void CopyText(wchar_t* target, const wchar_t* source) {
   if (target == nullptr) return;
   int i = 0;
@@ -289,9 +327,13 @@ std::uint64_t XpUsbParseHexSerial(const wchar_t* text) {
   return value;
 }
 
-std::uint32_t XpUsbDriveSearch(IXpUsbDeviceApi& api, wchar_t letter, int* busType, int* vendorId,
-                               int* productId, wchar_t* manufacturer, wchar_t* product,
-                               std::uint64_t* serial, std::uint16_t* bcdDevice) {
+namespace {
+
+std::uint32_t Search(IXpUsbDeviceApi& api, wchar_t letter, int* busType, int* vendorId,
+                     int* productId, wchar_t* manufacturer, wchar_t* product,
+                     std::uint64_t* serial, std::uint16_t* bcdDevice,
+                     wchar_t (*serialText)[kSerialTextChars]) {
+  if (serialText != nullptr) (*serialText)[0] = 0;
   if (serial != nullptr) *serial = 0;
   if (bcdDevice != nullptr) *bcdDevice = 0;
   Put(busType, 0);
@@ -370,7 +412,35 @@ std::uint32_t XpUsbDriveSearch(IXpUsbDeviceApi& api, wchar_t letter, int* busTyp
 
   if (serial != nullptr && serialIndex != 0)
     ReadSerial(api, hub.get(), place.port, serialIndex, serial);
+  if (serialText != nullptr && serialIndex != 0)
+    ReadSerialText(api, hub.get(), place.port, serialIndex, *serialText);
   return result;
+}
+
+}  // namespace
+
+std::uint32_t XpUsbDriveSearch(IXpUsbDeviceApi& api, wchar_t letter, int* busType, int* vendorId,
+                               int* productId, wchar_t* manufacturer, wchar_t* product,
+                               std::uint64_t* serial, std::uint16_t* bcdDevice) {
+  return Search(api, letter, busType, vendorId, productId, manufacturer, product, serial,
+                bcdDevice, nullptr);
+}
+
+std::uint32_t XpUsbGetSerialText(IXpUsbDeviceApi& api, wchar_t letter, wchar_t* buffer,
+                                 std::uint32_t size) {
+  if (buffer == nullptr || size == 0) return kBadArgument;
+  buffer[0] = 0;
+  int busType = 0, vendorId = 0, productId = 0;
+  wchar_t text[kSerialTextChars];
+  std::uint32_t result = Search(api, letter, &busType, &vendorId, &productId, nullptr, nullptr,
+                                nullptr, nullptr, &text);
+  if (result != kOk) return result;
+  if (text[0] == 0) return kNoSerial;
+  std::uint32_t length = static_cast<std::uint32_t>(std::wcslen(text));
+  std::uint32_t copied = length < size - 1 ? length : size - 1;
+  std::memcpy(buffer, text, copied * sizeof(wchar_t));
+  buffer[copied] = 0;
+  return copied == length ? kOk : kBufferTooSmall;
 }
 
 std::uint32_t XpUsbGetVenIdAndProdId(IXpUsbDeviceApi& api, wchar_t letter, int* busType,

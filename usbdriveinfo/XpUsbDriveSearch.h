@@ -16,6 +16,8 @@ const std::uint32_t kOpenFailed = 0x810D;    // the volume does not open
 const std::uint32_t kNotSupported = 0x8116;  // not USB storage, or no hub port found
 const std::uint32_t kOutOfMemory = 0x8401;   // a device information query failed
 const std::uint32_t kNoSerial = 0x8601;      // no serial number obtained
+const std::uint32_t kBadArgument = 0x8102;   // a required buffer is null or has no room
+const std::uint32_t kBufferTooSmall = 0x8104;  // the text was cut to the buffer
 }  // namespace XpUsbDriveResult
 
 // Bus type written on success; 0 is written at the start of every search.
@@ -36,6 +38,16 @@ std::uint32_t XpUsbGetVenIdAndProdId(IXpUsbDeviceApi& api, wchar_t letter, int* 
 std::uint32_t XpUsbGetSerial(IXpUsbDeviceApi& api, wchar_t letter, std::uint64_t* serial);
 std::uint32_t XpUsbGetSerialAndBcdDevice(IXpUsbDeviceApi& api, wchar_t letter,
                                          std::uint64_t* serial, std::uint16_t* bcdDevice);
+
+// The serial-number string descriptor as the device reports it (up to its
+// first terminator, at most 126 characters): the first non-empty reply asked
+// with language 0, then with each language of the device's list. size counts
+// wide characters with the terminator. 0; kBadArgument for a null buffer or
+// size 0 (no search); kBufferTooSmall with the text cut to size - 1
+// characters; kNoSerial without a serial; otherwise the search's code with an
+// empty text.
+std::uint32_t XpUsbGetSerialText(IXpUsbDeviceApi& api, wchar_t letter, wchar_t* buffer,
+                                 std::uint32_t size);
 
 // Reads the leading hexadecimal digits of a terminated text; stops at the first
 // other character (no sign, blanks or "0x" prefix accepted). Overflow wraps.

@@ -212,7 +212,7 @@ TEST(SfAbstractTrayIcon, ContextMenuShowsTheFirstSubmenuAndReportsNoChoice) {
   icon.setDefaultCommand(ID_TRAY_AUTOSTART);
   icon.show(nullptr, nullptr, 0, 0);
   EXPECT_EQ(SendMessageW(icon.window(), WM_USER + 1, 13, WM_CONTEXTMENU), 0);
-  EXPECT_EQ(icon.menuItems, 5);
+  EXPECT_EQ(icon.menuItems, 6);  // with the Devices item
   EXPECT_EQ(icon.commands, (std::vector<UINT>{0u}));
   EXPECT_FALSE(IsWindowVisible(icon.window()));
 }

@@ -1,5 +1,5 @@
 # cmake -DOBJDUMP=<objdump> -DDLL=<library> -P CheckExports.cmake
-# Fails unless the library's export table names exactly the three entry points.
+# Fails unless the library's export table names exactly the four entry points.
 execute_process(COMMAND ${OBJDUMP} -p ${DLL} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "objdump failed on ${DLL}")
@@ -12,7 +12,8 @@ foreach(entry ${entries})
   list(APPEND names "${name}")
 endforeach()
 list(SORT names)
-set(expected XpStgDevGetVenIdAndProdId XpStgDeviceGetUSBSerial XpStgDeviceGetUSBSerialAndBcdDevice)
+set(expected XpStgDevGetVenIdAndProdId XpStgDeviceGetUSBSerial XpStgDeviceGetUSBSerialAndBcdDevice
+  XpStgDeviceGetUSBSerialText)
 if(NOT names STREQUAL expected)
   message(FATAL_ERROR "exports of ${DLL}: '${names}', expected '${expected}'")
 endif()

@@ -33,6 +33,8 @@ const wchar_t kUsage[] =
     L"        (portable device 1234:0020, no drive letter) arrived or left\n"
     L"  key <character>|esc   types one key into the window that has the focus\n"
     L"  close-dialogs     closes the watcher's open dialogs (Cancel)\n"
+    L"  devices           opens the watcher's Devices window\n"
+    L"  devices-score     presses its button that asks the importer modules\n"
     L"  run <program> [arguments]   runs a program on the watcher's desktop and\n"
     L"        returns its exit code (a broadcast reaches only that desktop)\n"
     L"The commands that look for the watcher do so on the desktop \"shell\".\n"
@@ -41,6 +43,7 @@ const wchar_t kUsage[] =
 
 const wchar_t kVantolo[] = L"Software\\Zelm Corporation\\Vantolo";
 const wchar_t kWatcherClass[] = L"BrimwellTrayIconDummyWnd";
+const WPARAM kDevicesCommand = 0x8016;
 const UINT kIconMessage = WM_USER + 1;
 const UINT kShowBalloon = WM_APP + 1;
 const DWORD kVid = 0x1234, kPid = 0x0010;
@@ -215,6 +218,15 @@ BOOL CALLBACK CloseDialog(HWND w, LPARAM watcherProcess) {
   return TRUE;
 }
 
+// The Devices window is the watcher's dialog with the details text 1011.
+BOOL CALLBACK PressScore(HWND w, LPARAM watcherProcess) {
+  DWORD owner = 0;
+  GetWindowThreadProcessId(w, &owner);
+  if (owner == static_cast<DWORD>(watcherProcess) && GetDlgItem(w, 1011) != nullptr)
+    PostMessageW(w, WM_COMMAND, MAKEWPARAM(1015, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(w, 1015)));
+  return TRUE;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -264,6 +276,17 @@ int wmain(int argc, wchar_t** argv) {
     return n > 0 ? 0 : 3;
   }
   HWND watcher = Watcher();
+  if (command == L"devices" || command == L"devices-score") {
+    if (watcher == nullptr) return 3;
+    if (command == L"devices") {
+      PostMessageW(watcher, WM_COMMAND, kDevicesCommand, 0);
+      return 0;
+    }
+    DWORD process = 0;
+    GetWindowThreadProcessId(watcher, &process);
+    EnumWindows(PressScore, static_cast<LPARAM>(process));
+    return 0;
+  }
   if (command == L"balloon" || command == L"menu" || command == L"autostart" || command == L"close-dialogs") {
     if (watcher == nullptr) return 3;
     if (command == L"balloon") PostMessageW(watcher, kShowBalloon, 0, 0);

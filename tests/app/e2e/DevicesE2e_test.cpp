@@ -1,0 +1,294 @@
+// End-to-end tests of the rules by volume label, of the volumes present at
+// start and of the Devices window, with the real program under Wine. Cards are
+// folders that the drive tool turns into removable drives; a card's label is
+// the text of the ".windows-label" file in its root, where Wine reads it.
+#include <windows.h>
+
+#include <shlwapi.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/app/e2e/E2eSupport.h"
+#include "tests/device/DeviceRegistryFixture.h"
+
+namespace {
+
+using namespace E2e;
+
+const wchar_t kExeName[] = L"QRNVolumeWatcher.exe";
+const wchar_t kLocName[] = L"QRNVolumeWatcherLOC.DLL";
+const wchar_t kWatcherKey[] = L"Software\\Zelm Corporation\\Vantolo\\VolumeWatcher";
+const wchar_t kVersioned[] = L"Software\\Zelm Corporation\\Vantolo\\VolumeWatcher\\1.0";
+const wchar_t kImporterKey[] = L"Software\\Zelm Corporation\\Vantolo\\Importer";
+const wchar_t kImporterName[] = L"E2eDevicesRef";
+const wchar_t kAppDefaults[] = L"Software\\Wine\\AppDefaults\\QRNVolumeWatcher.exe";
+const UINT kDevicesCommand = 0x8016;
+const int kDetailsId = 1011;
+const int kIgnoreButtonId = 1013;
+
+struct Folders {
+  std::wstring root, watcher, importer, probe, holiday, work;
+  std::wstring exe() const { return watcher + L"\\" + kExeName; }
+  std::wstring log() const { return importer + L"\\RefImporter.log"; }
+  std::wstring probeExe() const { return probe + L"\\LaunchProbe.exe"; }
+  std::wstring probeLog() const { return probe + L"\\LaunchProbe.log"; }
+};
+
+void ClearConfiguration() {
+  DeleteTree(HKEY_LOCAL_MACHINE, kWatcherKey);
+  DeleteTree(HKEY_CURRENT_USER, kWatcherKey);
+  DeleteTree(HKEY_LOCAL_MACHINE, std::wstring(kImporterKey) + L"\\" + kImporterName);
+  DeleteTree(HKEY_CURRENT_USER, kAppDefaults);
+}
+
+class DevicesE2e : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    std::wstring dir = ProgramDir();
+    ready_ = FileExists(dir + kExeName) && FileExists(dir + kLocName);
+    if (!ready_) return;
+    PrepareDesktop();
+    Folders& f = folders_;
+    f.root = dir + L"e2e_devices";
+    f.watcher = f.root + L"\\watcher";
+    f.importer = f.root + L"\\importer";
+    f.probe = f.root + L"\\probe";
+    f.holiday = f.root + L"\\holiday-card";
+    f.work = f.root + L"\\work-card";
+    CreateDirectoryW(f.root.c_str(), nullptr);
+    CopyInto(dir + kExeName, f.watcher, kExeName);
+    CopyInto(dir + kLocName, f.watcher, kLocName);
+    if (FileExists(dir + L"UsbDriveInfo.dll")) CopyInto(dir + L"UsbDriveInfo.dll", f.watcher, L"UsbDriveInfo.dll");
+    CopyInto(dir + L"RefImporter.exe", f.importer, L"RefImporter.exe");
+    CopyInto(dir + L"RefImporterLoc.dll", f.importer, L"RefImporterLoc.dll");
+    WriteText(f.importer + L"\\RefImporter.score", "7");
+    CopyInto(dir + L"RefImporter.exe", f.probe, L"LaunchProbe.exe");
+    for (const std::wstring* card : {&f.holiday, &f.work}) {
+      CreateDirectoryW(card->c_str(), nullptr);
+      CreateDirectoryW((*card + L"\\DCIM").c_str(), nullptr);
+    }
+    WriteText(f.holiday + L"\\.windows-label", "HOLIDAY_2026");
+    WriteText(f.work + L"\\.windows-label", "WORK");
+
+    ClearConfiguration();
+    SetString(HKEY_LOCAL_MACHINE, kWatcherKey, L"CurrentVersion", L"1.0");
+    SetString(HKEY_LOCAL_MACHINE, kVersioned, L"InstalledLocation", f.watcher);
+    std::wstring key = std::wstring(kImporterKey) + L"\\" + kImporterName;
+    SetString(HKEY_LOCAL_MACHINE, key, L"CurrentVersion", L"1.0");
+    SetString(HKEY_LOCAL_MACHINE, key + L"\\1.0", L"InstalledLocation", f.importer);
+    SetString(HKEY_LOCAL_MACHINE, key + L"\\1.0", L"ExeName", L"RefImporter.exe");
+    SetDword(HKEY_LOCAL_MACHINE, key + L"\\1.0", L"SupportedDevice", 1);
+  }
+  static void TearDownTestSuite() {
+    if (ready_) ClearConfiguration();
+  }
+
+  void SetUp() override {
+    if (!ready_) GTEST_SKIP() << "QRNVolumeWatcher.exe is not built yet";
+    DeleteFileW(folders_.log().c_str());
+    DeleteFileW(folders_.probeLog().c_str());
+  }
+  void TearDown() override {
+    using namespace DeviceRegistryFixture;
+    for (const wchar_t* d : {L"E2E_DEV_R", L"E2E_DEV_Q", L"E2E_DEV_O"}) RemoveDevice(d);
+    for (const wchar_t* n : {L"E2eDevR", L"E2eDevQ", L"E2eDevO"}) RemovePresent(n);
+    DeleteTree(HKEY_CURRENT_USER, kAppDefaults);
+    DeleteTree(HKEY_CURRENT_USER, kWatcherKey);
+    DeleteTree(HKEY_LOCAL_MACHINE, std::wstring(kVersioned) + L"\\Launch");
+    DeleteTree(HKEY_LOCAL_MACHINE, std::wstring(kVersioned) + L"\\Ignore");
+  }
+
+  // Under the Windows 98 setting the device behind a letter comes from the
+  // registry trees of that system.
+  static void Win98Device(const wchar_t* device, const wchar_t* instance, const wchar_t* letter,
+                          const wchar_t* node, const wchar_t* hardwareKey) {
+    using namespace DeviceRegistryFixture;
+    ASSERT_TRUE(AddInstance({device, instance, letter, L"Maker", L"Reader"}));
+    ASSERT_TRUE(AddPresent(node, hardwareKey));
+    ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kAppDefaults, L"Version", L"win98"));
+  }
+
+  static ::testing::AssertionResult StartWatcher(Process* p) {
+    const std::wstring exe = folders_.exe();
+    if (!p->Start(Quoted(exe) + L" /noballoononstart", folders_.watcher))
+      return ::testing::AssertionFailure() << "cannot start the watcher";
+    if (WaitForWatcherWindow(*p, 30000) == nullptr)
+      return ::testing::AssertionFailure() << "no hidden window within 30 s";
+    return ::testing::AssertionSuccess();
+  }
+  static void ExitWatcher(Process* p) {
+    RunToEnd(Quoted(folders_.exe()) + L" /exit", 30000, nullptr);
+    p->Wait(15000);
+  }
+  static DWORD DriveTool(const std::wstring& args) {
+    DWORD code = 0xDEAD;
+    if (!RunToEnd(Quoted(ProgramDir() + L"drivetool.exe") + L" " + args, 30000, &code)) return 0xBAD;
+    return code;
+  }
+  static int Runs(const std::vector<std::wstring>& args) { return CountRuns(ReadModuleLog(folders_.log()), args); }
+  static bool ProbeSaw(const std::wstring& commandLine) {
+    for (const ModuleRun& r : ReadModuleLog(folders_.probeLog()))
+      if (r.commandLine == commandLine) return true;
+    return false;
+  }
+
+  static bool ready_;
+  static Folders folders_;
+};
+
+bool DevicesE2e::ready_ = false;
+Folders DevicesE2e::folders_;
+
+void AddLaunchRule(const wchar_t* name, DWORD vid, DWORD pid, const wchar_t* label, const std::wstring& app,
+                   const wchar_t* commandLine) {
+  std::wstring key = std::wstring(kVersioned) + L"\\Launch\\" + name;
+  SetDword(HKEY_LOCAL_MACHINE, key, L"VID", vid);
+  SetDword(HKEY_LOCAL_MACHINE, key, L"PID", pid);
+  SetString(HKEY_LOCAL_MACHINE, key, L"VolumeLabel", label);
+  SetString(HKEY_LOCAL_MACHINE, key, L"AppPath", app);
+  SetString(HKEY_LOCAL_MACHINE, key, L"CommandLine", commandLine);
+}
+
+TEST_F(DevicesE2e, LaunchEntryByVolumeLabelStartsOnlyForTheMatchingCard) {
+  Win98Device(L"E2E_DEV_R", L"USBSTOR&VID_1234&PID_0040&0001", L"R", L"E2eDevR", L"USBSTOR\\VID_1234&PID_0040\\0001");
+  Win98Device(L"E2E_DEV_Q", L"USBSTOR&VID_1234&PID_0040&0002", L"Q", L"E2eDevQ", L"USBSTOR\\VID_1234&PID_0040\\0002");
+  AddLaunchRule(L"HolidayCards", 0x1234, 0x0040, L"holiday*", folders_.probeExe(), L"-label");
+  Process watcher;
+  ASSERT_TRUE(StartWatcher(&watcher));
+  ASSERT_EQ(0u, DriveTool(L"insert R " + Quoted(folders_.holiday)));
+  ASSERT_EQ(0u, DriveTool(L"insert Q " + Quoted(folders_.work)));
+  std::wstring expected = Quoted(folders_.probeExe()) + L" /Drive \"R\" -label";
+  EXPECT_TRUE(WaitUntil(30000, [&] { return ProbeSaw(expected); }))
+      << "the card labelled HOLIDAY_2026 did not start the program; probe log:\n"
+      << testing::PrintToString(ReadUtf8(folders_.probeLog()));
+  EXPECT_TRUE(WaitUntil(30000, [&] { return Runs({L"Q:\\"}) == 1; }))
+      << "the card labelled WORK did not go to the importer modules";
+  Sleep(6000);  // one more polling round
+  EXPECT_EQ(1u, ReadModuleLog(folders_.probeLog()).size()) << "started for the wrong card or twice";
+  EXPECT_EQ(0, Runs({L"R:\\"})) << "a launched card goes to no importer";
+  EXPECT_EQ(0, Runs({L"/importscore", L"R:\\"}));
+  EXPECT_EQ(1, Runs({L"Q:\\"}));
+  DriveTool(L"remove R");
+  DriveTool(L"remove Q");
+  ExitWatcher(&watcher);
+}
+
+TEST_F(DevicesE2e, CardPresentAtStartIsHandledOnceWhenAskedFor) {
+  ASSERT_TRUE(SetDword(HKEY_CURRENT_USER, kVersioned, L"HandleVolumesAtStart", 1));
+  ASSERT_EQ(0u, DriveTool(L"insert P " + Quoted(folders_.work)));
+  Process watcher;
+  ASSERT_TRUE(StartWatcher(&watcher));
+  EXPECT_TRUE(WaitUntil(30000, [&] { return Runs({L"P:\\"}) >= 1; }))
+      << "the card inserted before the start was not handled";
+  // A second start of the program only asks the first to show its balloon.
+  DWORD code = 0;
+  EXPECT_TRUE(RunToEnd(Quoted(folders_.exe()) + L" /noballoononstart", 30000, &code));
+  Sleep(8000);
+  EXPECT_EQ(1, Runs({L"P:\\"})) << "handled more than once";
+  ExitWatcher(&watcher);
+
+  // Off (the default): a card present at start is left alone.
+  DeleteFileW(folders_.log().c_str());
+  DeleteTree(HKEY_CURRENT_USER, kWatcherKey);
+  Process quiet;
+  ASSERT_TRUE(StartWatcher(&quiet));
+  Sleep(8000);
+  EXPECT_EQ(0, Runs({L"/importscore", L"P:\\"}));
+  EXPECT_EQ(0, Runs({L"P:\\"}));
+  DriveTool(L"remove P");
+  ExitWatcher(&quiet);
+}
+
+// Top-level windows of the process that hold the Devices window's details text.
+struct DevicesSearch {
+  DWORD processId;
+  std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectDevicesWindow(HWND w, LPARAM p) {
+  DevicesSearch* s = reinterpret_cast<DevicesSearch*>(p);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(w, &owner);
+  if (owner == s->processId && GetDlgItem(w, kDetailsId) != nullptr) s->found.push_back(w);
+  return TRUE;
+}
+
+std::vector<HWND> DevicesWindows(DWORD processId) {
+  DevicesSearch search = {processId, {}};
+  EnumWindows(CollectDevicesWindow, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+std::wstring DetailsText(HWND dialog) {
+  HWND details = GetDlgItem(dialog, kDetailsId);
+  wchar_t text[4096] = {};
+  DWORD_PTR copied = 0;
+  if (!details || !SendMessageTimeoutW(details, WM_GETTEXT, 4096, reinterpret_cast<LPARAM>(text),
+                                       SMTO_ABORTIFHUNG, 5000, &copied))
+    return std::wstring();
+  return text;
+}
+
+TEST_F(DevicesE2e, DevicesWindowShowsTheCardAndItsIgnoreButtonSilencesIt) {
+  Win98Device(L"E2E_DEV_O", L"USBSTOR&VID_1234&PID_0050&0001", L"O", L"E2eDevO", L"USBSTOR\\VID_1234&PID_0050\\0001");
+  ASSERT_EQ(0u, DriveTool(L"insert O " + Quoted(folders_.holiday)));
+  Process watcher;
+  ASSERT_TRUE(StartWatcher(&watcher));
+  HWND icon = WaitForWatcherWindow(watcher, 1000);
+  ASSERT_NE(nullptr, icon);
+  ASSERT_TRUE(PostMessageW(icon, WM_COMMAND, kDevicesCommand, 0));
+  HWND dialog = nullptr;
+  ASSERT_TRUE(WaitUntil(15000, [&] {
+    std::vector<HWND> all = DevicesWindows(watcher.Id());
+    dialog = all.empty() ? nullptr : all.front();
+    return dialog != nullptr;
+  })) << "no Devices window";
+  std::wstring details;
+  EXPECT_TRUE(WaitUntil(20000, [&] {
+    details = DetailsText(dialog);
+    return details.find(L"O:\\") != std::wstring::npos;
+  })) << "the card is not listed; details: " << testing::PrintToString(details);
+  EXPECT_NE(std::wstring::npos, details.find(L"1234:0050")) << testing::PrintToString(details);
+  EXPECT_NE(std::wstring::npos, details.find(L"HOLIDAY_2026")) << testing::PrintToString(details);
+  EXPECT_NE(std::wstring::npos, details.find(L"Importer modules")) << testing::PrintToString(details);
+
+  // A second command brings the same window to the front.
+  ASSERT_TRUE(PostMessageW(icon, WM_COMMAND, kDevicesCommand, 0));
+  Sleep(1500);
+  EXPECT_EQ(1u, DevicesWindows(watcher.Id()).size());
+
+  ASSERT_TRUE(PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(kIgnoreButtonId, BN_CLICKED),
+                           reinterpret_cast<LPARAM>(GetDlgItem(dialog, kIgnoreButtonId))));
+  EXPECT_TRUE(WaitUntil(20000, [&] {
+    details = DetailsText(dialog);
+    return details.find(L"Ignored (rule Device 1234-0050)") != std::wstring::npos;
+  })) << "the decision did not change to the new rule; details: " << testing::PrintToString(details);
+  HKEY rule = nullptr;
+  EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER,
+                                         (std::wstring(kVersioned) + L"\\Ignore\\Device 1234-0050").c_str(), 0,
+                                         KEY_READ, &rule));
+  if (rule) RegCloseKey(rule);
+
+  // The next insertion starts nothing; the window follows the card out and in.
+  DriveTool(L"remove O");
+  EXPECT_TRUE(WaitUntil(20000, [&] { return DetailsText(dialog).find(L"O:\\") == std::wstring::npos; }))
+      << "the removed card is still listed";
+  Sleep(6000);  // the polling watcher sees the card gone before it comes back
+  ASSERT_EQ(0u, DriveTool(L"insert O " + Quoted(folders_.holiday)));
+  EXPECT_TRUE(WaitUntil(20000, [&] { return DetailsText(dialog).find(L"O:\\") != std::wstring::npos; }))
+      << "the inserted card is not listed again";
+  Sleep(9000);  // polling, the quiet second and a scoring run would all be done
+  EXPECT_EQ(0, Runs({L"/importscore", L"O:\\"}));
+  EXPECT_EQ(0, Runs({L"O:\\"}));
+  EXPECT_FALSE(FileExists(folders_.probeLog()));
+
+  // The window closes with the watcher.
+  ExitWatcher(&watcher);
+  EXPECT_FALSE(watcher.Running());
+  DriveTool(L"remove O");
+}
+
+}  // namespace
