@@ -22,12 +22,26 @@ count_cases() {
 
 rc=0
 summary=""
+echo "=== format"
+bash "$top/scripts/format.sh" --check || rc=1
+
+# 32-bit Windows programs need Wine's 32-bit loader, and that needs a kernel
+# that runs 32-bit Linux programs; some machines have none. There the i686
+# build, its import gate and its signing are still checked, its programs not.
+runs32=1
+if [ -x /usr/lib/wine/wine ] && ! /usr/lib/wine/wine --version >/dev/null 2>&1; then runs32=0; fi
+
 for arch in x86_64 i686; do
   echo "=== $arch: build"
   bash "$top/scripts/build.sh" "$arch" || { rc=1; summary+="=== $arch: build failed"$'\n'; continue; }
   echo "=== $arch: tests"
+  only=()
+  if [ "$arch" = i686 ] && [ $runs32 = 0 ]; then
+    echo "=== i686: this machine cannot run 32-bit programs: only the checks that need no Wine run"
+    only=(-R '^(import_gate|signing_test)$')
+  fi
   # The whole output of passed tests is kept, so that the counts below see it.
-  (cd "$top/build/$arch" && ctest --output-on-failure -j2 --timeout 900 \
+  (cd "$top/build/$arch" && ctest --output-on-failure -j2 --timeout 900 "${only[@]}" \
      --test-output-size-passed 8000000 --test-output-size-failed 8000000) || rc=1
   summary+="$(count_cases "$arch")"$'\n'
 done
