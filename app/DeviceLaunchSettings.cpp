@@ -15,8 +15,8 @@ XpString FormatDeviceLaunchArguments(const XpString& interfacePath, const XpStri
   return XpString(L"/Device \"") + interfacePath + L"\" " + commandLine;
 }
 
-void ReadDeviceLaunchEntry(const XpString& entryPath, const XpString& interfacePath,
-                           XpString* program, XpString* arguments) {
+void ReadDeviceLaunchEntry(const XpString& entryPath, const XpString& interfacePath, XpString* program,
+                           XpString* arguments) {
   // The program is found as for a drive; only the arguments differ.
   XpString appPath;
   ReadLaunchEntry(entryPath, L'?', &appPath, nullptr);

@@ -10,8 +10,7 @@
 // Scans the machine's list at listPath like FindDeviceListEntry, with the ids
 // read from a USB interface path. False, without a scan, for a path that
 // carries no USB ids.
-bool FindDeviceListEntryForPath(const XpString& listPath, const XpString& interfacePath,
-                                XpString* entryPath);
+bool FindDeviceListEntryForPath(const XpString& listPath, const XpString& interfacePath, XpString* entryPath);
 
 // /Device "<interfacePath>" <commandLine> (a blank stays at the end when
 // commandLine is empty).
@@ -19,5 +18,5 @@ XpString FormatDeviceLaunchArguments(const XpString& interfacePath, const XpStri
 
 // The application of a Launch entry ("AppPath", else the resolved
 // "AppInstance") and its arguments for the device.
-void ReadDeviceLaunchEntry(const XpString& entryPath, const XpString& interfacePath,
-                           XpString* program, XpString* arguments);
+void ReadDeviceLaunchEntry(const XpString& entryPath, const XpString& interfacePath, XpString* program,
+                           XpString* arguments);

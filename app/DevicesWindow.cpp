@@ -139,12 +139,9 @@ struct Anchor {
   bool moveX, moveY, growX, growY;
 };
 const Anchor kAnchors[] = {
-    {IDC_DEVICES_LIST, false, false, true, true},
-    {IDC_DEVICES_DETAILS, false, true, true, false},
-    {IDC_DEVICES_RUN, false, true, false, false},
-    {IDC_DEVICES_IGNORE, false, true, false, false},
-    {IDC_DEVICES_COPY, false, true, false, false},
-    {IDC_DEVICES_SCORE, false, true, false, false},
+    {IDC_DEVICES_LIST, false, false, true, true},  {IDC_DEVICES_DETAILS, false, true, true, false},
+    {IDC_DEVICES_RUN, false, true, false, false},  {IDC_DEVICES_IGNORE, false, true, false, false},
+    {IDC_DEVICES_COPY, false, true, false, false}, {IDC_DEVICES_SCORE, false, true, false, false},
     {IDCANCEL, true, true, false, false},
 };
 const int kAnchorCount = sizeof(kAnchors) / sizeof(kAnchors[0]);
@@ -240,8 +237,8 @@ DialogState* State(HWND dialog) {
 HWND List(HWND dialog) { return GetDlgItem(dialog, IDC_DEVICES_LIST); }
 
 int SelectedRow(HWND dialog) {
-  return static_cast<int>(SendMessageW(List(dialog), LVM_GETNEXTITEM, static_cast<WPARAM>(-1),
-                                       LVNI_SELECTED));
+  return static_cast<int>(
+      SendMessageW(List(dialog), LVM_GETNEXTITEM, static_cast<WPARAM>(-1), LVNI_SELECTED));
 }
 
 XpString RowDecisionText(const Row& row, const Formats& formats) {
@@ -252,12 +249,18 @@ XpString RowDecisionText(const Row& row, const Formats& formats) {
 XpString CellText(const Row& row, int column, const Formats& formats) {
   const VolumeDecision& d = row.decision;
   switch (column) {
-    case kDrive: return d.rootPath;
-    case kLabel: return d.facts.labelKnown ? d.facts.label : XpString();
-    case kBus: return BusText(d, formats);
-    case kIds: return IdsText(d);
-    case kSerial: return d.facts.serialKnown ? d.facts.serial : XpString();
-    default: return RowDecisionText(row, formats);
+    case kDrive:
+      return d.rootPath;
+    case kLabel:
+      return d.facts.labelKnown ? d.facts.label : XpString();
+    case kBus:
+      return BusText(d, formats);
+    case kIds:
+      return IdsText(d);
+    case kSerial:
+      return d.facts.serialKnown ? d.facts.serial : XpString();
+    default:
+      return RowDecisionText(row, formats);
   }
 }
 
@@ -496,7 +499,8 @@ void InitDialog(HWND dialog, DialogState* state) {
     column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
     column.cx = width * shares[c] / 100;
     column.iSubItem = c;
-    XpString title = c < static_cast<int>(state->columns.size()) ? state->columns[static_cast<size_t>(c)] : XpString();
+    XpString title =
+        c < static_cast<int>(state->columns.size()) ? state->columns[static_cast<size_t>(c)] : XpString();
     column.pszText = const_cast<wchar_t*>(title.c_str());
     SendMessageW(list, LVM_INSERTCOLUMNW, static_cast<WPARAM>(c), reinterpret_cast<LPARAM>(&column));
   }
@@ -511,8 +515,10 @@ void InitDialog(HWND dialog, DialogState* state) {
 void DrainResults(HWND dialog) {
   MSG message;
   while (PeekMessageW(&message, dialog, kListResult, kScoreResult, PM_REMOVE)) {
-    if (message.message == kListResult) delete reinterpret_cast<ListWork*>(message.lParam);
-    else delete reinterpret_cast<ScoreWork*>(message.lParam);
+    if (message.message == kListResult)
+      delete reinterpret_cast<ListWork*>(message.lParam);
+    else
+      delete reinterpret_cast<ScoreWork*>(message.lParam);
   }
 }
 
@@ -526,7 +532,8 @@ INT_PTR CALLBACK DevicesProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
       return TRUE;
     case WM_NOTIFY: {
       const NMHDR* header = reinterpret_cast<const NMHDR*>(lParam);
-      if (header && header->idFrom == IDC_DEVICES_LIST && header->code == LVN_ITEMCHANGED) ShowDetails(dialog);
+      if (header && header->idFrom == IDC_DEVICES_LIST && header->code == LVN_ITEMCHANGED)
+        ShowDetails(dialog);
       return FALSE;
     }
     case WM_SIZE:
@@ -649,8 +656,10 @@ void Close(DWORD waitMs) {
   }
   DWORD start = GetTickCount();
   if (thread) {
-    if (WaitForSingleObject(thread->GetHandle(), waitMs) == WAIT_OBJECT_0) (void)XpThread::Join(thread);  // it has ended
-    else delete thread;  // left to end on its own
+    if (WaitForSingleObject(thread->GetHandle(), waitMs) == WAIT_OBJECT_0)
+      (void)XpThread::Join(thread);  // it has ended
+    else
+      delete thread;  // left to end on its own
   }
   // Workers post to a window that is gone and end; give them the rest of the time.
   while (InterlockedCompareExchange(&g_workers, 0, 0) > 0 && GetTickCount() - start < waitMs) Sleep(20);

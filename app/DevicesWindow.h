@@ -39,12 +39,12 @@ std::vector<XpString> SplitBars(const XpString& text);
 
 // The texts a decision is shown with; the formats come from the library.
 struct Formats {
-  XpString launch;     // %1 program, %2 arguments, %3 rule
-  XpString ignored;    // %1 rule
-  XpString importers;  // before the modules are asked
-  XpString scores;     // %1 the list of module scores
-  XpString scoreItem;  // %1 module name, %2 score
-  XpString noModule;   // the modules were asked and none claims the volume
+  XpString launch;              // %1 program, %2 arguments, %3 rule
+  XpString ignored;             // %1 rule
+  XpString importers;           // before the modules are asked
+  XpString scores;              // %1 the list of module scores
+  XpString scoreItem;           // %1 module name, %2 score
+  XpString noModule;            // the modules were asked and none claims the volume
   std::vector<XpString> buses;  // by bus type number
 };
 

@@ -32,8 +32,7 @@ XpRegistry* OpenEntry(const XpString& entryPath, DWORD root) {
 
 XpString WatcherVersionedKeyPath() { return VersionedKeyPath(VolumeWatcherApp::kSettingsPath); }
 
-bool FindDeviceListEntry(const XpString& listPath, DWORD vendorId, DWORD productId,
-                         XpString* entryPath) {
+bool FindDeviceListEntry(const XpString& listPath, DWORD vendorId, DWORD productId, XpString* entryPath) {
   DeviceFacts facts;
   facts.vendorId = vendorId;
   facts.productId = productId;
@@ -60,8 +59,7 @@ XpString FormatLaunchArguments(wchar_t letter, const XpString& commandLine) {
   return XpString(L"/Drive \"") + drive + L"\" " + commandLine;
 }
 
-void ReadLaunchEntry(const XpString& entryPath, wchar_t letter, XpString* program,
-                     XpString* arguments) {
+void ReadLaunchEntry(const XpString& entryPath, wchar_t letter, XpString* program, XpString* arguments) {
   ReadLaunchEntry(entryPath, XpRegistry::kRootLocalMachine, letter, program, arguments);
 }
 
@@ -81,9 +79,7 @@ void ReadLaunchEntry(const XpString& entryPath, DWORD root, wchar_t letter, XpSt
 
 // ---- device rules ----
 
-int DeviceListEntry::criteria() const {
-  return 2 + (wantsSerial() ? 1 : 0) + (wantsLabel() ? 1 : 0);
-}
+int DeviceListEntry::criteria() const { return 2 + (wantsSerial() ? 1 : 0) + (wantsLabel() ? 1 : 0); }
 
 DeviceList ReadDeviceList(const XpString& listPath, DWORD root) {
   DeviceList result;
@@ -131,8 +127,7 @@ bool MatchWildcardNoCase(const XpString& pattern, const XpString& text) {
     if (p < pn && *pattern.At(p) == L'*') {
       star = p++;
       starText = t;
-    } else if (p < pn && (*pattern.At(p) == L'?' ||
-                          UpperChar(*pattern.At(p)) == UpperChar(*text.At(t)))) {
+    } else if (p < pn && (*pattern.At(p) == L'?' || UpperChar(*pattern.At(p)) == UpperChar(*text.At(t)))) {
       ++p;
       ++t;
     } else if (star >= 0) {
@@ -148,8 +143,7 @@ bool MatchWildcardNoCase(const XpString& pattern, const XpString& text) {
 
 bool DeviceListEntryMatches(const DeviceListEntry& entry, const DeviceFacts& facts) {
   if (entry.vendorId != facts.vendorId || entry.productId != facts.productId) return false;
-  if (entry.wantsSerial() &&
-      (!facts.serialKnown || entry.serial.CompareNoCase(facts.serial.c_str()) != 0))
+  if (entry.wantsSerial() && (!facts.serialKnown || entry.serial.CompareNoCase(facts.serial.c_str()) != 0))
     return false;
   if (entry.wantsLabel() && (!facts.labelKnown || !MatchWildcardNoCase(entry.label, facts.label)))
     return false;
@@ -201,8 +195,7 @@ DeviceRules ReadDeviceRules() {
   return rules;
 }
 
-DeviceRuleKind FindDeviceRule(const DeviceRules& rules, const DeviceFacts& facts,
-                              DeviceListEntry* found) {
+DeviceRuleKind FindDeviceRule(const DeviceRules& rules, const DeviceFacts& facts, DeviceListEntry* found) {
   for (int i = 0; i < 4; ++i) {
     int index = SelectDeviceListEntry(rules.lists[i], facts);
     if (index < 0) continue;
@@ -227,16 +220,18 @@ XpResult AddUserIgnoreRule(const DeviceFacts& facts, bool withSerial, XpString* 
   XpString chosen;
   for (int n = 1; n < 1000 && chosen.IsEmpty(); ++n) {
     wchar_t candidate[80];
-    if (n == 1) lstrcpyW(candidate, base);
-    else wsprintfW(candidate, L"%s (%d)", base, n);
+    if (n == 1)
+      lstrcpyW(candidate, base);
+    else
+      wsprintfW(candidate, L"%s (%d)", base, n);
     bool taken = false;
     for (const XpString& other : existing)
       if (other.CompareNoCase(candidate) == 0) taken = true;
     if (!taken) chosen = candidate;
   }
   if (chosen.IsEmpty()) return XP_E_FAIL;
-  XpRegistry* entry = XpRegistry::Open(listPath + L"/" + chosen, XpRegistry::kRootCurrentUser,
-                                       XpRegistry::kReadWrite);
+  XpRegistry* entry =
+      XpRegistry::Open(listPath + L"/" + chosen, XpRegistry::kRootCurrentUser, XpRegistry::kReadWrite);
   if (!entry) return XP_E_FAIL;
   XpResult result = entry->WriteDword(L"VID", facts.vendorId);
   if (result == XP_OK) result = entry->WriteDword(L"PID", facts.productId);

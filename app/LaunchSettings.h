@@ -18,8 +18,7 @@ XpString WatcherVersionedKeyPath();
 // first one with both "VID" and "PID" that equal the ids and no serial or
 // label criterion. On a match its full path goes to entryPath (may be null)
 // and the result is true.
-bool FindDeviceListEntry(const XpString& listPath, DWORD vendorId, DWORD productId,
-                         XpString* entryPath);
+bool FindDeviceListEntry(const XpString& listPath, DWORD vendorId, DWORD productId, XpString* entryPath);
 
 // "InstalledLocation" joined with "ExeName" of the suite application's
 // versioned key "Software/Zelm Corporation/Vantolo/<instance>/<CurrentVersion>";
@@ -31,8 +30,7 @@ XpString FormatLaunchArguments(wchar_t letter, const XpString& commandLine);
 
 // The application of a Launch entry ("AppPath", else the resolved
 // "AppInstance") and its arguments for the drive letter.
-void ReadLaunchEntry(const XpString& entryPath, wchar_t letter, XpString* program,
-                     XpString* arguments);
+void ReadLaunchEntry(const XpString& entryPath, wchar_t letter, XpString* program, XpString* arguments);
 
 // ---- device rules: entries of "Launch" and "Ignore" ----
 
@@ -53,9 +51,9 @@ struct DeviceFacts {
 // no criterion.
 struct DeviceListEntry {
   DeviceListEntry() : root(0), vendorId(0), productId(0) {}
-  DWORD root;       // XpRegistry::kRootCurrentUser or kRootLocalMachine
-  XpString path;    // the subkey's full path
-  XpString name;    // the subkey's own name
+  DWORD root;     // XpRegistry::kRootCurrentUser or kRootLocalMachine
+  XpString path;  // the subkey's full path
+  XpString name;  // the subkey's own name
   DWORD vendorId;
   DWORD productId;
   XpString serial;  // "SerialNumber", compared ignoring case
@@ -94,8 +92,7 @@ struct DeviceRules {
 DeviceRules ReadDeviceRules();
 // The rule that decides for a device: the first list with a match gives it.
 // kDeviceRuleNone without one (the importer modules decide).
-DeviceRuleKind FindDeviceRule(const DeviceRules& rules, const DeviceFacts& facts,
-                              DeviceListEntry* found);
+DeviceRuleKind FindDeviceRule(const DeviceRules& rules, const DeviceFacts& facts, DeviceListEntry* found);
 
 // As ReadLaunchEntry, for an entry under the given root ("AppInstance" is
 // always resolved on the machine).

@@ -27,8 +27,7 @@ void CopyTruncated(wchar_t* target, size_t maxChars, const wchar_t* source) {
 UINT SfAbstractTrayIcon::taskbarCreatedMessage() { return g_taskbarCreated; }
 
 SfAbstractTrayIcon::SfAbstractTrayIcon(HINSTANCE windowInstance, HMODULE resourceModule,
-                                       const wchar_t* className, UINT iconId, UINT menuId,
-                                       UINT tipStringId)
+                                       const wchar_t* className, UINT iconId, UINT menuId, UINT tipStringId)
     : m_iconModule(resourceModule),
       m_iconId(iconId),
       m_menuModule(resourceModule),
@@ -67,8 +66,8 @@ void SfAbstractTrayIcon::createWindow(const wchar_t* className) {
   m_classAtom = RegisterClassW(&wc);
   if (!m_classAtom) return;
 
-  m_window.reset(CreateWindowExW(WS_EX_TOOLWINDOW, className, L"", WS_OVERLAPPEDWINDOW, 0, 0, 0,
-                                 0, NULL, NULL, m_windowInstance, this));
+  m_window.reset(CreateWindowExW(WS_EX_TOOLWINDOW, className, L"", WS_OVERLAPPEDWINDOW, 0, 0, 0, 0, NULL,
+                                 NULL, m_windowInstance, this));
   if (!m_window) return;
   // Bound at WM_NCCREATE already; set again as the window's documented user data.
   SetWindowLongPtrW(m_window.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
@@ -86,14 +85,13 @@ void SfAbstractTrayIcon::createWindow(const wchar_t* className) {
 
 void SfAbstractTrayIcon::notify(DWORD operation) { Shell_NotifyIconW(operation, &m_iconData); }
 
-void SfAbstractTrayIcon::show(const wchar_t* title, const wchar_t* text, DWORD infoFlags,
-                              UINT timeoutMs) {
+void SfAbstractTrayIcon::show(const wchar_t* title, const wchar_t* text, DWORD infoFlags, UINT timeoutMs) {
   if (m_iconState != kStateRemoved) return;
   HICON icon = NULL;
   if (m_iconModule) {
     icon = static_cast<HICON>(LoadImageW(m_iconModule, MAKEINTRESOURCEW(m_iconId), IMAGE_ICON,
-                                         GetSystemMetrics(SM_CXSMICON),
-                                         GetSystemMetrics(SM_CYSMICON), LR_SHARED));
+                                         GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON),
+                                         LR_SHARED));
   }
   ZeroMemory(&m_iconData, sizeof(m_iconData));
   m_iconData.cbSize = NOTIFYICONDATAW_V2_SIZE;
@@ -192,9 +190,9 @@ int SfAbstractTrayIcon::showContextMenu(HWND window) {
   if (m_defaultCommand != 0) SetMenuDefaultItem(popup, m_defaultCommand, FALSE);
   SetForegroundWindow(window);
   prepareMenu(popup);
-  UINT chosen = static_cast<UINT>(TrackPopupMenu(
-      popup, TPM_RETURNCMD | TPM_BOTTOMALIGN | TPM_RIGHTALIGN | TPM_RIGHTBUTTON, cursor.x,
-      cursor.y, 0, window, NULL));
+  UINT chosen = static_cast<UINT>(
+      TrackPopupMenu(popup, TPM_RETURNCMD | TPM_BOTTOMALIGN | TPM_RIGHTALIGN | TPM_RIGHTBUTTON, cursor.x,
+                     cursor.y, 0, window, NULL));
   // Without it the menu would not close when the user clicks elsewhere.
   PostMessageW(window, WM_NULL, 0, 0);
   onCommand(chosen);
@@ -238,22 +236,19 @@ LRESULT SfAbstractTrayIcon::onDestroy(HWND window) {
   return DefWindowProcW(window, WM_DESTROY, 0, 0);
 }
 
-LRESULT CALLBACK SfAbstractTrayIcon::WindowProc(HWND window, UINT message, WPARAM wParam,
-                                                LPARAM lParam) {
+LRESULT CALLBACK SfAbstractTrayIcon::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   // The object travels in the creation parameters and is attached before any
   // other message, so the window's first messages already reach it.
   if (message == WM_NCCREATE) {
     const CREATESTRUCTW* cs = reinterpret_cast<const CREATESTRUCTW*>(lParam);
     SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
   }
-  SfAbstractTrayIcon* self =
-      reinterpret_cast<SfAbstractTrayIcon*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  SfAbstractTrayIcon* self = reinterpret_cast<SfAbstractTrayIcon*>(GetWindowLongPtrW(window, GWLP_USERDATA));
   if (!self) return DefWindowProcW(window, message, wParam, lParam);
   return self->handleMessage(window, message, wParam, lParam);
 }
 
-LRESULT SfAbstractTrayIcon::handleMessage(HWND window, UINT message, WPARAM wParam,
-                                          LPARAM lParam) {
+LRESULT SfAbstractTrayIcon::handleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_NCDESTROY) {
     // The window is gone after this: nothing may reach the object through it.
     SetWindowLongPtrW(window, GWLP_USERDATA, 0);

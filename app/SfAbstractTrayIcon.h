@@ -25,8 +25,8 @@ class SfAbstractTrayIcon {
   // resourceModule supplies the icon, the menu and the tooltip string. The
   // window class is registered and the hidden window created here; window()
   // stays null when either fails.
-  SfAbstractTrayIcon(HINSTANCE windowInstance, HMODULE resourceModule, const wchar_t* className,
-                     UINT iconId, UINT menuId, UINT tipStringId);
+  SfAbstractTrayIcon(HINSTANCE windowInstance, HMODULE resourceModule, const wchar_t* className, UINT iconId,
+                     UINT menuId, UINT tipStringId);
   // Removes a shown icon, destroys a window still alive and unregisters the
   // class, so that the object leaves nothing behind in the shell or the process.
   virtual ~SfAbstractTrayIcon();
@@ -67,8 +67,7 @@ class SfAbstractTrayIcon {
   virtual int onIconEvent(HWND window, UINT event);
   virtual int onClose(HWND window);
   virtual LRESULT onDestroy(HWND window);
-  virtual void setBalloon(const wchar_t* title, const wchar_t* text, DWORD infoFlags,
-                          UINT timeoutMs);
+  virtual void setBalloon(const wchar_t* title, const wchar_t* text, DWORD infoFlags, UINT timeoutMs);
 
   HMODULE menuModule() const { return m_menuModule; }
   HMODULE stringModule() const { return m_stringModule; }

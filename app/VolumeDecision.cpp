@@ -20,8 +20,7 @@ VolumeDecision DecideForVolume(const XpString& rootPath, bool allFacts) {
   if (rootPath.IsEmpty()) return decision;
   decision.letter = *rootPath.At(0);
   int busType = 0, vendorId = 0, productId = 0;
-  if (GetDriveDeviceInfo(decision.letter, &busType, &vendorId, &productId, nullptr, nullptr,
-                         true) != XP_OK) {
+  if (GetDriveDeviceInfo(decision.letter, &busType, &vendorId, &productId, nullptr, nullptr, true) != XP_OK) {
     if (allFacts) decision.facts.label = ReadVolumeLabel(rootPath, &decision.facts.labelKnown);
     return decision;
   }

@@ -27,7 +27,6 @@ namespace {
 const wchar_t kMessageBoxMutex[] = L"BwvwMessageBoxMutex";
 const wchar_t kDiskAccessorKey[] = L"Accessor/HDD1";
 
-
 bool StartsWithNoCase(const XpString& text, const XpString& prefix) {
   if (prefix.GetLength() > text.GetLength()) return false;
   return text.Left(prefix.GetLength()).CompareNoCase(prefix.c_str()) == 0;
@@ -36,12 +35,10 @@ bool StartsWithNoCase(const XpString& text, const XpString& prefix) {
 // Resolves a shortcut and compares its raw target with the program's path.
 bool ShortcutPointsAt(const XpString& shortcut, const XpString& program) {
   XpComPtr<IShellLinkW> link;
-  if (FAILED(CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                              link.putVoid())))
+  if (FAILED(CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.putVoid())))
     return false;
   XpComPtr<IPersistFile> file;
-  if (FAILED(link->QueryInterface(IID_IPersistFile, file.putVoid())))
-    return false;
+  if (FAILED(link->QueryInterface(IID_IPersistFile, file.putVoid()))) return false;
   if (FAILED(file->Load(shortcut.c_str(), STGM_READ))) return false;
   link->Resolve(NULL, SLR_NO_UI | SLR_UPDATE);
   wchar_t target[1040];
@@ -56,13 +53,11 @@ bool ShortcutPointsAt(const XpString& shortcut, const XpString& program) {
 void TerminateInstance(DWORD processId) {
   HANDLE rawToken = NULL;
   bool impersonating = false;
-  if (!OpenThreadToken(GetCurrentThread(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, FALSE,
-                       &rawToken)) {
+  if (!OpenThreadToken(GetCurrentThread(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, FALSE, &rawToken)) {
     rawToken = NULL;
     if (GetLastError() == ERROR_NO_TOKEN && ImpersonateSelf(SecurityImpersonation)) {
       impersonating = true;
-      if (!OpenThreadToken(GetCurrentThread(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, FALSE,
-                           &rawToken))
+      if (!OpenThreadToken(GetCurrentThread(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, FALSE, &rawToken))
         rawToken = NULL;
     }
   }
@@ -115,8 +110,10 @@ XpString SingleInstanceGuard::mutexName(const XpString& executablePath) {
   wchar_t* text = new wchar_t[static_cast<size_t>(n) + 1];
   for (int i = n - 1; i >= 0; --i) {
     wchar_t c = *name.At(i);
-    if (c == L'\\') c = L'/';
-    else if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+    if (c == L'\\')
+      c = L'/';
+    else if (c >= L'A' && c <= L'Z')
+      c = static_cast<wchar_t>(c - L'A' + L'a');
     text[i] = c;
   }
   text[n] = L'\0';
@@ -125,8 +122,7 @@ XpString SingleInstanceGuard::mutexName(const XpString& executablePath) {
   return name;
 }
 
-SingleInstanceGuard::SingleInstanceGuard(const XpString& executablePath, bool global)
-    : m_isFirst(false) {
+SingleInstanceGuard::SingleInstanceGuard(const XpString& executablePath, bool global) : m_isFirst(false) {
   XpString name = mutexName(executablePath);
   if (global) {
     DWORD platform = 0, major = 0;
@@ -453,8 +449,7 @@ int VolumeWatcherApp::registerAutostart() {
   XpString path = autostartShortcutPath();
   if (path.IsEmpty()) return 0;
   XpComPtr<IShellLinkW> link;
-  if (FAILED(CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                              link.putVoid())))
+  if (FAILED(CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.putVoid())))
     return 0;
   XpString program = executablePath();
   link->SetPath(program.c_str());
@@ -464,8 +459,7 @@ int VolumeWatcherApp::registerAutostart() {
   XpString description = loadString(IDS_APP_NAME);
   if (!description.IsEmpty()) link->SetDescription(description.c_str());
   XpComPtr<IPersistFile> file;
-  if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, file.putVoid())))
-    file->Save(path.c_str(), TRUE);
+  if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, file.putVoid()))) file->Save(path.c_str(), TRUE);
   return 0;
 }
 
@@ -518,8 +512,8 @@ bool VolumeWatcherApp::confirmExit() {
   if (manager && manager->hasDiskAccessor()) {
     XpString text = loadString(IDS_CONFIRM_EXIT);
     XpString caption = loadString(IDS_APP_NAME);
-    answer = MessageBoxW(NULL, text.c_str(), caption.c_str(),
-                         MB_OKCANCEL | MB_ICONWARNING | MB_DEFBUTTON2) == IDOK;
+    answer = MessageBoxW(NULL, text.c_str(), caption.c_str(), MB_OKCANCEL | MB_ICONWARNING | MB_DEFBUTTON2) ==
+             IDOK;
   }
   // Taken above by this thread, so the release succeeds.
   (void)question.Unlock();
@@ -610,8 +604,8 @@ XpString VolumeWatcherApp::versionTextPath() {
 XpString VolumeWatcherApp::readVersionText() {
   XpString path = versionTextPath();
   if (path.IsEmpty()) return XpString();
-  XpUniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_READ,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL));
+  XpUniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL));
   if (!file.valid()) return XpString();
   char bytes[512];
   DWORD read = 0;

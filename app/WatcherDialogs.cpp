@@ -20,8 +20,8 @@ bool AskBeforeAutostartOff(HWND dialog) {
   if (!manager || !manager->hasDiskAccessor()) return true;
   XpString text = getApp().loadString(IDS_CONFIRM_NO_AUTOSTART);
   XpString caption = getApp().loadString(IDS_APP_NAME);
-  return MessageBoxW(dialog, text.c_str(), caption.c_str(),
-                     MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) == IDYES;
+  return MessageBoxW(dialog, text.c_str(), caption.c_str(), MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) ==
+         IDYES;
 }
 
 INT_PTR CALLBACK AutostartProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
@@ -109,8 +109,7 @@ INT_PTR RunAutostartDialog(HMODULE resources, HWND owner, bool preset, bool* che
   AutostartState state = {preset, resources, owner};
   AutostartState* previous = g_autostart;
   g_autostart = &state;
-  INT_PTR result =
-      DialogBoxParamW(resources, MAKEINTRESOURCEW(IDD_AUTOSTART), owner, &AutostartProc, 0);
+  INT_PTR result = DialogBoxParamW(resources, MAKEINTRESOURCEW(IDD_AUTOSTART), owner, &AutostartProc, 0);
   g_autostart = previous;
   if (checked) *checked = state.checked;
   return result;

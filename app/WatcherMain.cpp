@@ -73,10 +73,12 @@ int RunResident(HINSTANCE instance, bool balloon) {
 
   wchar_t text[255];
   wchar_t title[255];
-  bool withBalloon = balloon && app.loadString(IDS_BALLOON_TEXT, text, 255) &&
-                     app.loadString(IDS_APP_NAME, title, 255);
-  if (withBalloon) icon->show(title, text, NIIF_INFO, 15000);
-  else icon->show(nullptr, nullptr, 0, 0);
+  bool withBalloon =
+      balloon && app.loadString(IDS_BALLOON_TEXT, text, 255) && app.loadString(IDS_APP_NAME, title, 255);
+  if (withBalloon)
+    icon->show(title, text, NIIF_INFO, 15000);
+  else
+    icon->show(nullptr, nullptr, 0, 0);
 
   app.start();
   MSG message;

@@ -27,8 +27,7 @@ class BusyToken {
 }  // namespace
 
 WatcherTrayIcon::WatcherTrayIcon(HINSTANCE instance, HMODULE locLibrary)
-    : SfAbstractTrayIcon(instance, locLibrary, kWatcherWindowClass, IDI_WATCHER,
-                         IDR_TRAY_MENU, IDS_APP_NAME),
+    : SfAbstractTrayIcon(instance, locLibrary, kWatcherWindowClass, IDI_WATCHER, IDR_TRAY_MENU, IDS_APP_NAME),
       m_locLibrary(locLibrary),
       m_aboutBusy(1, 1),
       m_autostartBusy(1, 1),
@@ -50,8 +49,7 @@ bool WatcherTrayIcon::preTranslate(HWND, UINT message, WPARAM wParam, LPARAM lPa
   if (message != kShowBalloonMessage) return false;
   wchar_t text[256];
   wchar_t title[256];
-  if (getApp().loadString(IDS_BALLOON_TEXT, text, 256) &&
-      getApp().loadString(IDS_APP_NAME, title, 256))
+  if (getApp().loadString(IDS_BALLOON_TEXT, text, 256) && getApp().loadString(IDS_APP_NAME, title, 256))
     showBalloon(title, text, NIIF_INFO, 15000);
   return true;
 }
@@ -82,8 +80,10 @@ int WatcherTrayIcon::onCommand(UINT id) {
     bool checked = false;
     if (RunAutostartDialog(m_locLibrary, window(), app.isRegistered(), &checked) == IDOK) {
       // The dialog reads the state back from the shortcut each time it opens.
-      if (checked) app.registerAutostart();
-      else (void)app.unregisterAutostart();
+      if (checked)
+        app.registerAutostart();
+      else
+        (void)app.unregisterAutostart();
     }
   } else if (id == ID_TRAY_DEVICES) {
     DevicesWindow::Open(m_locLibrary);

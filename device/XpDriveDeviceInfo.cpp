@@ -51,8 +51,7 @@ void Put(int* target, int value) {
 bool ReadTextValue(HKEY key, const wchar_t* name, wchar_t (&text)[kTextValueBytes / 2 + 1]) {
   std::memset(text, 0, sizeof(text));
   DWORD size = kTextValueBytes;
-  if (RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size) !=
-      ERROR_SUCCESS)
+  if (RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size) != ERROR_SUCCESS)
     return false;
   if (size > kTextValueBytes) size = kTextValueBytes;
   text[size / sizeof(wchar_t)] = 0;
@@ -103,8 +102,8 @@ bool ListsLetterAndIsPresent(HKEY instanceKey, const wchar_t* instance, wchar_t 
   BYTE letters[kLetterBytes];
   std::memset(letters, 0, sizeof(letters));
   DWORD size = sizeof(letters);
-  if (RegQueryValueExW(instanceKey, L"CurrentDriveLetterAssignment", nullptr, nullptr, letters,
-                       &size) != ERROR_SUCCESS)
+  if (RegQueryValueExW(instanceKey, L"CurrentDriveLetterAssignment", nullptr, nullptr, letters, &size) !=
+      ERROR_SUCCESS)
     return false;
   if (size > sizeof(letters)) size = sizeof(letters);
   // Byte by byte: the characters and their zero bytes alike.
@@ -119,7 +118,7 @@ bool ListsLetterAndIsPresent(HKEY instanceKey, const wchar_t* instance, wchar_t 
 namespace XpDeviceDetail {
 
 [[nodiscard]] XpResult _XpSearchScsiEnum(wchar_t letter, int* busType, int* vendorId, int* productId,
-                           XpString* manufacturer, XpString* description) {
+                                         XpString* manufacturer, XpString* description) {
   Put(vendorId, -1);
   Put(productId, -1);
   letter = static_cast<wchar_t>(std::towupper(letter));
@@ -160,7 +159,7 @@ namespace XpDeviceDetail {
 }  // namespace XpDeviceDetail
 
 [[nodiscard]] XpResult GetDriveDeviceInfo(wchar_t letter, int* busType, int* vendorId, int* productId,
-                            XpString* manufacturer, XpString* description, bool checkExists) {
+                                          XpString* manufacturer, XpString* description, bool checkExists) {
   if (checkExists) {
     wchar_t root[] = L"?:\\";
     root[0] = letter;
@@ -184,8 +183,7 @@ namespace XpDeviceDetail {
 
   if (version.dwPlatformId != VER_PLATFORM_WIN32_NT) {
     Put(busType, XP_BUS_TYPE_UNKNOWN);
-    return XpDeviceDetail::_XpSearchScsiEnum(letter, busType, vendorId, productId, manufacturer,
-                                             description);
+    return XpDeviceDetail::_XpSearchScsiEnum(letter, busType, vendorId, productId, manufacturer, description);
   }
 
   // Beside the program, by full path: the current folder and the search

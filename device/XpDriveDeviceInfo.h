@@ -20,7 +20,7 @@ const int XP_BUS_TYPE_PCMCIA = 5;       // "PCMCIA&"
 // On Windows 95/98/Me the ids are -1 when they cannot be parsed. Every output
 // may be null; texts are written only on success.
 [[nodiscard]] XpResult GetDriveDeviceInfo(wchar_t letter, int* busType, int* vendorId, int* productId,
-                            XpString* manufacturer, XpString* description, bool checkExists);
+                                          XpString* manufacturer, XpString* description, bool checkExists);
 
 // The whole USB serial-number text of the drive's device, as the device
 // reports it (UsbDriveInfo.dll's XpStgDeviceGetUSBSerialText, loaded for the
@@ -36,6 +36,6 @@ namespace XpDeviceDetail {
 // HKEY_DYN_DATA "Config Manager\Enum". 0 on a classified match, 0x8116 otherwise.
 // Outputs as for GetDriveDeviceInfo (busType is written only on a match).
 [[nodiscard]] XpResult _XpSearchScsiEnum(wchar_t letter, int* busType, int* vendorId, int* productId,
-                           XpString* manufacturer, XpString* description);
+                                         XpString* manufacturer, XpString* description);
 
 }  // namespace XpDeviceDetail

@@ -378,8 +378,9 @@ void ExternalProgramCatalog::load() {
     }
   }
   for (int level = 0; level <= 3; ++level) {
-    std::stable_sort(m_lists[level].begin(), m_lists[level].end(),
-                     [](const ExternalProgram& a, const ExternalProgram& b) { return a.uiOrder < b.uiOrder; });
+    std::stable_sort(
+        m_lists[level].begin(), m_lists[level].end(),
+        [](const ExternalProgram& a, const ExternalProgram& b) { return a.uiOrder < b.uiOrder; });
   }
 }
 
@@ -455,7 +456,8 @@ void ExternalProgramCatalog::writeBack() {
     if (program.isStored()) continue;
     if (!program.write()) continue;
     written.push_back(program.filePath);
-    XpScopedRegistry key(XpRegistry::Open(kWrittenFilesKey, XpRegistry::kRootCurrentUser, XpRegistry::kReadWrite));
+    XpScopedRegistry key(
+        XpRegistry::Open(kWrittenFilesKey, XpRegistry::kRootCurrentUser, XpRegistry::kReadWrite));
     if (!key) continue;
     XpRegistry::StringList files = key->ReadStringList(kWrittenFilesList, XpRegistry::StringList());
     bool known = false;

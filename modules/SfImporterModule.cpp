@@ -185,8 +185,8 @@ XpString SfImporterModule::parentWindowPart() const {
   // The protocol carries the handle's 32-bit value in eight digits, also from
   // a 64-bit build (window handles are 32-bit values on every Windows).
   XpString part;
-  part.Format(L" /parentwindow %08lX", static_cast<unsigned long>(
-                                            static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(m_parentWindow))));
+  part.Format(L" /parentwindow %08lX",
+              static_cast<unsigned long>(static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(m_parentWindow))));
   return part;
 }
 
@@ -254,7 +254,9 @@ XpResult SfImporterModule::startImport(const XpString& source, const XpString& e
   return run(importArguments(source, extra), wait, nullptr, process);
 }
 
-XpResult SfImporterModule::openSettings(bool wait) { return run(settingsArguments(), wait, nullptr, nullptr); }
+XpResult SfImporterModule::openSettings(bool wait) {
+  return run(settingsArguments(), wait, nullptr, nullptr);
+}
 
 XpResult SfImporterModule::openDestinationFolder(HANDLE* process, DWORD* exitCode) {
   if (process != nullptr) return run(destinationArguments(), false, nullptr, process);
@@ -329,7 +331,8 @@ SfImporterModuleManager::SfImporterModuleManager()
       m_epoch(0) {
   bool importersRead = false;
   {
-    XpScopedRegistry importers(XpRegistry::Open(kImporterPath, XpRegistry::kRootLocalMachine, XpRegistry::kRead));
+    XpScopedRegistry importers(
+        XpRegistry::Open(kImporterPath, XpRegistry::kRootLocalMachine, XpRegistry::kRead));
     if (importers) {
       importersRead = true;
       XpRegistry::StringList subkeys = importers->EnumSubKeys();
@@ -429,8 +432,10 @@ SfImporterModulePtr SfImporterModuleManager::selectFor(const XpString& path, DWO
     if (cancelled()) return SfImporterModulePtr();
     if (!rescan) return choice;
     if (scan + 1 < kMaxScans) {
-      if (m_cancel != NULL) WaitForSingleObject(m_cancel, kRescanPause);
-      else XpThread::Sleep(kRescanPause);
+      if (m_cancel != NULL)
+        WaitForSingleObject(m_cancel, kRescanPause);
+      else
+        XpThread::Sleep(kRescanPause);
     }
   }
   return SfImporterModulePtr();

@@ -81,7 +81,8 @@ class SfImporterModule {
   // rescan range) is a failed run: XP_E_FAIL. *score is -1 on every failure.
   [[nodiscard]] XpResult runImportScore(const XpString& path, DWORD waitMs, HANDLE cancel, int* score);
   // An empty source leaves out the "/import" part; an empty extra adds nothing.
-  [[nodiscard]] XpResult startImport(const XpString& source, const XpString& extra, bool wait, HANDLE* process);
+  [[nodiscard]] XpResult startImport(const XpString& source, const XpString& extra, bool wait,
+                                     HANDLE* process);
   [[nodiscard]] XpResult openSettings(bool wait);
   // Waits and reports the exit code unless a process handle is asked for.
   [[nodiscard]] XpResult openDestinationFolder(HANDLE* process, DWORD* exitCode);
@@ -145,7 +146,8 @@ class SfImporterModuleManager {
   SfImporterModulePtr selectFor(const XpString& path, DWORD kindMask);
   SfImporterModuleList modulesWithSettings() const;
   // XP_E_FILE_NOT_FOUND without a camera-folder importer.
-  [[nodiscard]] XpResult openCameraFolderDestination(HWND parent, ISfImporterCompletion* completion, bool modal);
+  [[nodiscard]] XpResult openCameraFolderDestination(HWND parent, ISfImporterCompletion* completion,
+                                                     bool modal);
 
   // The pause before a rescan, in milliseconds.
   static const DWORD kRescanPause = 3333;

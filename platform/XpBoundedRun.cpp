@@ -10,8 +10,8 @@ const DWORD kTerminateWaitMs = 5000;
 
 }  // namespace
 
-XpResult RunProgramWithin(const XpString& program, const XpString& arguments, DWORD waitMs,
-                          HANDLE cancel, DWORD* exitCode) {
+XpResult RunProgramWithin(const XpString& program, const XpString& arguments, DWORD waitMs, HANDLE cancel,
+                          DWORD* exitCode) {
   HANDLE process = NULL;
   // The start itself (and whatever checks it makes) stays RunProgram's.
   XpResult started = RunProgram(program, arguments, nullptr, &process);
@@ -24,12 +24,12 @@ XpResult RunProgramWithin(const XpString& program, const XpString& arguments, DW
   XpResult result = XP_OK;
   if (waited == WAIT_OBJECT_0) {
     DWORD code = 0;
-    if (!GetExitCodeProcess(process, &code)) result = XP_E_FAIL;
-    else if (exitCode != nullptr) *exitCode = code;
+    if (!GetExitCodeProcess(process, &code))
+      result = XP_E_FAIL;
+    else if (exitCode != nullptr)
+      *exitCode = code;
   } else {
-    result = waited == WAIT_TIMEOUT ? XP_E_TIMEOUT
-             : waited == WAIT_OBJECT_0 + 1 ? XP_E_ABANDONED
-                                           : XP_E_SYNC;
+    result = waited == WAIT_TIMEOUT ? XP_E_TIMEOUT : waited == WAIT_OBJECT_0 + 1 ? XP_E_ABANDONED : XP_E_SYNC;
     // Nothing of a run whose answer is no longer wanted is worth keeping.
     TerminateProcess(process, ERROR_TIMEOUT);
     WaitForSingleObject(process, kTerminateWaitMs);

@@ -14,5 +14,5 @@
 // and the result is XP_E_TIMEOUT; when cancel is set first, it is terminated
 // and the result is XP_E_ABANDONED. A program that does not start gives
 // RunProgram's code. exitCode is left alone unless the result is 0.
-XpResult RunProgramWithin(const XpString& program, const XpString& arguments, DWORD waitMs,
-                          HANDLE cancel, DWORD* exitCode);
+XpResult RunProgramWithin(const XpString& program, const XpString& arguments, DWORD waitMs, HANDLE cancel,
+                          DWORD* exitCode);

@@ -46,8 +46,7 @@ class XpDateTime {
   bool SetFromFileTime(const FILETIME& utc);
 
   // False and every part -1 when invalid. dayOfWeek: 0 = Sunday .. 6 = Saturday.
-  bool GetParts(int& year, int& month, int& day, int& hour, int& minute, int& second,
-                int& dayOfWeek) const;
+  bool GetParts(int& year, int& month, int& day, int& hour, int& minute, int& second, int& dayOfWeek) const;
   int GetYear() const;
   int GetMonth() const;
   int GetDay() const;

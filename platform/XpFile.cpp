@@ -68,8 +68,7 @@ void SwapBytes(unsigned char* bytes, unsigned width) {
 // ---------------------------------------------------------------------------
 // XpAbstractFile
 
-XpAbstractFile::XpAbstractFile()
-    : m_fileOrder(XP_ORDER_NOT_SET), m_hostOrder(kHostOrder), m_openFlags(0) {}
+XpAbstractFile::XpAbstractFile() : m_fileOrder(XP_ORDER_NOT_SET), m_hostOrder(kHostOrder), m_openFlags(0) {}
 
 XpAbstractFile::XpAbstractFile(const XpString& path)
     : XpAbstractFSObj(path), m_fileOrder(XP_ORDER_NOT_SET), m_hostOrder(kHostOrder), m_openFlags(0) {}
@@ -81,8 +80,7 @@ XpResult XpAbstractFile::Open(std::uint32_t flags) {
   return XP_OK;
 }
 
-XpResult XpAbstractFile::WriteAndFlush(const void* buffer, std::uint64_t count,
-                                       std::uint64_t* bytesWritten) {
+XpResult XpAbstractFile::WriteAndFlush(const void* buffer, std::uint64_t count, std::uint64_t* bytesWritten) {
   XpResult r = Write(buffer, count, bytesWritten);
   if (r == XP_OK) r = Flush();
   return r;
@@ -180,8 +178,7 @@ XpResult XpAbstractFile::ReadRawChar(wchar_t* c) {
 
 XpResult XpAbstractFile::WriteRawChar(wchar_t c) {
   char mb[8];
-  int length =
-      WideCharToMultiByte(CP_ACP, 0, &c, 1, mb, static_cast<int>(sizeof(mb)), nullptr, nullptr);
+  int length = WideCharToMultiByte(CP_ACP, 0, &c, 1, mb, static_cast<int>(sizeof(mb)), nullptr, nullptr);
   if (length <= 0) return XP_E_FAIL;
   for (int i = 0; i < length; ++i) {
     XpResult r = Write(&mb[i], 1, nullptr);
@@ -333,7 +330,7 @@ std::int64_t XpFile::GetSize() {
   // Query-only open; sharing writes too so that a file another object has
   // open for writing can still be measured.
   XpUniqueFileHandle h(CreateFileW(m_path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!h) return -1;
   return GetFileSizeEx(h.get(), &size) ? size.QuadPart : -1;
 }
@@ -361,8 +358,8 @@ XpResult XpFile::ApplyTimes(const XpDateTime* creation, const XpDateTime* lastWr
   if (haveCreation) created = creation->ToFileTime();
   if (haveWrite) written = lastWrite->ToFileTime();
   if (haveAccess) accessed = lastAccess->ToFileTime();
-  XpUniqueFileHandle h(CreateFileW(m_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  XpUniqueFileHandle h(CreateFileW(m_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!h) return XpResultFromLastError();
   XpResult result = XP_OK;
   if (!SetFileTime(h.get(), haveCreation ? &created : nullptr, haveAccess ? &accessed : nullptr,
@@ -377,7 +374,9 @@ bool XpFile::IsReadOnly() const {
   return XpFileSystemDetail::_XpPathHasAttributes(m_path, FILE_ATTRIBUTE_READONLY);
 }
 
-bool XpFile::IsHidden() const { return XpFileSystemDetail::_XpPathHasAttributes(m_path, FILE_ATTRIBUTE_HIDDEN); }
+bool XpFile::IsHidden() const {
+  return XpFileSystemDetail::_XpPathHasAttributes(m_path, FILE_ATTRIBUTE_HIDDEN);
+}
 
 XpResult XpFile::Open(std::uint32_t flags) {
   if (IsOpen()) return XP_E_FILE_ALREADY_OPEN;
@@ -412,8 +411,7 @@ XpResult XpFile::Open(std::uint32_t flags) {
     attributes |= FILE_FLAG_SEQUENTIAL_SCAN;
   else if ((flags & XP_FILE_RANDOM_ACCESS) != 0)
     attributes |= FILE_FLAG_RANDOM_ACCESS;
-  HANDLE h = CreateFileW(m_path.c_str(), access, FILE_SHARE_READ, nullptr, disposition, attributes,
-                         nullptr);
+  HANDLE h = CreateFileW(m_path.c_str(), access, FILE_SHARE_READ, nullptr, disposition, attributes, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     XpResult r = XpResultFromLastError();
     if (r == XP_E_FILE || r == XP_E_FAIL || r == XP_OK)
@@ -444,7 +442,8 @@ namespace {
 // last error says why); a run that moves fewer bytes than asked ends the
 // transfer with shortResult. moved receives the total, also on failure.
 template <class Step>
-[[nodiscard]] XpResult TransferInRuns(std::uint64_t count, XpResult shortResult, std::uint64_t* moved, Step step) {
+[[nodiscard]] XpResult TransferInRuns(std::uint64_t count, XpResult shortResult, std::uint64_t* moved,
+                                      Step step) {
   std::uint64_t total = 0;
   XpResult result = XP_OK;
   while (total < count) {

@@ -50,9 +50,10 @@ class XpAbstractFile : public XpAbstractFSObj {
   // bytesRead/bytesWritten may be null; they report what was transferred,
   // also when the call fails.
   [[nodiscard]] virtual XpResult Read(void* buffer, std::uint64_t count, std::uint64_t* bytesRead) = 0;
-  [[nodiscard]] virtual XpResult Write(const void* buffer, std::uint64_t count, std::uint64_t* bytesWritten) = 0;
+  [[nodiscard]] virtual XpResult Write(const void* buffer, std::uint64_t count,
+                                       std::uint64_t* bytesWritten) = 0;
   [[nodiscard]] virtual XpResult WriteAndFlush(const void* buffer, std::uint64_t count,
-                                 std::uint64_t* bytesWritten);
+                                               std::uint64_t* bytesWritten);
   [[nodiscard]] virtual XpResult Flush() = 0;
   [[nodiscard]] virtual XpResult Seek(std::int64_t offset, int origin) = 0;
   // -1 when the position is not known (a closed file).
@@ -135,12 +136,13 @@ class XpFile : public XpAbstractFile {
   XpString GetName() const override;
   // From the handle while open; else from a query-only open. -1 on failure.
   std::int64_t GetSize() override;
-  [[nodiscard]] XpResult GetTimes(XpDateTime* creation, XpDateTime* lastWrite, XpDateTime* lastAccess) override;
+  [[nodiscard]] XpResult GetTimes(XpDateTime* creation, XpDateTime* lastWrite,
+                                  XpDateTime* lastAccess) override;
   // A closed file gets the times at once; an open one keeps them as pending
   // (replacing earlier pending values) and gets them when it is closed. Pending
   // times stay and are applied again at every later close.
   [[nodiscard]] XpResult SetTimes(const XpDateTime* creation, const XpDateTime* lastWrite,
-                    const XpDateTime* lastAccess) override;
+                                  const XpDateTime* lastAccess) override;
   bool IsReadOnly() const override;
   bool IsHidden() const override;
 
@@ -166,7 +168,7 @@ class XpFile : public XpAbstractFile {
   virtual XpString GetPathCopy() const;
   // Sets the non-null, valid times on the file at the path now.
   [[nodiscard]] virtual XpResult ApplyTimes(const XpDateTime* creation, const XpDateTime* lastWrite,
-                              const XpDateTime* lastAccess);
+                                            const XpDateTime* lastAccess);
 
   bool IsOpen() const { return m_handle != INVALID_HANDLE_VALUE; }
 

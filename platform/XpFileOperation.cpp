@@ -24,11 +24,16 @@ XpResult XpFileOperation::CreateNewFile(const XpString& path) {
   int fd = _wopen(path.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY, _S_IREAD | _S_IWRITE);
   if (fd == -1) {
     switch (errno) {
-      case EACCES: return XP_E_ACCESS_DENIED;
-      case EEXIST: return XP_E_ALREADY_EXISTS;
-      case EINVAL: return XP_E_FILE_BAD_ARGUMENT;
-      case EMFILE: return XP_E_TOO_MANY_OPEN_FILES;
-      default: return XP_E_FILE;
+      case EACCES:
+        return XP_E_ACCESS_DENIED;
+      case EEXIST:
+        return XP_E_ALREADY_EXISTS;
+      case EINVAL:
+        return XP_E_FILE_BAD_ARGUMENT;
+      case EMFILE:
+        return XP_E_TOO_MANY_OPEN_FILES;
+      default:
+        return XP_E_FILE;
     }
   }
   _close(fd);
@@ -38,8 +43,10 @@ XpResult XpFileOperation::CreateNewFile(const XpString& path) {
 XpResult XpFileOperation::MakeDirectory(const XpString& path) {
   if (_wmkdir(path.c_str()) == 0) return XP_OK;
   switch (errno) {
-    case EEXIST: return XP_E_ALREADY_EXISTS;
-    case ENOENT: return XP_E_PATH_NOT_FOUND;
+    case EEXIST:
+      return XP_E_ALREADY_EXISTS;
+    case ENOENT:
+      return XP_E_PATH_NOT_FOUND;
 #ifdef EROFS
     case EROFS:
 #endif

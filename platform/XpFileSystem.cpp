@@ -202,7 +202,9 @@ bool XpDir::IsReadOnly() const {
   return XpFileSystemDetail::_XpPathHasAttributes(m_path, FILE_ATTRIBUTE_READONLY);
 }
 
-bool XpDir::IsHidden() const { return XpFileSystemDetail::_XpPathHasAttributes(m_path, FILE_ATTRIBUTE_HIDDEN); }
+bool XpDir::IsHidden() const {
+  return XpFileSystemDetail::_XpPathHasAttributes(m_path, FILE_ATTRIBUTE_HIDDEN);
+}
 
 XpResult XpDir::BeginFind(std::uint32_t flags, const XpString& pattern) {
   if (m_find != nullptr) EndFind();
@@ -275,7 +277,7 @@ XpResult XpDir::EndFind() {
 }
 
 [[nodiscard]] XpResult GetPathTimes(const XpString& path, XpDateTime* creation, XpDateTime* lastWrite,
-                      XpDateTime* lastAccess) {
+                                    XpDateTime* lastAccess) {
   // The run-time status call refuses a trailing backslash except on a root.
   XpString statPath = path;
   if (statPath.GetLength() > 3) RemoveTrailingBackslash(statPath);
@@ -377,9 +379,7 @@ int ComparePaths(const XpString& a, const XpString& b) {
   return _wcsnicmp(pa.c_str(), pb.c_str(), lb) == 0 ? XP_PATH_B_CONTAINS_A : XP_PATH_UNRELATED;
 }
 
-bool IsValidFileName(const XpString& name) {
-  return std::wcspbrk(name.c_str(), L"\\/:,;*?\"<>|") == nullptr;
-}
+bool IsValidFileName(const XpString& name) { return std::wcspbrk(name.c_str(), L"\\/:,;*?\"<>|") == nullptr; }
 
 void TrimLeadingSpace(XpString& text) {
   int i = 0;
@@ -510,20 +510,34 @@ namespace {
 
 int FolderId(int folder) {
   switch (folder) {
-    case XP_FOLDER_MY_PICTURES: return CSIDL_MYPICTURES;
-    case XP_FOLDER_MY_VIDEOS: return CSIDL_MYVIDEO;
-    case XP_FOLDER_MY_MUSIC: return CSIDL_MYMUSIC;
-    case XP_FOLDER_MY_DOCUMENTS: return CSIDL_PERSONAL;
-    case XP_FOLDER_DESKTOP: return CSIDL_DESKTOP;
-    case XP_FOLDER_COMMON_PICTURES: return CSIDL_COMMON_PICTURES;
-    case XP_FOLDER_COMMON_VIDEOS: return CSIDL_COMMON_VIDEO;
-    case XP_FOLDER_COMMON_MUSIC: return CSIDL_COMMON_MUSIC;
-    case XP_FOLDER_COMMON_DOCUMENTS: return CSIDL_COMMON_DOCUMENTS;
-    case XP_FOLDER_APPDATA: return CSIDL_APPDATA;
-    case XP_FOLDER_PROFILE: return CSIDL_PROFILE;
-    case XP_FOLDER_COMMON_APPDATA: return CSIDL_COMMON_APPDATA;
-    case XP_FOLDER_STARTUP: return CSIDL_STARTUP;
-    default: return -1;
+    case XP_FOLDER_MY_PICTURES:
+      return CSIDL_MYPICTURES;
+    case XP_FOLDER_MY_VIDEOS:
+      return CSIDL_MYVIDEO;
+    case XP_FOLDER_MY_MUSIC:
+      return CSIDL_MYMUSIC;
+    case XP_FOLDER_MY_DOCUMENTS:
+      return CSIDL_PERSONAL;
+    case XP_FOLDER_DESKTOP:
+      return CSIDL_DESKTOP;
+    case XP_FOLDER_COMMON_PICTURES:
+      return CSIDL_COMMON_PICTURES;
+    case XP_FOLDER_COMMON_VIDEOS:
+      return CSIDL_COMMON_VIDEO;
+    case XP_FOLDER_COMMON_MUSIC:
+      return CSIDL_COMMON_MUSIC;
+    case XP_FOLDER_COMMON_DOCUMENTS:
+      return CSIDL_COMMON_DOCUMENTS;
+    case XP_FOLDER_APPDATA:
+      return CSIDL_APPDATA;
+    case XP_FOLDER_PROFILE:
+      return CSIDL_PROFILE;
+    case XP_FOLDER_COMMON_APPDATA:
+      return CSIDL_COMMON_APPDATA;
+    case XP_FOLDER_STARTUP:
+      return CSIDL_STARTUP;
+    default:
+      return -1;
   }
 }
 
@@ -541,8 +555,8 @@ FARPROC Shell32Function(const char* name) {
 // Systems without SHGetFolderLocation (Windows 95/98) fall back to the older
 // per-user lookup.
 bool GetFolderList(int csidl, ItemIdList& list) {
-  SHGetFolderLocationFn getLocation =
-      reinterpret_cast<SHGetFolderLocationFn>(reinterpret_cast<void*>(Shell32Function("SHGetFolderLocation")));
+  SHGetFolderLocationFn getLocation = reinterpret_cast<SHGetFolderLocationFn>(
+      reinterpret_cast<void*>(Shell32Function("SHGetFolderLocation")));
   if (getLocation != nullptr) {
     if (SUCCEEDED(getLocation(nullptr, csidl, nullptr, 0, list.put())) && list.get() != nullptr) return true;
     // The default user's folder when the current user has none.
@@ -699,7 +713,8 @@ bool IsAbsoluteProgramPath(const XpString& path) {
   return path.GetLength() >= 3 && *path.At(0) == L'\\' && *path.At(1) == L'\\' && *path.At(2) != L'\\';
 }
 
-[[nodiscard]] XpResult RunProgram(const XpString& program, const XpString& arguments, DWORD* exitCode, HANDLE* processHandle) {
+[[nodiscard]] XpResult RunProgram(const XpString& program, const XpString& arguments, DWORD* exitCode,
+                                  HANDLE* processHandle) {
   // Only a full path is started, and it is also named as the program: a bare
   // or relative name would be searched for in the current folder and along
   // the search path. The path is put in quotes on the command line; a quote

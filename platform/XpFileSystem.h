@@ -31,13 +31,14 @@ class XpAbstractFSObj {
   // Byte count, -1 when it cannot be determined.
   virtual std::int64_t GetSize() = 0;
   // Each argument may be null; only the requested times are filled.
-  [[nodiscard]] virtual XpResult GetTimes(XpDateTime* creation, XpDateTime* lastWrite, XpDateTime* lastAccess) = 0;
+  [[nodiscard]] virtual XpResult GetTimes(XpDateTime* creation, XpDateTime* lastWrite,
+                                          XpDateTime* lastAccess) = 0;
   virtual XpDateTime GetCreationTime();
   virtual XpDateTime GetLastWriteTime();
   virtual XpDateTime GetLastAccessTime();
   // XP_E_NOT_SUPPORTED unless an implementation can change times.
   [[nodiscard]] virtual XpResult SetTimes(const XpDateTime* creation, const XpDateTime* lastWrite,
-                            const XpDateTime* lastAccess);
+                                          const XpDateTime* lastAccess);
   virtual bool IsReadOnly() const = 0;
   virtual bool IsHidden() const = 0;
   virtual bool IsFile() const = 0;
@@ -55,9 +56,9 @@ class XpAbstractFSObj {
 const std::uint32_t XP_FIND_DIRECTORIES = 0x1;
 const std::uint32_t XP_FIND_FILES = 0x2;
 const std::uint32_t XP_FIND_ALL = 0x3;
-const std::uint32_t XP_FIND_NAME_EQUALS = 0x100;     // whole name, ordinal
-const std::uint32_t XP_FIND_NAME_STARTS = 0x200;     // first n characters
-const std::uint32_t XP_FIND_NAME_ENDS = 0x400;       // last n characters
+const std::uint32_t XP_FIND_NAME_EQUALS = 0x100;  // whole name, ordinal
+const std::uint32_t XP_FIND_NAME_STARTS = 0x200;  // first n characters
+const std::uint32_t XP_FIND_NAME_ENDS = 0x400;    // last n characters
 
 class XpAbstractDir : public XpAbstractFSObj {
  public:
@@ -92,7 +93,7 @@ namespace XpFileSystemDetail {
 struct _XpFindState;
 // True when the path's attributes can be read and include every bit given.
 bool _XpPathHasAttributes(const XpString& path, DWORD attributes);
-}
+}  // namespace XpFileSystemDetail
 
 class XpDir : public XpAbstractDir {
  public:
@@ -102,7 +103,8 @@ class XpDir : public XpAbstractDir {
   XpString GetName() const override;
   // Runs on a private enumeration, so one in progress on this object goes on.
   std::int64_t GetSize() override;
-  [[nodiscard]] XpResult GetTimes(XpDateTime* creation, XpDateTime* lastWrite, XpDateTime* lastAccess) override;
+  [[nodiscard]] XpResult GetTimes(XpDateTime* creation, XpDateTime* lastWrite,
+                                  XpDateTime* lastAccess) override;
   bool IsReadOnly() const override;
   bool IsHidden() const override;
 
@@ -122,7 +124,7 @@ class XpDir : public XpAbstractDir {
 // from st_ctime, which is the creation time on Windows); XP_E_FILE_NOT_FOUND
 // when the status cannot be read. Shared by directories and files.
 [[nodiscard]] XpResult GetPathTimes(const XpString& path, XpDateTime* creation, XpDateTime* lastWrite,
-                      XpDateTime* lastAccess);
+                                    XpDateTime* lastAccess);
 
 // Path functions. A trailing backslash is dropped before splitting (when the
 // path is longer than one character); each output may be null.
@@ -191,8 +193,7 @@ XpString GetSpecialFolderPath(int folder, bool create);
 XpString GetSpecialFolderDisplayName(int folder);
 // The path with a leading folder 1..9 replaced by its display name.
 XpString GetDisplayPath(const XpString& path);
-XpString GetAppDataPath(const XpString& part1, const XpString& part2, const XpString& part3,
-                        bool create);
+XpString GetAppDataPath(const XpString& part1, const XpString& part2, const XpString& part3, bool create);
 // The program directory joined with name when that file exists, else empty.
 XpString GetProgramRelativeFile(const XpString& name);
 
@@ -215,4 +216,4 @@ bool IsAbsoluteProgramPath(const XpString& path);
 // longer than 499 characters (nothing is started), XP_E_FAIL when the
 // process cannot be created.
 [[nodiscard]] XpResult RunProgram(const XpString& program, const XpString& arguments, DWORD* exitCode,
-                    HANDLE* processHandle);
+                                  HANDLE* processHandle);

@@ -156,32 +156,32 @@ struct BstrTraits {
 }  // namespace XpHandleDetail
 
 // Kernel objects: events, mutexes, processes, threads, tokens. Null is invalid.
-typedef XpUniqueAny<XpHandleDetail::BoolTraits<HANDLE, XpHandleDetail::NullHandle,
-                                               XpHandleDetail::CloseKernelObject>>
+typedef XpUniqueAny<
+    XpHandleDetail::BoolTraits<HANDLE, XpHandleDetail::NullHandle, XpHandleDetail::CloseKernelObject>>
     XpUniqueHandle;
 // Files, devices and snapshots: empty is INVALID_HANDLE_VALUE.
 typedef XpUniqueAny<XpHandleDetail::FileTraits> XpUniqueFileHandle;
 // FindFirstFile enumerations.
-typedef XpUniqueAny<XpHandleDetail::BoolTraits<HANDLE, XpHandleDetail::InvalidHandleValue,
-                                               XpHandleDetail::EndFind>>
+typedef XpUniqueAny<
+    XpHandleDetail::BoolTraits<HANDLE, XpHandleDetail::InvalidHandleValue, XpHandleDetail::EndFind>>
     XpUniqueFindHandle;
 typedef XpUniqueAny<XpHandleDetail::KeyTraits> XpUniqueKey;
-typedef XpUniqueAny<XpHandleDetail::BoolTraits<HMODULE, XpHandleDetail::NullModule,
-                                               XpHandleDetail::UnloadLibrary>>
+typedef XpUniqueAny<
+    XpHandleDetail::BoolTraits<HMODULE, XpHandleDetail::NullModule, XpHandleDetail::UnloadLibrary>>
     XpUniqueModule;
-typedef XpUniqueAny<XpHandleDetail::BoolTraits<HWND, XpHandleDetail::NullWindow,
-                                               XpHandleDetail::DestroyWindowHandle>>
+typedef XpUniqueAny<
+    XpHandleDetail::BoolTraits<HWND, XpHandleDetail::NullWindow, XpHandleDetail::DestroyWindowHandle>>
     XpUniqueWindow;
-typedef XpUniqueAny<XpHandleDetail::BoolTraits<HMENU, XpHandleDetail::NullMenu,
-                                               XpHandleDetail::DestroyMenuHandle>>
+typedef XpUniqueAny<
+    XpHandleDetail::BoolTraits<HMENU, XpHandleDetail::NullMenu, XpHandleDetail::DestroyMenuHandle>>
     XpUniqueMenu;
 // Icons made by CreateIcon*, CopyIcon or LoadImage without LR_SHARED only.
-typedef XpUniqueAny<XpHandleDetail::BoolTraits<HICON, XpHandleDetail::NullIcon,
-                                               XpHandleDetail::DestroyIconHandle>>
+typedef XpUniqueAny<
+    XpHandleDetail::BoolTraits<HICON, XpHandleDetail::NullIcon, XpHandleDetail::DestroyIconHandle>>
     XpUniqueIcon;
 typedef XpUniqueAny<XpHandleDetail::DevInfoTraits> XpUniqueDevInfo;
-typedef XpUniqueAny<XpHandleDetail::BoolTraits<HDEVNOTIFY, XpHandleDetail::NullDevNotify,
-                                               XpHandleDetail::UnregisterNotify>>
+typedef XpUniqueAny<
+    XpHandleDetail::BoolTraits<HDEVNOTIFY, XpHandleDetail::NullDevNotify, XpHandleDetail::UnregisterNotify>>
     XpUniqueDevNotify;
 // A block from the COM task allocator (item id lists, shell strings).
 template <class T>

@@ -10,11 +10,10 @@ const std::uint64_t kCapacityStep = 65536;
 
 // Largest byte count one allocation can hold, kept a step below the limit so
 // that rounding up never wraps.
-const std::uint64_t kMaxBytes =
-    (static_cast<std::uint64_t>(SIZE_MAX) < static_cast<std::uint64_t>(INT64_MAX)
-         ? static_cast<std::uint64_t>(SIZE_MAX)
-         : static_cast<std::uint64_t>(INT64_MAX)) -
-    kCapacityStep;
+const std::uint64_t kMaxBytes = (static_cast<std::uint64_t>(SIZE_MAX) < static_cast<std::uint64_t>(INT64_MAX)
+                                     ? static_cast<std::uint64_t>(SIZE_MAX)
+                                     : static_cast<std::uint64_t>(INT64_MAX)) -
+                                kCapacityStep;
 
 }  // namespace
 
@@ -66,8 +65,7 @@ std::int64_t XpMemoryFile::GetSize() { return static_cast<std::int64_t>(m_size);
 
 std::int64_t XpMemoryFile::Tell() { return static_cast<std::int64_t>(m_position); }
 
-XpResult XpMemoryFile::GetTimes(XpDateTime* creation, XpDateTime* lastWrite,
-                                XpDateTime* lastAccess) {
+XpResult XpMemoryFile::GetTimes(XpDateTime* creation, XpDateTime* lastWrite, XpDateTime* lastAccess) {
   if (creation != nullptr) *creation = creationTime;
   if (lastWrite != nullptr) *lastWrite = lastWriteTime;
   if (lastAccess != nullptr) *lastAccess = lastAccessTime;
@@ -132,8 +130,7 @@ XpResult XpMemoryFile::Write(const void* buffer, std::uint64_t count, std::uint6
   std::uint64_t needed = m_position + count;
   if (!Reserve(needed)) return XP_E_DISK_FULL;
   // Bytes skipped by a write past the end would otherwise hold stale heap data.
-  if (m_position > m_size)
-    std::memset(m_buffer + m_size, 0, static_cast<size_t>(m_position - m_size));
+  if (m_position > m_size) std::memset(m_buffer + m_size, 0, static_cast<size_t>(m_position - m_size));
   std::memcpy(m_buffer + m_position, buffer, static_cast<size_t>(count));
   m_position = needed;
   if (m_position > m_size) m_size = m_position;
@@ -208,6 +205,4 @@ void XpMemoryFile::Clear() {
   m_ownership = XP_MEMORY_NO_BUFFER;
 }
 
-std::uint64_t XpMemoryFile::RoundUpCapacity(std::uint64_t n) {
-  return n - n % kCapacityStep + kCapacityStep;
-}
+std::uint64_t XpMemoryFile::RoundUpCapacity(std::uint64_t n) { return n - n % kCapacityStep + kCapacityStep; }

@@ -35,7 +35,8 @@ class XpMemoryFile : public XpAbstractFile, public XpFileTime {
   // "Memory File(<address padded to 32 characters>)".
   XpString GetName() const override;
   std::int64_t GetSize() override;
-  [[nodiscard]] XpResult GetTimes(XpDateTime* creation, XpDateTime* lastWrite, XpDateTime* lastAccess) override;
+  [[nodiscard]] XpResult GetTimes(XpDateTime* creation, XpDateTime* lastWrite,
+                                  XpDateTime* lastAccess) override;
   bool IsReadOnly() const override { return false; }
   bool IsHidden() const override { return false; }
 

@@ -15,8 +15,7 @@ using XpStringDetail::_XpStringRep;
 template <class C>
 void SizeFor(_XpStringRep<C>* rep, int n) {
   int step = (n / 64 + 1) * 64;
-  if (rep->buffer != nullptr && rep->capacity >= step &&
-      (step >= rep->capacity / 2 || rep->capacity <= 128))
+  if (rep->buffer != nullptr && rep->capacity >= step && (step >= rep->capacity / 2 || rep->capacity <= 128))
     return;
   C* grown = static_cast<C*>(std::realloc(rep->buffer, static_cast<size_t>(step) * sizeof(C)));
   if (grown == nullptr) std::abort();  // allocation failure is not handled further
@@ -355,8 +354,8 @@ XpStringA XpString::ToAnsi() const {
   int length = m_rep->length;
   char stack[1024];
   if (length * 4 + 4 <= static_cast<int>(sizeof(stack))) {
-    int got = WideCharToMultiByte(CP_ACP, 0, m_text, length + 1, stack, static_cast<int>(sizeof(stack)), nullptr,
-                                  nullptr);
+    int got = WideCharToMultiByte(CP_ACP, 0, m_text, length + 1, stack, static_cast<int>(sizeof(stack)),
+                                  nullptr, nullptr);
     if (got > 0) return XpStringA(stack, got - 1);
   }
   int need = WideCharToMultiByte(CP_ACP, 0, m_text, length + 1, nullptr, 0, nullptr, nullptr);
@@ -431,7 +430,8 @@ XpString XpStringA::ToWide() const {
   int length = m_rep->length;
   wchar_t stack[512];
   if ((length + 1) * 2 <= static_cast<int>(sizeof(stack) / sizeof(stack[0]))) {
-    int got = MultiByteToWideChar(CP_ACP, 0, m_text, length + 1, stack, static_cast<int>(sizeof(stack) / sizeof(stack[0])));
+    int got = MultiByteToWideChar(CP_ACP, 0, m_text, length + 1, stack,
+                                  static_cast<int>(sizeof(stack) / sizeof(stack[0])));
     if (got > 0) return XpString(stack, got - 1);
   }
   int need = MultiByteToWideChar(CP_ACP, 0, m_text, length + 1, nullptr, 0);

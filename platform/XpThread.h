@@ -15,74 +15,74 @@
 typedef unsigned int (*XpThreadFunction)(void* argument);
 
 class XpThread {
-public:
-    // Returns a running thread owned by the caller, or null if it could not start.
-    static XpThread* Create(XpThreadFunction function, void* argument);
-    // Waits for the end, deletes the object and returns the exit code;
-    // XP_E_INVALID_HANDLE for null, XP_E_SELF_JOIN from the thread itself.
-    [[nodiscard]] static XpResult Join(XpThread* thread);
+ public:
+  // Returns a running thread owned by the caller, or null if it could not start.
+  static XpThread* Create(XpThreadFunction function, void* argument);
+  // Waits for the end, deletes the object and returns the exit code;
+  // XP_E_INVALID_HANDLE for null, XP_E_SELF_JOIN from the thread itself.
+  [[nodiscard]] static XpResult Join(XpThread* thread);
 
-    [[nodiscard]] XpResult SetPriority(int priority);
-    [[nodiscard]] XpResult LowerPriority();
-    static void Yield() { ::Sleep(0); }
-    static void Sleep(DWORD milliseconds) { ::Sleep(milliseconds); }
+  [[nodiscard]] XpResult SetPriority(int priority);
+  [[nodiscard]] XpResult LowerPriority();
+  static void Yield() { ::Sleep(0); }
+  static void Sleep(DWORD milliseconds) { ::Sleep(milliseconds); }
 
-    DWORD GetId() const { return m_id; }
-    HANDLE GetHandle() const { return m_handle.get(); }
+  DWORD GetId() const { return m_id; }
+  HANDLE GetHandle() const { return m_handle.get(); }
 
-    // Closes the handle only; a thread not joined runs on.
-    virtual ~XpThread() {}
+  // Closes the handle only; a thread not joined runs on.
+  virtual ~XpThread() {}
 
-private:
-    XpThread() : m_id(0) {}
-    XpThread(const XpThread&) = delete;
-    XpThread& operator=(const XpThread&) = delete;
+ private:
+  XpThread() : m_id(0) {}
+  XpThread(const XpThread&) = delete;
+  XpThread& operator=(const XpThread&) = delete;
 
-    XpUniqueHandle m_handle;
-    unsigned int m_id;
+  XpUniqueHandle m_handle;
+  unsigned int m_id;
 };
 
 // Joins a thread from XpThread::Create when the scope ends, unless it was
 // joined or released before. Whoever holds it asks the thread to end first:
 // the join waits for the end.
 class XpScopedThread {
-public:
-    XpScopedThread() : m_thread(NULL) {}
-    explicit XpScopedThread(XpThread* thread) : m_thread(thread) {}
-    XpScopedThread(XpScopedThread&& other) noexcept : m_thread(other.release()) {}
-    XpScopedThread& operator=(XpScopedThread&& other) noexcept {
-        if (this != &other) {
-            // The exit code of a thread replaced unjoined has no reader.
-            (void)Join();
-            m_thread = other.release();
-        }
-        return *this;
+ public:
+  XpScopedThread() : m_thread(NULL) {}
+  explicit XpScopedThread(XpThread* thread) : m_thread(thread) {}
+  XpScopedThread(XpScopedThread&& other) noexcept : m_thread(other.release()) {}
+  XpScopedThread& operator=(XpScopedThread&& other) noexcept {
+    if (this != &other) {
+      // The exit code of a thread replaced unjoined has no reader.
+      (void)Join();
+      m_thread = other.release();
     }
-    // The exit code has no reader here; a caller that wants it joins first.
-    ~XpScopedThread() { (void)Join(); }
+    return *this;
+  }
+  // The exit code has no reader here; a caller that wants it joins first.
+  ~XpScopedThread() { (void)Join(); }
 
-    // XpThread::Join's result; XP_E_INVALID_HANDLE when empty. From the thread
-    // itself XP_E_SELF_JOIN, and the thread stays held.
-    [[nodiscard]] XpResult Join() {
-        if (!m_thread) return XP_E_INVALID_HANDLE;
-        XpResult result = XpThread::Join(m_thread);
-        if (result != XP_E_SELF_JOIN) m_thread = NULL;
-        return result;
-    }
-    XpThread* get() const { return m_thread; }
-    XpThread* operator->() const { return m_thread; }
-    explicit operator bool() const { return m_thread != NULL; }
-    // The caller takes over the duty to join.
-    [[nodiscard]] XpThread* release() {
-        XpThread* thread = m_thread;
-        m_thread = NULL;
-        return thread;
-    }
+  // XpThread::Join's result; XP_E_INVALID_HANDLE when empty. From the thread
+  // itself XP_E_SELF_JOIN, and the thread stays held.
+  [[nodiscard]] XpResult Join() {
+    if (!m_thread) return XP_E_INVALID_HANDLE;
+    XpResult result = XpThread::Join(m_thread);
+    if (result != XP_E_SELF_JOIN) m_thread = NULL;
+    return result;
+  }
+  XpThread* get() const { return m_thread; }
+  XpThread* operator->() const { return m_thread; }
+  explicit operator bool() const { return m_thread != NULL; }
+  // The caller takes over the duty to join.
+  [[nodiscard]] XpThread* release() {
+    XpThread* thread = m_thread;
+    m_thread = NULL;
+    return thread;
+  }
 
-private:
-    XpScopedThread(const XpScopedThread&) = delete;
-    XpScopedThread& operator=(const XpScopedThread&) = delete;
-    XpThread* m_thread;
+ private:
+  XpScopedThread(const XpScopedThread&) = delete;
+  XpScopedThread& operator=(const XpScopedThread&) = delete;
+  XpThread* m_thread;
 };
 
 // Rounding toward zero for the calling thread (the main thread calls it at start-up).
@@ -98,8 +98,8 @@ void XpSetupProcess();
 void XpRestrictLibrarySearch();
 
 struct XpMemoryStatus {
-    unsigned long long totalPhysical;
-    unsigned long long availablePhysical;
+  unsigned long long totalPhysical;
+  unsigned long long availablePhysical;
 };
 
 DWORD GetProcessorCount();

@@ -139,7 +139,7 @@ XpIniElement* Child(XpIniElement* node, const XpString& part) {
 // remainder handed to the child; doing that in a loop gives the same answers
 // as handing it down call by call, without a call per level.
 [[nodiscard]] XpResult WalkToParent(XpIniElement* start, const XpString& path, XpIniElement** parent,
-                      XpString* last) {
+                                    XpString* last) {
   XpIniElement* node = start;
   XpString rest = path;
   for (;;) {
@@ -187,9 +187,7 @@ XpResult XpIniElement::GetReal(double&) const { return XP_E_INI_NOT_SUPPORTED; }
 XpResult XpIniElement::GetInt64(std::int64_t&) const { return XP_E_INI_NOT_SUPPORTED; }
 XpResult XpIniElement::GetInt(std::int32_t&) const { return XP_E_INI_NOT_SUPPORTED; }
 XpResult XpIniElement::GetBool(bool&) const { return XP_E_INI_NOT_SUPPORTED; }
-XpResult XpIniElement::SetData(XpAbstractFile*, std::int64_t, std::int64_t) {
-  return XP_E_INI_NOT_SUPPORTED;
-}
+XpResult XpIniElement::SetData(XpAbstractFile*, std::int64_t, std::int64_t) { return XP_E_INI_NOT_SUPPORTED; }
 XpResult XpIniElement::SetDate(const XpDateTime&) { return XP_E_INI_NOT_SUPPORTED; }
 XpResult XpIniElement::SetString(const wchar_t*) { return XP_E_INI_NOT_SUPPORTED; }
 XpResult XpIniElement::SetReal(double) { return XP_E_INI_NOT_SUPPORTED; }
@@ -269,9 +267,7 @@ XpResult XpIniDate::SetDate(const XpDateTime& date) {
 
 // ---- array ----
 
-XpIniArray::~XpIniArray() {
-  XpIniDetail::_XpIniDestroyNodes(m_items);
-}
+XpIniArray::~XpIniArray() { XpIniDetail::_XpIniDestroyNodes(m_items); }
 
 int XpIniArray::GetCount() const { return static_cast<int>(m_items.size()); }
 
@@ -327,7 +323,8 @@ XpResult XpIniArray::Add(const XpString& path, XpIniType type, std::intptr_t low
   XpString last;
   XpResult r = WalkToParent(this, path, &parent, &last);
   if (r != XP_OK) return r;
-  if (parent->GetType() == XpIniTypeDict) return static_cast<XpIniDict*>(parent)->AddKey(last, type, low, high);
+  if (parent->GetType() == XpIniTypeDict)
+    return static_cast<XpIniDict*>(parent)->AddKey(last, type, low, high);
   return parent->InsertAt(XpIniDetail::ParseInt(last.c_str()), type, low, high);
 }
 
@@ -411,6 +408,7 @@ XpResult XpIniDict::Add(const XpString& path, XpIniType type, std::intptr_t low,
   XpString last;
   XpResult r = WalkToParent(this, path, &parent, &last);
   if (r != XP_OK) return r;
-  if (parent->GetType() == XpIniTypeArray) return parent->InsertAt(XpIniDetail::ParseInt(last.c_str()), type, low, high);
+  if (parent->GetType() == XpIniTypeArray)
+    return parent->InsertAt(XpIniDetail::ParseInt(last.c_str()), type, low, high);
   return static_cast<XpIniDict*>(parent)->AddKey(last, type, low, high);
 }

@@ -53,7 +53,8 @@ class XpIniElement {
   [[nodiscard]] virtual XpResult SaveFile(const wchar_t* path);
   // low carries a wide-text pointer for strings, hence pointer-sized; for
   // integers only its low 32 bits count: value = (high << 32) + (uint32)low.
-  [[nodiscard]] virtual XpResult Add(const XpString& path, XpIniType type, std::intptr_t low, std::int32_t high);
+  [[nodiscard]] virtual XpResult Add(const XpString& path, XpIniType type, std::intptr_t low,
+                                     std::int32_t high);
   [[nodiscard]] virtual XpResult InsertAt(int index, XpIniType type, std::intptr_t low, std::int32_t high);
   virtual XpIniType GetType() const = 0;
   [[nodiscard]] virtual XpResult GetData(XpAbstractFile* file) const;
@@ -73,7 +74,8 @@ class XpIniElement {
   [[nodiscard]] XpResult AddBool(const XpString& path, bool value);
   [[nodiscard]] XpResult AddInt64(const XpString& path, std::int64_t value);
   [[nodiscard]] XpResult AddString(const XpString& path, const wchar_t* text);
-  [[nodiscard]] XpResult AddNode(const XpString& path, XpIniType type);  // real 0.0, empty data/date/containers
+  [[nodiscard]] XpResult AddNode(const XpString& path,
+                                 XpIniType type);  // real 0.0, empty data/date/containers
 
  private:
   XpIniElement(const XpIniElement&);
@@ -164,7 +166,8 @@ class XpIniArray : public XpIniElement {
   XpIniElement* GetAt(int index) override;
   [[nodiscard]] XpResult Remove(const XpString& path) override;
   [[nodiscard]] XpResult RemoveAt(int index) override;
-  [[nodiscard]] XpResult Add(const XpString& path, XpIniType type, std::intptr_t low, std::int32_t high) override;
+  [[nodiscard]] XpResult Add(const XpString& path, XpIniType type, std::intptr_t low,
+                             std::int32_t high) override;
   [[nodiscard]] XpResult InsertAt(int index, XpIniType type, std::intptr_t low, std::int32_t high) override;
   XpIniType GetType() const override { return XpIniTypeArray; }
 
@@ -195,7 +198,8 @@ class XpIniDict : public XpIniElement {
   [[nodiscard]] XpResult LoadFile(const wchar_t* path) override;
   // Write this dictionary as a property-list document (UTF-8) to path.
   [[nodiscard]] XpResult SaveFile(const wchar_t* path) override;
-  [[nodiscard]] XpResult Add(const XpString& path, XpIniType type, std::intptr_t low, std::int32_t high) override;
+  [[nodiscard]] XpResult Add(const XpString& path, XpIniType type, std::intptr_t low,
+                             std::int32_t high) override;
   XpIniType GetType() const override { return XpIniTypeDict; }
   // Read the document text from the clipboard (format as for GetClipboardData,
   // the data being UTF-16 text). XP_E_FAIL and no change when none is there.
@@ -212,7 +216,7 @@ class XpIniDict : public XpIniElement {
   // Inserts a node made by the node factory under key, taking key literally
   // (no path split). XP_E_INI_KEY_EXISTS when the key is present.
   [[nodiscard]] XpResult AddKey(const XpString& key, XpIniType type, std::intptr_t low, std::int32_t high,
-                  XpIniElement** created = nullptr);
+                                XpIniElement** created = nullptr);
 
  private:
   friend void XpIniDetail::_XpIniDestroyNodes(std::vector<XpIniElement*>& nodes);

@@ -20,7 +20,8 @@ XpIniElement* NewMemChunk();
 // Resolves every part of path but the last, starting at start. XP_OK with the
 // container holding the last part; XP_E_INI_NOT_FOUND for a missing part;
 // XP_E_INI_NOT_SUPPORTED when a part names a scalar.
-[[nodiscard]] XpResult WalkToParent(XpIniElement* start, const XpString& path, XpIniElement** parent, XpString* last);
+[[nodiscard]] XpResult WalkToParent(XpIniElement* start, const XpString& path, XpIniElement** parent,
+                                    XpString* last);
 
 // LoadText and SaveText with another nesting limit than XP_INI_MAX_DEPTH, so
 // that the limit can be tried below the depth at which the DOM's own parser

@@ -29,7 +29,8 @@ XpResult XpIniMemChunk::SetData(XpAbstractFile* file, std::int64_t offset, std::
     length = size > position ? size - position : 0;
   }
   if (length < 0) return XP_E_FILE_BAD_ARGUMENT;
-  if (static_cast<std::uint64_t>(length) > static_cast<std::uint64_t>(SIZE_MAX) - 1) return XP_E_OUT_OF_MEMORY;
+  if (static_cast<std::uint64_t>(length) > static_cast<std::uint64_t>(SIZE_MAX) - 1)
+    return XP_E_OUT_OF_MEMORY;
   // Read into a fresh buffer first so that a failed read leaves the chunk as it was.
   unsigned char* bytes = static_cast<unsigned char*>(std::malloc(static_cast<size_t>(length) + 1));
   if (bytes == nullptr) return XP_E_OUT_OF_MEMORY;

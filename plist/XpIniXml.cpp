@@ -25,8 +25,10 @@
 namespace {
 
 // The MSXML 4.0 document class, the version-independent one, and the interfaces asked for.
-const CLSID kClsidDomDocument40 = {0x88D969C0, 0xF192, 0x11D4, {0xA6, 0x5F, 0x00, 0x40, 0x96, 0x32, 0x51, 0xE5}};
-const CLSID kClsidDomDocument = {0x2933BF90, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
+const CLSID kClsidDomDocument40 = {
+    0x88D969C0, 0xF192, 0x11D4, {0xA6, 0x5F, 0x00, 0x40, 0x96, 0x32, 0x51, 0xE5}};
+const CLSID kClsidDomDocument = {
+    0x2933BF90, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
 const IID kIidDomDocument = {0x2933BF81, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
 const IID kIidDomDocument2 = {0x2933BF95, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
 const IID kIidDomElement = {0x2933BF86, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
@@ -318,16 +320,25 @@ struct Reader {
 // The type a value element makes, or -1 when it is no value.
 int TypeOfClass(int nodeClass) {
   switch (nodeClass) {
-    case kInteger: return XpIniTypeInt;
-    case kReal: return XpIniTypeReal;
-    case kString: return XpIniTypeString;
-    case kData: return XpIniTypeData;
-    case kDate: return XpIniTypeDate;
-    case kArray: return XpIniTypeArray;
-    case kDict: return XpIniTypeDict;
+    case kInteger:
+      return XpIniTypeInt;
+    case kReal:
+      return XpIniTypeReal;
+    case kString:
+      return XpIniTypeString;
+    case kData:
+      return XpIniTypeData;
+    case kDate:
+      return XpIniTypeDate;
+    case kArray:
+      return XpIniTypeArray;
+    case kDict:
+      return XpIniTypeDict;
     case kTrue:
-    case kFalse: return XpIniTypeBool;
-    default: return -1;
+    case kFalse:
+      return XpIniTypeBool;
+    default:
+      return -1;
   }
 }
 
@@ -362,12 +373,14 @@ XpResult Reader::Fill(IXMLDOMNode* element, int nodeClass, XpIniElement* node, i
 
 // Arguments of the node factory for a value element: integers, strings and
 // booleans are complete at creation; the rest are filled afterwards.
-void FactoryValue(IXMLDOMNode* element, int nodeClass, XpUniqueBstr& text, std::intptr_t* low, std::int32_t* high) {
+void FactoryValue(IXMLDOMNode* element, int nodeClass, XpUniqueBstr& text, std::intptr_t* low,
+                  std::int32_t* high) {
   *low = 0;
   *high = 0;
   if (nodeClass == kInteger) {
     ElementText(element, text);
-    std::uint64_t bits = static_cast<std::uint64_t>(XpIniDetail::ParseInt64(text.get() == nullptr ? L"" : text.get()));
+    std::uint64_t bits =
+        static_cast<std::uint64_t>(XpIniDetail::ParseInt64(text.get() == nullptr ? L"" : text.get()));
     *low = static_cast<std::intptr_t>(static_cast<std::int32_t>(static_cast<std::uint32_t>(bits)));
     *high = static_cast<std::int32_t>(static_cast<std::uint32_t>(bits >> 32));
   } else if (nodeClass == kString) {
@@ -464,7 +477,8 @@ XpResult Reader::ReadArray(IXMLDOMNode* element, XpIniArray* array, int depth) {
 // properties they do not know, which changes nothing.
 void LimitParsing(IXMLDOMDocument* doc) {
   XpComPtr<IXMLDOMDocument2> doc2;
-  if (FAILED(doc->QueryInterface(kIidDomDocument2, reinterpret_cast<void**>(doc2.put()))) || doc2.get() == nullptr)
+  if (FAILED(doc->QueryInterface(kIidDomDocument2, reinterpret_cast<void**>(doc2.put()))) ||
+      doc2.get() == nullptr)
     return;
   struct Setting {
     const wchar_t* name;
@@ -561,16 +575,19 @@ bool IsWritableText(const wchar_t* text) {
   XpUniqueBstr value(SysAllocString(text == nullptr ? L"" : text));
   if (value.get() == nullptr) return XP_E_OUT_OF_MEMORY;
   XpComPtr<IXMLDOMText> node;
-  if (FAILED(doc->createTextNode(value.get(), node.put())) || node.get() == nullptr) return XP_E_OUT_OF_MEMORY;
+  if (FAILED(doc->createTextNode(value.get(), node.put())) || node.get() == nullptr)
+    return XP_E_OUT_OF_MEMORY;
   XpComPtr<IXMLDOMNode> added;
   if (FAILED(parent->appendChild(node.get(), added.put()))) return XP_E_OUT_OF_MEMORY;
   return XP_OK;
 }
 
-[[nodiscard]] XpResult NewElement(IXMLDOMDocument* doc, const wchar_t* name, XpComPtr<IXMLDOMElement>& element) {
+[[nodiscard]] XpResult NewElement(IXMLDOMDocument* doc, const wchar_t* name,
+                                  XpComPtr<IXMLDOMElement>& element) {
   XpUniqueBstr tag(SysAllocString(name));
   if (tag.get() == nullptr) return XP_E_OUT_OF_MEMORY;
-  if (FAILED(doc->createElement(tag.get(), element.put())) || element.get() == nullptr) return XP_E_OUT_OF_MEMORY;
+  if (FAILED(doc->createElement(tag.get(), element.put())) || element.get() == nullptr)
+    return XP_E_OUT_OF_MEMORY;
   return XP_OK;
 }
 

@@ -16,27 +16,24 @@
 // characters or null. Returns 0, 0x810D, 0x8116 or 0x8401.
 XP_USBDRIVEINFO_API std::uint32_t __cdecl XpStgDevGetVenIdAndProdId(wchar_t letter, int* busType,
                                                                     int* vendorId, int* productId,
-                                                                    wchar_t* manufacturer,
-                                                                    wchar_t* product);
+                                                                    wchar_t* manufacturer, wchar_t* product);
 // The 48-bit number of a 12-character hexadecimal serial; 0x8601 without one.
-XP_USBDRIVEINFO_API std::uint32_t __cdecl XpStgDeviceGetUSBSerial(wchar_t letter,
-                                                                  std::uint64_t* serial);
+XP_USBDRIVEINFO_API std::uint32_t __cdecl XpStgDeviceGetUSBSerial(wchar_t letter, std::uint64_t* serial);
 // As XpStgDeviceGetUSBSerial, and the device release number (bcdDevice may be null).
-XP_USBDRIVEINFO_API std::uint32_t __cdecl XpStgDeviceGetUSBSerialAndBcdDevice(
-    wchar_t letter, std::uint64_t* serial, std::uint16_t* bcdDevice);
+XP_USBDRIVEINFO_API std::uint32_t __cdecl XpStgDeviceGetUSBSerialAndBcdDevice(wchar_t letter,
+                                                                              std::uint64_t* serial,
+                                                                              std::uint16_t* bcdDevice);
 
 // The whole serial-number text of the drive's USB device (at most 126
 // characters) into buffer, which holds size wide characters with the
 // terminator. 0; 0x8102 for a null buffer or size 0; 0x8104 with the text cut
 // to the buffer; 0x8601 without a serial; 0x810D, 0x8116 or 0x8401 as above,
 // each with an empty text.
-XP_USBDRIVEINFO_API std::uint32_t __cdecl XpStgDeviceGetUSBSerialText(wchar_t letter,
-                                                                      wchar_t* buffer,
+XP_USBDRIVEINFO_API std::uint32_t __cdecl XpStgDeviceGetUSBSerialText(wchar_t letter, wchar_t* buffer,
                                                                       std::uint32_t size);
 
-typedef std::uint32_t(__cdecl* XpStgDevGetVenIdAndProdIdFn)(wchar_t, int*, int*, int*, wchar_t*,
-                                                           wchar_t*);
+typedef std::uint32_t(__cdecl* XpStgDevGetVenIdAndProdIdFn)(wchar_t, int*, int*, int*, wchar_t*, wchar_t*);
 typedef std::uint32_t(__cdecl* XpStgDeviceGetUSBSerialFn)(wchar_t, std::uint64_t*);
 typedef std::uint32_t(__cdecl* XpStgDeviceGetUSBSerialAndBcdDeviceFn)(wchar_t, std::uint64_t*,
-                                                                     std::uint16_t*);
+                                                                      std::uint16_t*);
 typedef std::uint32_t(__cdecl* XpStgDeviceGetUSBSerialTextFn)(wchar_t, wchar_t*, std::uint32_t);

@@ -105,12 +105,10 @@ const wchar_t* FindDosName(IXpUsbDeviceApi& api, const wchar_t* names, DWORD cou
 }
 
 // Cleared first, so a property that does not fit gives an empty text.
-void ReadNodeText(IXpUsbDeviceApi& api, DEVINST node, ULONG property,
-                  wchar_t (&text)[kNodeTextChars + 1]) {
+void ReadNodeText(IXpUsbDeviceApi& api, DEVINST node, ULONG property, wchar_t (&text)[kNodeTextChars + 1]) {
   std::memset(text, 0, sizeof(text));
   ULONG length = kNodeTextBytes;
-  if (api.CM_Get_DevNode_Registry_PropertyW(node, property, nullptr, text, &length, 0) !=
-      CR_SUCCESS)
+  if (api.CM_Get_DevNode_Registry_PropertyW(node, property, nullptr, text, &length, 0) != CR_SUCCESS)
     std::memset(text, 0, sizeof(text));
   text[kNodeTextChars] = 0;
 }
@@ -151,15 +149,14 @@ void ExamineDisk(IXpUsbDeviceApi& api, HDEVINFO set, SP_DEVINFO_DATA* disk, cons
   STORAGE_DEVICE_NUMBER number;
   if (!ReadDeviceNumber(api, device.get(), &number)) return;
   // The partition number is not compared: the volume is one partition of the disk.
-  if (number.DeviceType != volume.DeviceType || number.DeviceNumber != volume.DeviceNumber)
-    return;
+  if (number.DeviceType != volume.DeviceType || number.DeviceNumber != volume.DeviceNumber) return;
 
   DEVINST usbNode = 0;
   if (!GetParent(api, disk->DevInst, 0, &usbNode)) return;
   DWORD address = 0;
   ULONG length = sizeof(address);
-  if (api.CM_Get_DevNode_Registry_PropertyW(usbNode, CM_DRP_ADDRESS, nullptr, &address, &length,
-                                            0) != CR_SUCCESS)
+  if (api.CM_Get_DevNode_Registry_PropertyW(usbNode, CM_DRP_ADDRESS, nullptr, &address, &length, 0) !=
+      CR_SUCCESS)
     address = 0;
   ReadNodeText(api, usbNode, CM_DRP_MFG, texts->manufacturer);
   ReadNodeText(api, usbNode, CM_DRP_DEVICEDESC, texts->description);
@@ -181,8 +178,7 @@ HANDLE OpenHub(IXpUsbDeviceApi& api, HDEVINFO hubs, DEVINST hubNode) {
     SP_DEVICE_INTERFACE_DATA iface;
     std::memset(&iface, 0, sizeof(iface));
     iface.cbSize = sizeof(iface);
-    if (!api.SetupDiEnumDeviceInterfaces(hubs, &kHubInterface, index, &iface))
-      return INVALID_HANDLE_VALUE;
+    if (!api.SetupDiEnumDeviceInterfaces(hubs, &kHubInterface, index, &iface)) return INVALID_HANDLE_VALUE;
     DWORD required = 0;
     api.SetupDiGetDeviceInterfaceDetailW(hubs, &iface, nullptr, 0, &required);
     const DWORD header = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath);
@@ -190,8 +186,7 @@ HANDLE OpenHub(IXpUsbDeviceApi& api, HDEVINFO hubs, DEVINST hubNode) {
       return INVALID_HANDLE_VALUE;
     // One spare terminator behind what the system fills.
     XpUniqueHeapBlock block(std::calloc(required + sizeof(wchar_t) + sizeof(DWORD), 1));
-    SP_DEVICE_INTERFACE_DETAIL_DATA_W* detail =
-        static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(block.get());
+    SP_DEVICE_INTERFACE_DETAIL_DATA_W* detail = static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(block.get());
     if (detail == nullptr) return INVALID_HANDLE_VALUE;
     // The fixed part's own size: 6 bytes on 32-bit systems, 8 on 64-bit ones.
     detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
@@ -224,8 +219,8 @@ bool RequestString(IXpUsbDeviceApi& api, HANDLE hub, DWORD port, BYTE index, WOR
   std::memcpy(request + 8, &language, sizeof(language));
   std::memcpy(request + 10, &length, sizeof(length));
   DWORD returned = 0;
-  if (!api.DeviceIoControl(hub, kIoctlUsbGetDescriptorFromNodeConnection, request,
-                           sizeof(request), request, sizeof(request), &returned))
+  if (!api.DeviceIoControl(hub, kIoctlUsbGetDescriptorFromNodeConnection, request, sizeof(request), request,
+                           sizeof(request), &returned))
     return false;
   if (returned > sizeof(request)) returned = sizeof(request);
   if (returned < kDescriptorDataOffset + 2) return false;
@@ -246,8 +241,7 @@ bool ParseSerialReply(const StringDescriptor& reply, std::uint64_t* serial) {
   return true;
 }
 
-void ReadSerial(IXpUsbDeviceApi& api, HANDLE hub, DWORD port, BYTE serialIndex,
-                std::uint64_t* serial) {
+void ReadSerial(IXpUsbDeviceApi& api, HANDLE hub, DWORD port, BYTE serialIndex, std::uint64_t* serial) {
   StringDescriptor reply;
   if (RequestString(api, hub, port, serialIndex, 0, &reply)) ParseSerialReply(reply, serial);
   if (*serial != 0) return;
@@ -258,8 +252,7 @@ void ReadSerial(IXpUsbDeviceApi& api, HANDLE hub, DWORD port, BYTE serialIndex,
   WORD languages[kDescriptorDataBytes / 2];
   for (int i = 0; i < count; ++i) std::memcpy(&languages[i], reply.data + 2 + 2 * i, 2);
   for (int i = 0; i < count; ++i) {
-    if (RequestString(api, hub, port, serialIndex, languages[i], &reply) &&
-        ParseSerialReply(reply, serial))
+    if (RequestString(api, hub, port, serialIndex, languages[i], &reply) && ParseSerialReply(reply, serial))
       return;
   }
 }
@@ -285,16 +278,14 @@ void ReadSerialText(IXpUsbDeviceApi& api, HANDLE hub, DWORD port, BYTE serialInd
                     wchar_t (&text)[kSerialTextChars]) {
   text[0] = 0;
   StringDescriptor reply;
-  if (RequestString(api, hub, port, serialIndex, 0, &reply) && DescriptorText(reply, text) > 0)
-    return;
+  if (RequestString(api, hub, port, serialIndex, 0, &reply) && DescriptorText(reply, text) > 0) return;
   text[0] = 0;
   if (!RequestString(api, hub, port, 0, 0, &reply)) return;
   int count = reply.length / 2 - 1;
   WORD languages[kDescriptorDataBytes / 2];
   for (int i = 0; i < count; ++i) std::memcpy(&languages[i], reply.data + 2 + 2 * i, 2);
   for (int i = 0; i < count; ++i) {
-    if (RequestString(api, hub, port, serialIndex, languages[i], &reply) &&
-        DescriptorText(reply, text) > 0)
+    if (RequestString(api, hub, port, serialIndex, languages[i], &reply) && DescriptorText(reply, text) > 0)
       return;
     text[0] = 0;
   }
@@ -329,9 +320,8 @@ std::uint64_t XpUsbParseHexSerial(const wchar_t* text) {
 
 namespace {
 
-std::uint32_t Search(IXpUsbDeviceApi& api, wchar_t letter, int* busType, int* vendorId,
-                     int* productId, wchar_t* manufacturer, wchar_t* product,
-                     std::uint64_t* serial, std::uint16_t* bcdDevice,
+std::uint32_t Search(IXpUsbDeviceApi& api, wchar_t letter, int* busType, int* vendorId, int* productId,
+                     wchar_t* manufacturer, wchar_t* product, std::uint64_t* serial, std::uint16_t* bcdDevice,
                      wchar_t (*serialText)[kSerialTextChars]) {
   if (serialText != nullptr) (*serialText)[0] = 0;
   if (serial != nullptr) *serial = 0;
@@ -364,10 +354,9 @@ std::uint32_t Search(IXpUsbDeviceApi& api, wchar_t letter, int* busType, int* ve
   NodeTexts texts;
   std::memset(&texts, 0, sizeof(texts));
   {
-    XpUsbApiDevInfo disks(api.SetupDiGetClassDevsW(&kDiskInterface, DIGCF_PRESENT |
-                                                                         DIGCF_ALLCLASSES |
-                                                                         DIGCF_DEVICEINTERFACE),
-                          XpUsbApiDevInfoTraits(&api));
+    XpUsbApiDevInfo disks(
+        api.SetupDiGetClassDevsW(&kDiskInterface, DIGCF_PRESENT | DIGCF_ALLCLASSES | DIGCF_DEVICEINTERFACE),
+        XpUsbApiDevInfoTraits(&api));
     if (!disks.valid()) return result;
     // Without the volume's number no disk can be its disk.
     for (DWORD index = 0; volumeKnown && index < kMaxDevices && place.port == 0; ++index) {
@@ -391,8 +380,8 @@ std::uint32_t Search(IXpUsbDeviceApi& api, wchar_t letter, int* busType, int* ve
   std::memcpy(connection, &place.port, sizeof(place.port));
   DWORD returned = 0;
   BYTE serialIndex = 0;
-  if (api.DeviceIoControl(hub.get(), kIoctlUsbGetNodeConnectionInformation, connection,
-                          sizeof(connection), connection, sizeof(connection), &returned) &&
+  if (api.DeviceIoControl(hub.get(), kIoctlUsbGetNodeConnectionInformation, connection, sizeof(connection),
+                          connection, sizeof(connection), &returned) &&
       returned > kConnSerialIndex) {
     WORD idVendor, idProduct, release;
     std::memcpy(&idVendor, connection + kConnIdVendor, sizeof(idVendor));
@@ -410,8 +399,7 @@ std::uint32_t Search(IXpUsbDeviceApi& api, wchar_t letter, int* busType, int* ve
     result = kNotSupported;
   }
 
-  if (serial != nullptr && serialIndex != 0)
-    ReadSerial(api, hub.get(), place.port, serialIndex, serial);
+  if (serial != nullptr && serialIndex != 0) ReadSerial(api, hub.get(), place.port, serialIndex, serial);
   if (serialText != nullptr && serialIndex != 0)
     ReadSerialText(api, hub.get(), place.port, serialIndex, *serialText);
   return result;
@@ -420,20 +408,18 @@ std::uint32_t Search(IXpUsbDeviceApi& api, wchar_t letter, int* busType, int* ve
 }  // namespace
 
 std::uint32_t XpUsbDriveSearch(IXpUsbDeviceApi& api, wchar_t letter, int* busType, int* vendorId,
-                               int* productId, wchar_t* manufacturer, wchar_t* product,
-                               std::uint64_t* serial, std::uint16_t* bcdDevice) {
-  return Search(api, letter, busType, vendorId, productId, manufacturer, product, serial,
-                bcdDevice, nullptr);
+                               int* productId, wchar_t* manufacturer, wchar_t* product, std::uint64_t* serial,
+                               std::uint16_t* bcdDevice) {
+  return Search(api, letter, busType, vendorId, productId, manufacturer, product, serial, bcdDevice, nullptr);
 }
 
-std::uint32_t XpUsbGetSerialText(IXpUsbDeviceApi& api, wchar_t letter, wchar_t* buffer,
-                                 std::uint32_t size) {
+std::uint32_t XpUsbGetSerialText(IXpUsbDeviceApi& api, wchar_t letter, wchar_t* buffer, std::uint32_t size) {
   if (buffer == nullptr || size == 0) return kBadArgument;
   buffer[0] = 0;
   int busType = 0, vendorId = 0, productId = 0;
   wchar_t text[kSerialTextChars];
-  std::uint32_t result = Search(api, letter, &busType, &vendorId, &productId, nullptr, nullptr,
-                                nullptr, nullptr, &text);
+  std::uint32_t result =
+      Search(api, letter, &busType, &vendorId, &productId, nullptr, nullptr, nullptr, nullptr, &text);
   if (result != kOk) return result;
   if (text[0] == 0) return kNoSerial;
   std::uint32_t length = static_cast<std::uint32_t>(std::wcslen(text));
@@ -443,24 +429,22 @@ std::uint32_t XpUsbGetSerialText(IXpUsbDeviceApi& api, wchar_t letter, wchar_t* 
   return copied == length ? kOk : kBufferTooSmall;
 }
 
-std::uint32_t XpUsbGetVenIdAndProdId(IXpUsbDeviceApi& api, wchar_t letter, int* busType,
-                                     int* vendorId, int* productId, wchar_t* manufacturer,
-                                     wchar_t* product) {
-  return XpUsbDriveSearch(api, letter, busType, vendorId, productId, manufacturer, product,
-                          nullptr, nullptr);
+std::uint32_t XpUsbGetVenIdAndProdId(IXpUsbDeviceApi& api, wchar_t letter, int* busType, int* vendorId,
+                                     int* productId, wchar_t* manufacturer, wchar_t* product) {
+  return XpUsbDriveSearch(api, letter, busType, vendorId, productId, manufacturer, product, nullptr, nullptr);
 }
 
 std::uint32_t XpUsbGetSerial(IXpUsbDeviceApi& api, wchar_t letter, std::uint64_t* serial) {
   return XpUsbGetSerialAndBcdDevice(api, letter, serial, nullptr);
 }
 
-std::uint32_t XpUsbGetSerialAndBcdDevice(IXpUsbDeviceApi& api, wchar_t letter,
-                                         std::uint64_t* serial, std::uint16_t* bcdDevice) {
+std::uint32_t XpUsbGetSerialAndBcdDevice(IXpUsbDeviceApi& api, wchar_t letter, std::uint64_t* serial,
+                                         std::uint16_t* bcdDevice) {
   if (bcdDevice != nullptr) *bcdDevice = 0;
   if (serial == nullptr) return kNoSerial;
   int busType = 0, vendorId = 0, productId = 0;
-  std::uint32_t result = XpUsbDriveSearch(api, letter, &busType, &vendorId, &productId, nullptr,
-                                          nullptr, serial, bcdDevice);
+  std::uint32_t result =
+      XpUsbDriveSearch(api, letter, &busType, &vendorId, &productId, nullptr, nullptr, serial, bcdDevice);
   if (*serial == 0) return kNoSerial;
   return result;
 }

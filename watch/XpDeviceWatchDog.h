@@ -13,57 +13,56 @@
 #include <vector>
 
 class _XpDeviceWatchDog {
-public:
-    explicit _XpDeviceWatchDog(const wchar_t* className);
-    virtual ~_XpDeviceWatchDog();
+ public:
+  explicit _XpDeviceWatchDog(const wchar_t* className);
+  virtual ~_XpDeviceWatchDog();
 
-    // Starts the window thread and returns once its window exists (or could
-    // not be made). A second Start while running gives XP_E_FILE_NOT_ACTIVE.
-    [[nodiscard]] virtual XpResult Start();
-    // Closes the window and joins the thread; XP_E_FILE_NOT_ACTIVE when stopped,
-    // XP_E_SELF_JOIN (nothing done) from the window thread itself.
-    [[nodiscard]] virtual XpResult Stop();
-    // Keeps a copy of a device broadcast filter (its first 32-bit word is its
-    // size). Null, or a size below a broadcast header, is ignored.
-    virtual void AddNotificationFilter(const void* filter);
+  // Starts the window thread and returns once its window exists (or could
+  // not be made). A second Start while running gives XP_E_FILE_NOT_ACTIVE.
+  [[nodiscard]] virtual XpResult Start();
+  // Closes the window and joins the thread; XP_E_FILE_NOT_ACTIVE when stopped,
+  // XP_E_SELF_JOIN (nothing done) from the window thread itself.
+  [[nodiscard]] virtual XpResult Stop();
+  // Keeps a copy of a device broadcast filter (its first 32-bit word is its
+  // size). Null, or a size below a broadcast header, is ignored.
+  virtual void AddNotificationFilter(const void* filter);
 
-    // The handler of WM_DEVICECHANGE: an ordinary member so that it can also
-    // be driven with a made-up broadcast record.
-    virtual LRESULT OnDeviceChange(WPARAM event, LPARAM header);
+  // The handler of WM_DEVICECHANGE: an ordinary member so that it can also
+  // be driven with a made-up broadcast record.
+  virtual LRESULT OnDeviceChange(WPARAM event, LPARAM header);
 
-    HWND GetNotifyWindow() const { return m_window; }
-    // Exit code of the last window thread (XP_E_FILE when no window could be
-    // made); meaningful once Stop has returned.
-    [[nodiscard]] XpResult GetLastRunResult() const { return m_lastRunResult; }
+  HWND GetNotifyWindow() const { return m_window; }
+  // Exit code of the last window thread (XP_E_FILE when no window could be
+  // made); meaningful once Stop has returned.
+  [[nodiscard]] XpResult GetLastRunResult() const { return m_lastRunResult; }
 
-protected:
-    [[nodiscard]] virtual XpResult CreateNotifyWindow();
-    // Closes the window synchronously; XP_E_FILE_NOT_ACTIVE without a window.
-    [[nodiscard]] virtual XpResult DestroyNotifyWindow();
-    virtual LRESULT WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-    [[nodiscard]] virtual XpResult Run();
-    virtual void RegisterNotifications();
-    // Releases the registrations made by RegisterNotifications. The filter
-    // copies stay so that a later Start registers them again.
-    virtual void UnregisterNotifications();
+ protected:
+  [[nodiscard]] virtual XpResult CreateNotifyWindow();
+  // Closes the window synchronously; XP_E_FILE_NOT_ACTIVE without a window.
+  [[nodiscard]] virtual XpResult DestroyNotifyWindow();
+  virtual LRESULT WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  [[nodiscard]] virtual XpResult Run();
+  virtual void RegisterNotifications();
+  // Releases the registrations made by RegisterNotifications. The filter
+  // copies stay so that a later Start registers them again.
+  virtual void UnregisterNotifications();
 
-    const XpString& GetClassName() const { return m_className; }
+  const XpString& GetClassName() const { return m_className; }
 
-private:
-    _XpDeviceWatchDog(const _XpDeviceWatchDog&) = delete;
-    _XpDeviceWatchDog& operator=(const _XpDeviceWatchDog&) = delete;
+ private:
+  _XpDeviceWatchDog(const _XpDeviceWatchDog&) = delete;
+  _XpDeviceWatchDog& operator=(const _XpDeviceWatchDog&) = delete;
 
-    static LRESULT CALLBACK StaticWindowProc(HWND window, UINT message, WPARAM wParam,
-                                             LPARAM lParam);
-    static unsigned int ThreadEntry(void* argument);
-    void FreeFilters();
+  static LRESULT CALLBACK StaticWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+  static unsigned int ThreadEntry(void* argument);
+  void FreeFilters();
 
-    XpString m_className;
-    std::vector<void*> m_filters;
-    HWND m_window;
-    std::vector<XpUniqueDevNotify> m_notifications;
-    XpScopedThread m_thread;
-    // Set by the window thread once its window exists or has failed.
-    XpUniqueHandle m_ready;
-    XpResult m_lastRunResult;
+  XpString m_className;
+  std::vector<void*> m_filters;
+  HWND m_window;
+  std::vector<XpUniqueDevNotify> m_notifications;
+  XpScopedThread m_thread;
+  // Set by the window thread once its window exists or has failed.
+  XpUniqueHandle m_ready;
+  XpResult m_lastRunResult;
 };

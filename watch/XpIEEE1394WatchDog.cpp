@@ -18,52 +18,51 @@ const GUID kInterfaceClasses[2] = {
 }  // namespace
 
 XpIEEE1394WatchDog::XpIEEE1394WatchDog() : _XpDeviceWatchDog(kClassName) {
-    for (size_t i = 0; i < 2; ++i) {
-        DEV_BROADCAST_DEVICEINTERFACE_W filter;
-        memset(&filter, 0, sizeof(filter));
-        filter.dbcc_size = sizeof(filter);
-        filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-        filter.dbcc_classguid = kInterfaceClasses[i];
-        AddNotificationFilter(&filter);
-    }
+  for (size_t i = 0; i < 2; ++i) {
+    DEV_BROADCAST_DEVICEINTERFACE_W filter;
+    memset(&filter, 0, sizeof(filter));
+    filter.dbcc_size = sizeof(filter);
+    filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    filter.dbcc_classguid = kInterfaceClasses[i];
+    AddNotificationFilter(&filter);
+  }
 }
 
 XpIEEE1394WatchDog::~XpIEEE1394WatchDog() {
-    // The window thread calls into this object: end it before the list goes.
-    (void)Stop();  // fails only when not running or on the watcher's own thread
-    m_callbacks.Clear();
+  // The window thread calls into this object: end it before the list goes.
+  (void)Stop();  // fails only when not running or on the watcher's own thread
+  m_callbacks.Clear();
 }
 
 XpResult XpIEEE1394WatchDog::AddCallback(IXpDeviceWatchDogCallback* callback) {
-    return m_callbacks.Add(callback);
+  return m_callbacks.Add(callback);
 }
 
 XpResult XpIEEE1394WatchDog::RemoveCallback(IXpDeviceWatchDogCallback* callback) {
-    return m_callbacks.Remove(callback);
+  return m_callbacks.Remove(callback);
 }
 
 LRESULT XpIEEE1394WatchDog::OnDeviceChange(WPARAM event, LPARAM header) {
-    const DEV_BROADCAST_HDR* hdr = reinterpret_cast<const DEV_BROADCAST_HDR*>(header);
-    if (!hdr) return TRUE;
-    if ((event != DBT_DEVICEARRIVAL && event != DBT_DEVICEREMOVECOMPLETE) ||
-        hdr->dbch_devicetype != DBT_DEVTYP_DEVICEINTERFACE ||
-        hdr->dbch_size < sizeof(DEV_BROADCAST_DEVICEINTERFACE_W))
-        return TRUE;
-    const DEV_BROADCAST_DEVICEINTERFACE_W* device =
-        reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_W*>(hdr);
-    const wchar_t* name = device->dbcc_name;
-    // A name that does not end inside the record is not passed on.
-    size_t chars = (hdr->dbch_size - offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name)) /
-                   sizeof(wchar_t);
-    bool terminated = false;
-    for (size_t i = 0; i < chars && !terminated; ++i) terminated = name[i] == 0;
-    if (!terminated) return TRUE;
-    bool arrival = event == DBT_DEVICEARRIVAL;
-    m_callbacks.ForEach([&](IXpDeviceWatchDogCallback* callback) {
-        if (arrival)
-            callback->OnDeviceArrival(name);
-        else
-            callback->OnDeviceRemoval(name);
-    });
+  const DEV_BROADCAST_HDR* hdr = reinterpret_cast<const DEV_BROADCAST_HDR*>(header);
+  if (!hdr) return TRUE;
+  if ((event != DBT_DEVICEARRIVAL && event != DBT_DEVICEREMOVECOMPLETE) ||
+      hdr->dbch_devicetype != DBT_DEVTYP_DEVICEINTERFACE ||
+      hdr->dbch_size < sizeof(DEV_BROADCAST_DEVICEINTERFACE_W))
     return TRUE;
+  const DEV_BROADCAST_DEVICEINTERFACE_W* device =
+      reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_W*>(hdr);
+  const wchar_t* name = device->dbcc_name;
+  // A name that does not end inside the record is not passed on.
+  size_t chars = (hdr->dbch_size - offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name)) / sizeof(wchar_t);
+  bool terminated = false;
+  for (size_t i = 0; i < chars && !terminated; ++i) terminated = name[i] == 0;
+  if (!terminated) return TRUE;
+  bool arrival = event == DBT_DEVICEARRIVAL;
+  m_callbacks.ForEach([&](IXpDeviceWatchDogCallback* callback) {
+    if (arrival)
+      callback->OnDeviceArrival(name);
+    else
+      callback->OnDeviceRemoval(name);
+  });
+  return TRUE;
 }

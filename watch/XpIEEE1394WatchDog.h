@@ -6,18 +6,18 @@
 #include "XpWatchCallbacks.h"
 
 class XpIEEE1394WatchDog : public _XpDeviceWatchDog {
-public:
-    XpIEEE1394WatchDog();
-    ~XpIEEE1394WatchDog() override;
+ public:
+  XpIEEE1394WatchDog();
+  ~XpIEEE1394WatchDog() override;
 
-    // Null gives XP_E_FILE_BAD_ARGUMENT.
-    [[nodiscard]] virtual XpResult AddCallback(IXpDeviceWatchDogCallback* callback);
-    // Returns once the window thread no longer calls it.
-    [[nodiscard]] virtual XpResult RemoveCallback(IXpDeviceWatchDogCallback* callback);
+  // Null gives XP_E_FILE_BAD_ARGUMENT.
+  [[nodiscard]] virtual XpResult AddCallback(IXpDeviceWatchDogCallback* callback);
+  // Returns once the window thread no longer calls it.
+  [[nodiscard]] virtual XpResult RemoveCallback(IXpDeviceWatchDogCallback* callback);
 
-    // Always TRUE; interface arrivals and removals go to every client.
-    LRESULT OnDeviceChange(WPARAM event, LPARAM header) override;
+  // Always TRUE; interface arrivals and removals go to every client.
+  LRESULT OnDeviceChange(WPARAM event, LPARAM header) override;
 
-private:
-    XpWatchDetail::_XpCallbackList<IXpDeviceWatchDogCallback> m_callbacks;
+ private:
+  XpWatchDetail::_XpCallbackList<IXpDeviceWatchDogCallback> m_callbacks;
 };

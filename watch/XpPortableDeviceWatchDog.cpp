@@ -18,43 +18,41 @@ const GUID kStillImageClass = {0x6BDD1FC6, 0x810F, 0x11D0, {0xBE, 0xC7, 0x08, 0x
 
 bool SameGuid(const GUID& a, const GUID& b) { return memcmp(&a, &b, sizeof(GUID)) == 0; }
 
-wchar_t LowerAscii(wchar_t c) {
-    return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
-}
+wchar_t LowerAscii(wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
 
 // Whether text at position starts with the lower-case ASCII pattern, ignoring case.
 bool HasAt(const XpString& text, int position, const wchar_t* pattern) {
-    int n = static_cast<int>(wcslen(pattern));
-    if (position < 0 || position + n > text.GetLength()) return false;
-    for (int i = 0; i < n; ++i)
-        if (LowerAscii(*text.At(position + i)) != pattern[i]) return false;
-    return true;
+  int n = static_cast<int>(wcslen(pattern));
+  if (position < 0 || position + n > text.GetLength()) return false;
+  for (int i = 0; i < n; ++i)
+    if (LowerAscii(*text.At(position + i)) != pattern[i]) return false;
+  return true;
 }
 
 bool ContainsNoCase(const XpString& text, const wchar_t* pattern) {
-    int n = static_cast<int>(wcslen(pattern));
-    for (int i = 0; i + n <= text.GetLength(); ++i)
-        if (HasAt(text, i, pattern)) return true;
-    return false;
+  int n = static_cast<int>(wcslen(pattern));
+  for (int i = 0; i + n <= text.GetLength(); ++i)
+    if (HasAt(text, i, pattern)) return true;
+  return false;
 }
 
 // Four hexadecimal digits at position; false when any is missing.
 bool ReadHex4(const XpString& text, int position, DWORD* value) {
-    if (position + 4 > text.GetLength()) return false;
-    DWORD v = 0;
-    for (int i = 0; i < 4; ++i) {
-        wchar_t c = LowerAscii(*text.At(position + i));
-        DWORD digit;
-        if (c >= L'0' && c <= L'9')
-            digit = static_cast<DWORD>(c - L'0');
-        else if (c >= L'a' && c <= L'f')
-            digit = static_cast<DWORD>(c - L'a' + 10);
-        else
-            return false;
-        v = v * 16 + digit;
-    }
-    *value = v;
-    return true;
+  if (position + 4 > text.GetLength()) return false;
+  DWORD v = 0;
+  for (int i = 0; i < 4; ++i) {
+    wchar_t c = LowerAscii(*text.At(position + i));
+    DWORD digit;
+    if (c >= L'0' && c <= L'9')
+      digit = static_cast<DWORD>(c - L'0');
+    else if (c >= L'a' && c <= L'f')
+      digit = static_cast<DWORD>(c - L'a' + 10);
+    else
+      return false;
+    v = v * 16 + digit;
+  }
+  *value = v;
+  return true;
 }
 
 }  // namespace
@@ -62,42 +60,40 @@ bool ReadHex4(const XpString& text, int position, DWORD* value) {
 // ---- interface paths ----
 
 bool XpPortableDevicePath::IsAcceptable(const wchar_t* path) {
-    if (!path || !path[0]) return false;
-    int n = 0;
-    for (; path[n] != 0; ++n) {
-        if (n >= kMaxChars) return false;
-        wchar_t c = path[n];
-        if (c <= 0x20 || c >= 0x7F || c == L'"') return false;
-    }
-    return path[n - 1] != L'\\';
+  if (!path || !path[0]) return false;
+  int n = 0;
+  for (; path[n] != 0; ++n) {
+    if (n >= kMaxChars) return false;
+    wchar_t c = path[n];
+    if (c <= 0x20 || c >= 0x7F || c == L'"') return false;
+  }
+  return path[n - 1] != L'\\';
 }
 
 XpString XpPortableDevicePath::DeviceOf(const XpString& interfacePath) {
-    for (int i = interfacePath.GetLength() - 2; i >= 0; --i)
-        if (*interfacePath.At(i) == L'#' && *interfacePath.At(i + 1) == L'{')
-            return interfacePath.Left(i);
-    return interfacePath;
+  for (int i = interfacePath.GetLength() - 2; i >= 0; --i)
+    if (*interfacePath.At(i) == L'#' && *interfacePath.At(i + 1) == L'{') return interfacePath.Left(i);
+  return interfacePath;
 }
 
 bool XpPortableDevicePath::IsMassStorageShadow(const XpString& interfacePath) {
-    return HasAt(interfacePath, 0, L"\\\\?\\swd#wpdbusenum#") ||
-           HasAt(interfacePath, 0, L"\\\\?\\storage#") || ContainsNoCase(interfacePath, L"usbstor#");
+  return HasAt(interfacePath, 0, L"\\\\?\\swd#wpdbusenum#") || HasAt(interfacePath, 0, L"\\\\?\\storage#") ||
+         ContainsNoCase(interfacePath, L"usbstor#");
 }
 
-bool XpPortableDevicePath::ParseUsbIds(const XpString& interfacePath, DWORD* vendorId,
-                                       DWORD* productId) {
-    const XpString& p = interfacePath;
-    if (!HasAt(p, 0, L"\\\\?\\") && !HasAt(p, 0, L"\\??\\")) return false;
-    // \\?\usb#vid_XXXX&pid_YYYY followed by '#' or '&' (composite functions add &mi_NN).
-    if (!HasAt(p, 4, L"usb#vid_") || !HasAt(p, 16, L"&pid_")) return false;
-    DWORD vid = 0, pid = 0;
-    if (!ReadHex4(p, 12, &vid) || !ReadHex4(p, 21, &pid)) return false;
-    if (p.GetLength() <= 25) return false;
-    wchar_t after = *p.At(25);
-    if (after != L'#' && after != L'&') return false;
-    if (vendorId) *vendorId = vid;
-    if (productId) *productId = pid;
-    return true;
+bool XpPortableDevicePath::ParseUsbIds(const XpString& interfacePath, DWORD* vendorId, DWORD* productId) {
+  const XpString& p = interfacePath;
+  if (!HasAt(p, 0, L"\\\\?\\") && !HasAt(p, 0, L"\\??\\")) return false;
+  // \\?\usb#vid_XXXX&pid_YYYY followed by '#' or '&' (composite functions add &mi_NN).
+  if (!HasAt(p, 4, L"usb#vid_") || !HasAt(p, 16, L"&pid_")) return false;
+  DWORD vid = 0, pid = 0;
+  if (!ReadHex4(p, 12, &vid) || !ReadHex4(p, 21, &pid)) return false;
+  if (p.GetLength() <= 25) return false;
+  wchar_t after = *p.At(25);
+  if (after != L'#' && after != L'&') return false;
+  if (vendorId) *vendorId = vid;
+  if (productId) *productId = pid;
+  return true;
 }
 
 // ---- the watcher ----
@@ -107,169 +103,168 @@ XpPortableDeviceWatchDog::XpPortableDeviceWatchDog()
       m_ending(false),
       m_wake(CreateEventW(NULL, FALSE, FALSE, NULL)),
       m_quit(CreateEventW(NULL, TRUE, FALSE, NULL)) {
-    const GUID* classes[2] = {&kPortableClass, &kStillImageClass};
-    for (size_t i = 0; i < 2; ++i) {
-        DEV_BROADCAST_DEVICEINTERFACE_W filter;
-        memset(&filter, 0, sizeof(filter));
-        filter.dbcc_size = sizeof(filter);
-        filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-        filter.dbcc_classguid = *classes[i];
-        AddNotificationFilter(&filter);
-    }
+  const GUID* classes[2] = {&kPortableClass, &kStillImageClass};
+  for (size_t i = 0; i < 2; ++i) {
+    DEV_BROADCAST_DEVICEINTERFACE_W filter;
+    memset(&filter, 0, sizeof(filter));
+    filter.dbcc_size = sizeof(filter);
+    filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    filter.dbcc_classguid = *classes[i];
+    AddNotificationFilter(&filter);
+  }
 }
 
 XpPortableDeviceWatchDog::~XpPortableDeviceWatchDog() {
-    // The window thread queues into this object and the delivery thread calls
-    // out of it: both end before the members go.
-    // Not started or already stopped is all the same here.
-    (void)Stop();
-    EndDelivery();
-    m_callbacks.Clear();
+  // The window thread queues into this object and the delivery thread calls
+  // out of it: both end before the members go.
+  // Not started or already stopped is all the same here.
+  (void)Stop();
+  EndDelivery();
+  m_callbacks.Clear();
 }
 
 XpResult XpPortableDeviceWatchDog::Stop() {
-    XpResult result = _XpDeviceWatchDog::Stop();
-    if (result == XP_E_SELF_JOIN) return result;
-    XpSingleLock guard(&m_lock);
-    m_pending.clear();
-    return result;
+  XpResult result = _XpDeviceWatchDog::Stop();
+  if (result == XP_E_SELF_JOIN) return result;
+  XpSingleLock guard(&m_lock);
+  m_pending.clear();
+  return result;
 }
 
 void XpPortableDeviceWatchDog::EndDelivery() {
-    XpScopedThread thread;
-    {
-        XpSingleLock guard(&m_lock);
-        m_ending = true;
-        thread = std::move(m_delivery);
-        m_pending.clear();
-        if (m_quit.get()) SetEvent(m_quit.get());
-    }
-    // The delivery thread's exit code has no reader.
-    (void)thread.Join();
+  XpScopedThread thread;
+  {
+    XpSingleLock guard(&m_lock);
+    m_ending = true;
+    thread = std::move(m_delivery);
+    m_pending.clear();
+    if (m_quit.get()) SetEvent(m_quit.get());
+  }
+  // The delivery thread's exit code has no reader.
+  (void)thread.Join();
 }
 
 XpResult XpPortableDeviceWatchDog::AddCallback(IXpPortableDeviceWatchDogCallback* callback) {
-    return m_callbacks.Add(callback);
+  return m_callbacks.Add(callback);
 }
 
 XpResult XpPortableDeviceWatchDog::RemoveCallback(IXpPortableDeviceWatchDogCallback* callback) {
-    return m_callbacks.Remove(callback);
+  return m_callbacks.Remove(callback);
 }
 
 size_t XpPortableDeviceWatchDog::GetPendingCount() {
-    XpSingleLock guard(&m_lock);
-    return m_pending.size();
+  XpSingleLock guard(&m_lock);
+  return m_pending.size();
 }
 
 LRESULT XpPortableDeviceWatchDog::OnDeviceChange(WPARAM event, LPARAM header) {
-    const DEV_BROADCAST_HDR* hdr = reinterpret_cast<const DEV_BROADCAST_HDR*>(header);
-    if (!hdr) return TRUE;
-    if ((event != DBT_DEVICEARRIVAL && event != DBT_DEVICEREMOVECOMPLETE) ||
-        hdr->dbch_devicetype != DBT_DEVTYP_DEVICEINTERFACE ||
-        hdr->dbch_size < sizeof(DEV_BROADCAST_DEVICEINTERFACE_W))
-        return TRUE;
-    const DEV_BROADCAST_DEVICEINTERFACE_W* device =
-        reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_W*>(hdr);
-    bool portable = SameGuid(device->dbcc_classguid, kPortableClass);
-    if (!portable && !SameGuid(device->dbcc_classguid, kStillImageClass)) return TRUE;
-    // The name must end inside the record, and within the longest name taken:
-    // nothing past either is read.
-    size_t chars = (hdr->dbch_size - offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name)) /
-                   sizeof(wchar_t);
-    if (chars > static_cast<size_t>(XpPortableDevicePath::kMaxChars) + 1)
-        chars = static_cast<size_t>(XpPortableDevicePath::kMaxChars) + 1;
-    const wchar_t* name = device->dbcc_name;
-    bool terminated = false;
-    for (size_t i = 0; i < chars && !terminated; ++i) terminated = name[i] == 0;
-    if (!terminated) return TRUE;
-    Queue(name, event == DBT_DEVICEARRIVAL, portable);
+  const DEV_BROADCAST_HDR* hdr = reinterpret_cast<const DEV_BROADCAST_HDR*>(header);
+  if (!hdr) return TRUE;
+  if ((event != DBT_DEVICEARRIVAL && event != DBT_DEVICEREMOVECOMPLETE) ||
+      hdr->dbch_devicetype != DBT_DEVTYP_DEVICEINTERFACE ||
+      hdr->dbch_size < sizeof(DEV_BROADCAST_DEVICEINTERFACE_W))
     return TRUE;
+  const DEV_BROADCAST_DEVICEINTERFACE_W* device =
+      reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_W*>(hdr);
+  bool portable = SameGuid(device->dbcc_classguid, kPortableClass);
+  if (!portable && !SameGuid(device->dbcc_classguid, kStillImageClass)) return TRUE;
+  // The name must end inside the record, and within the longest name taken:
+  // nothing past either is read.
+  size_t chars = (hdr->dbch_size - offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name)) / sizeof(wchar_t);
+  if (chars > static_cast<size_t>(XpPortableDevicePath::kMaxChars) + 1)
+    chars = static_cast<size_t>(XpPortableDevicePath::kMaxChars) + 1;
+  const wchar_t* name = device->dbcc_name;
+  bool terminated = false;
+  for (size_t i = 0; i < chars && !terminated; ++i) terminated = name[i] == 0;
+  if (!terminated) return TRUE;
+  Queue(name, event == DBT_DEVICEARRIVAL, portable);
+  return TRUE;
 }
 
 void XpPortableDeviceWatchDog::NotifyArrival(const wchar_t* interfacePath, bool stillImage) {
-    Queue(interfacePath, true, !stillImage);
+  Queue(interfacePath, true, !stillImage);
 }
 
 void XpPortableDeviceWatchDog::NotifyRemoval(const wchar_t* interfacePath, bool stillImage) {
-    Queue(interfacePath, false, !stillImage);
+  Queue(interfacePath, false, !stillImage);
 }
 
 void XpPortableDeviceWatchDog::Queue(const wchar_t* interfacePath, bool arrival, bool portableClass) {
-    if (!XpPortableDevicePath::IsAcceptable(interfacePath)) return;
-    XpString path(interfacePath);
-    if (XpPortableDevicePath::IsMassStorageShadow(path)) return;
-    XpString device = XpPortableDevicePath::DeviceOf(path);
-    DWORD now = GetTickCount();
-    XpSingleLock guard(&m_lock);
-    if (m_ending) return;
-    if (!m_delivery.get()) {
-        if (!m_wake.get() || !m_quit.get()) return;
-        ResetEvent(m_quit.get());
-        m_delivery = XpScopedThread(XpThread::Create(&XpPortableDeviceWatchDog::DeliveryEntry, this));
-        // Without its thread the event is dropped; the next one tries again.
-        if (!m_delivery.get()) return;
+  if (!XpPortableDevicePath::IsAcceptable(interfacePath)) return;
+  XpString path(interfacePath);
+  if (XpPortableDevicePath::IsMassStorageShadow(path)) return;
+  XpString device = XpPortableDevicePath::DeviceOf(path);
+  DWORD now = GetTickCount();
+  XpSingleLock guard(&m_lock);
+  if (m_ending) return;
+  if (!m_delivery.get()) {
+    if (!m_wake.get() || !m_quit.get()) return;
+    ResetEvent(m_quit.get());
+    m_delivery = XpScopedThread(XpThread::Create(&XpPortableDeviceWatchDog::DeliveryEntry, this));
+    // Without its thread the event is dropped; the next one tries again.
+    if (!m_delivery.get()) return;
+  }
+  auto found = m_pending.find(device);
+  if (found == m_pending.end()) {
+    if (m_pending.size() >= kMaxPending) return;
+    Pending entry = {path, portableClass, arrival, arrival, now};
+    m_pending[device] = entry;
+  } else {
+    Pending& entry = found->second;
+    entry.last = arrival;
+    entry.lastTick = now;
+    // The portable-device name is the one the importers can open; the
+    // still-image name stands in only while no other has been seen.
+    if (portableClass || !entry.pathIsPortable) {
+      entry.path = path;
+      entry.pathIsPortable = portableClass;
     }
-    auto found = m_pending.find(device);
-    if (found == m_pending.end()) {
-        if (m_pending.size() >= kMaxPending) return;
-        Pending entry = {path, portableClass, arrival, arrival, now};
-        m_pending[device] = entry;
-    } else {
-        Pending& entry = found->second;
-        entry.last = arrival;
-        entry.lastTick = now;
-        // The portable-device name is the one the importers can open; the
-        // still-image name stands in only while no other has been seen.
-        if (portableClass || !entry.pathIsPortable) {
-            entry.path = path;
-            entry.pathIsPortable = portableClass;
-        }
-    }
-    SetEvent(m_wake.get());
+  }
+  SetEvent(m_wake.get());
 }
 
 unsigned int XpPortableDeviceWatchDog::DeliveryEntry(void* argument) {
-    if (!argument) return XP_E_FILE_BAD_ARGUMENT;
-    return static_cast<XpPortableDeviceWatchDog*>(argument)->DeliveryLoop();
+  if (!argument) return XP_E_FILE_BAD_ARGUMENT;
+  return static_cast<XpPortableDeviceWatchDog*>(argument)->DeliveryLoop();
 }
 
 unsigned int XpPortableDeviceWatchDog::DeliveryLoop() {
-    for (;;) {
-        std::vector<Pending> due;
-        DWORD wait = INFINITE;
-        {
-            XpSingleLock guard(&m_lock);
-            DWORD now = GetTickCount();
-            for (auto it = m_pending.begin(); it != m_pending.end();) {
-                DWORD quiet = now - it->second.lastTick;
-                if (quiet >= kQuietMs) {
-                    due.push_back(it->second);
-                    it = m_pending.erase(it);
-                } else {
-                    DWORD left = kQuietMs - quiet;
-                    if (left < wait) wait = left;
-                    ++it;
-                }
-            }
+  for (;;) {
+    std::vector<Pending> due;
+    DWORD wait = INFINITE;
+    {
+      XpSingleLock guard(&m_lock);
+      DWORD now = GetTickCount();
+      for (auto it = m_pending.begin(); it != m_pending.end();) {
+        DWORD quiet = now - it->second.lastTick;
+        if (quiet >= kQuietMs) {
+          due.push_back(it->second);
+          it = m_pending.erase(it);
+        } else {
+          DWORD left = kQuietMs - quiet;
+          if (left < wait) wait = left;
+          ++it;
         }
-        for (size_t i = 0; i < due.size(); ++i) {
-            if (WaitForSingleObject(m_quit.get(), 0) == WAIT_OBJECT_0) return XP_OK;
-            // A burst that ends as it began reports that change once; one that
-            // ends where the device was before reports nothing.
-            if (due[i].first == due[i].last) Deliver(due[i].path, due[i].first);
-        }
-        if (!due.empty()) continue;
-        HANDLE waits[2] = {m_quit.get(), m_wake.get()};
-        DWORD got = WaitForMultipleObjects(2, waits, FALSE, wait);
-        if (got == WAIT_OBJECT_0 || got == WAIT_FAILED) return XP_OK;
+      }
     }
+    for (size_t i = 0; i < due.size(); ++i) {
+      if (WaitForSingleObject(m_quit.get(), 0) == WAIT_OBJECT_0) return XP_OK;
+      // A burst that ends as it began reports that change once; one that
+      // ends where the device was before reports nothing.
+      if (due[i].first == due[i].last) Deliver(due[i].path, due[i].first);
+    }
+    if (!due.empty()) continue;
+    HANDLE waits[2] = {m_quit.get(), m_wake.get()};
+    DWORD got = WaitForMultipleObjects(2, waits, FALSE, wait);
+    if (got == WAIT_OBJECT_0 || got == WAIT_FAILED) return XP_OK;
+  }
 }
 
 void XpPortableDeviceWatchDog::Deliver(const XpString& path, bool arrival) {
-    m_callbacks.ForEach([&](IXpPortableDeviceWatchDogCallback* callback) {
-        if (arrival)
-            callback->OnPortableDeviceArrival(path);
-        else
-            callback->OnPortableDeviceRemoval(path);
-    });
+  m_callbacks.ForEach([&](IXpPortableDeviceWatchDogCallback* callback) {
+    if (arrival)
+      callback->OnPortableDeviceArrival(path);
+    else
+      callback->OnPortableDeviceRemoval(path);
+  });
 }

@@ -20,9 +20,9 @@
 // device's interface path as the system names it (the Windows Portable
 // Devices API opens the device by it).
 class IXpPortableDeviceWatchDogCallback {
-public:
-    virtual void OnPortableDeviceArrival(const XpString& interfacePath) = 0;
-    virtual void OnPortableDeviceRemoval(const XpString& interfacePath) = 0;
+ public:
+  virtual void OnPortableDeviceArrival(const XpString& interfacePath) = 0;
+  virtual void OnPortableDeviceRemoval(const XpString& interfacePath) = 0;
 };
 
 namespace XpPortableDevicePath {
@@ -54,64 +54,62 @@ bool ParseUsbIds(const XpString& interfacePath, DWORD* vendorId, DWORD* productI
 }  // namespace XpPortableDevicePath
 
 class XpPortableDeviceWatchDog : public _XpDeviceWatchDog {
-public:
-    XpPortableDeviceWatchDog();
-    // Ends the window thread and the delivery thread; events not yet
-    // delivered are dropped.
-    ~XpPortableDeviceWatchDog() override;
+ public:
+  XpPortableDeviceWatchDog();
+  // Ends the window thread and the delivery thread; events not yet
+  // delivered are dropped.
+  ~XpPortableDeviceWatchDog() override;
 
-    // Stops the window and drops the events not yet delivered, so nothing is
-    // reported for a device that arrived before a session was disconnected.
-    // A delivery in progress is not waited for.
-    [[nodiscard]] XpResult Stop() override;
+  // Stops the window and drops the events not yet delivered, so nothing is
+  // reported for a device that arrived before a session was disconnected.
+  // A delivery in progress is not waited for.
+  [[nodiscard]] XpResult Stop() override;
 
-    // Null gives XP_E_FILE_BAD_ARGUMENT.
-    [[nodiscard]] virtual XpResult AddCallback(IXpPortableDeviceWatchDogCallback* callback);
-    // Returns once no delivery is still calling it; nothing calls it afterwards.
-    [[nodiscard]] virtual XpResult RemoveCallback(IXpPortableDeviceWatchDogCallback* callback);
+  // Null gives XP_E_FILE_BAD_ARGUMENT.
+  [[nodiscard]] virtual XpResult AddCallback(IXpPortableDeviceWatchDogCallback* callback);
+  // Returns once no delivery is still calling it; nothing calls it afterwards.
+  [[nodiscard]] virtual XpResult RemoveCallback(IXpPortableDeviceWatchDogCallback* callback);
 
-    // Always TRUE. Arrivals and removals of the two registered interface
-    // classes are queued for their device; every other record is ignored.
-    LRESULT OnDeviceChange(WPARAM event, LPARAM header) override;
+  // Always TRUE. Arrivals and removals of the two registered interface
+  // classes are queued for their device; every other record is ignored.
+  LRESULT OnDeviceChange(WPARAM event, LPARAM header) override;
 
-    // Queue an event as a broadcast does (null or unacceptable paths are
-    // ignored). The still-image class is the fallback name of a device.
-    void NotifyArrival(const wchar_t* interfacePath, bool stillImage = false);
-    void NotifyRemoval(const wchar_t* interfacePath, bool stillImage = false);
+  // Queue an event as a broadcast does (null or unacceptable paths are
+  // ignored). The still-image class is the fallback name of a device.
+  void NotifyArrival(const wchar_t* interfacePath, bool stillImage = false);
+  void NotifyRemoval(const wchar_t* interfacePath, bool stillImage = false);
 
-    // Devices with events waiting for their quiet second.
-    size_t GetPendingCount();
+  // Devices with events waiting for their quiet second.
+  size_t GetPendingCount();
 
-    static constexpr DWORD kQuietMs = 1000;
-    // Beyond this many waiting devices, new ones are dropped until some are
-    // delivered (a flood of made-up names cannot grow the queue).
-    static constexpr size_t kMaxPending = 64;
+  static constexpr DWORD kQuietMs = 1000;
+  // Beyond this many waiting devices, new ones are dropped until some are
+  // delivered (a flood of made-up names cannot grow the queue).
+  static constexpr size_t kMaxPending = 64;
 
-private:
-    struct Pending {
-        XpString path;      // the name to report
-        bool pathIsPortable;  // named by the portable-device class
-        bool first;         // arrival (true) or removal at the start of the burst
-        bool last;
-        DWORD lastTick;
-    };
-    struct NoCaseLess {
-        bool operator()(const XpString& a, const XpString& b) const {
-            return a.CompareNoCase(b.c_str()) < 0;
-        }
-    };
+ private:
+  struct Pending {
+    XpString path;        // the name to report
+    bool pathIsPortable;  // named by the portable-device class
+    bool first;           // arrival (true) or removal at the start of the burst
+    bool last;
+    DWORD lastTick;
+  };
+  struct NoCaseLess {
+    bool operator()(const XpString& a, const XpString& b) const { return a.CompareNoCase(b.c_str()) < 0; }
+  };
 
-    void Queue(const wchar_t* interfacePath, bool arrival, bool portableClass);
-    static unsigned int DeliveryEntry(void* argument);
-    unsigned int DeliveryLoop();
-    void Deliver(const XpString& path, bool arrival);
-    void EndDelivery();
+  void Queue(const wchar_t* interfacePath, bool arrival, bool portableClass);
+  static unsigned int DeliveryEntry(void* argument);
+  unsigned int DeliveryLoop();
+  void Deliver(const XpString& path, bool arrival);
+  void EndDelivery();
 
-    XpWatchDetail::_XpCallbackList<IXpPortableDeviceWatchDogCallback> m_callbacks;
-    XpCriticalSection m_lock;
-    std::map<XpString, Pending, NoCaseLess> m_pending;  // by device, under m_lock
-    XpScopedThread m_delivery;                          // made on the first event
-    bool m_ending;                                      // no new delivery thread
-    XpUniqueHandle m_wake;                              // auto-reset: the queue changed
-    XpUniqueHandle m_quit;                              // manual: the thread ends
+  XpWatchDetail::_XpCallbackList<IXpPortableDeviceWatchDogCallback> m_callbacks;
+  XpCriticalSection m_lock;
+  std::map<XpString, Pending, NoCaseLess> m_pending;  // by device, under m_lock
+  XpScopedThread m_delivery;                          // made on the first event
+  bool m_ending;                                      // no new delivery thread
+  XpUniqueHandle m_wake;                              // auto-reset: the queue changed
+  XpUniqueHandle m_quit;                              // manual: the thread ends
 };

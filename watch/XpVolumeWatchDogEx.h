@@ -16,89 +16,87 @@ class XpVolumeWatchDogEx;
 // the first and the last event of the current burst (1 arrival, 0 removal), so
 // a burst of any length costs two bytes.
 class _XpVolumeNotifier {
-public:
-    _XpVolumeNotifier(XpVolumeWatchDogEx* owner, const XpString& path);
-    // Sets the quit event and joins the thread; queued events are dropped.
-    ~_XpVolumeNotifier();
+ public:
+  _XpVolumeNotifier(XpVolumeWatchDogEx* owner, const XpString& path);
+  // Sets the quit event and joins the thread; queued events are dropped.
+  ~_XpVolumeNotifier();
 
-    // The thread was started and has not ended.
-    bool IsRunning() const;
-    void Queue(bool arrival);
-    const XpString& GetPath() const { return m_path; }
+  // The thread was started and has not ended.
+  bool IsRunning() const;
+  void Queue(bool arrival);
+  const XpString& GetPath() const { return m_path; }
 
-private:
-    _XpVolumeNotifier(const _XpVolumeNotifier&) = delete;
-    _XpVolumeNotifier& operator=(const _XpVolumeNotifier&) = delete;
+ private:
+  _XpVolumeNotifier(const _XpVolumeNotifier&) = delete;
+  _XpVolumeNotifier& operator=(const _XpVolumeNotifier&) = delete;
 
-    static unsigned int ThreadEntry(void* argument);
-    unsigned int Loop();
-    void Deliver();
-    void ClearPending();
+  static unsigned int ThreadEntry(void* argument);
+  unsigned int Loop();
+  void Deliver();
+  void ClearPending();
 
-    XpVolumeWatchDogEx* m_owner;
-    XpString m_path;
-    XpScopedThread m_thread;
-    XpManualEvent m_pending;
-    XpManualEvent m_quit;
-    XpSemaphore m_wakeUp;
-    unsigned char m_first;
-    unsigned char m_last;
-    int m_queued;
-    // Mirrors m_pending under m_lock.
-    bool m_signalled;
-    XpCriticalSection m_lock;
+  XpVolumeWatchDogEx* m_owner;
+  XpString m_path;
+  XpScopedThread m_thread;
+  XpManualEvent m_pending;
+  XpManualEvent m_quit;
+  XpSemaphore m_wakeUp;
+  unsigned char m_first;
+  unsigned char m_last;
+  int m_queued;
+  // Mirrors m_pending under m_lock.
+  bool m_signalled;
+  XpCriticalSection m_lock;
 };
 
 class XpVolumeWatchDogEx : public _XpDeviceWatchDog {
-public:
-    // The first argument only gives both volume watchers one constructor shape.
-    XpVolumeWatchDogEx(int ignored, bool coalesce);
-    ~XpVolumeWatchDogEx() override;
+ public:
+  // The first argument only gives both volume watchers one constructor shape.
+  XpVolumeWatchDogEx(int ignored, bool coalesce);
+  ~XpVolumeWatchDogEx() override;
 
-    // Null gives XP_E_FILE_BAD_ARGUMENT.
-    [[nodiscard]] XpResult AddCallback(IXpVolumeWatchDogCallback* callback);
-    // Removes every entry equal to callback and returns once no watcher
-    // thread is still calling it; nothing calls it afterwards.
-    [[nodiscard]] XpResult RemoveCallback(IXpVolumeWatchDogCallback* callback);
+  // Null gives XP_E_FILE_BAD_ARGUMENT.
+  [[nodiscard]] XpResult AddCallback(IXpVolumeWatchDogCallback* callback);
+  // Removes every entry equal to callback and returns once no watcher
+  // thread is still calling it; nothing calls it afterwards.
+  [[nodiscard]] XpResult RemoveCallback(IXpVolumeWatchDogCallback* callback);
 
-    LRESULT OnDeviceChange(WPARAM event, LPARAM header) override;
+  LRESULT OnDeviceChange(WPARAM event, LPARAM header) override;
 
-    // Called on the window thread by both sources (also usable from a test).
-    void NotifyArrival(const wchar_t* path);
-    void NotifyRemoval(const wchar_t* path);
+  // Called on the window thread by both sources (also usable from a test).
+  void NotifyArrival(const wchar_t* path);
+  void NotifyRemoval(const wchar_t* path);
 
-    // Ends every per-path notifier thread now (queued events are dropped), so
-    // that an owner can finish them before static destruction. Call after
-    // Stop; later events make new notifiers.
-    void ReleaseNotifiers();
+  // Ends every per-path notifier thread now (queued events are dropped), so
+  // that an owner can finish them before static destruction. Call after
+  // Stop; later events make new notifiers.
+  void ReleaseNotifiers();
 
-    bool IsCoalescing() const { return m_coalesce; }
-    size_t GetNotifierCount();
-    // The message id the shell notifications arrive with.
-    UINT GetShellMessage() const { return m_shellMessage; }
-    bool IsShellRegistered() const { return m_shellRegistration != 0; }
+  bool IsCoalescing() const { return m_coalesce; }
+  size_t GetNotifierCount();
+  // The message id the shell notifications arrive with.
+  UINT GetShellMessage() const { return m_shellMessage; }
+  bool IsShellRegistered() const { return m_shellRegistration != 0; }
 
-protected:
-    LRESULT WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override;
-    void RegisterNotifications() override;
-    void UnregisterNotifications() override;
+ protected:
+  LRESULT WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override;
+  void RegisterNotifications() override;
+  void UnregisterNotifications() override;
 
-private:
-    friend class _XpVolumeNotifier;
-    struct NoCaseLess {
-        bool operator()(const XpString& a, const XpString& b) const {
-            return a.CompareNoCase(b.c_str()) < 0;
-        }
-    };
-    void Notify(const wchar_t* path, bool arrival);
-    void OnShellNotification(WPARAM wParam, LPARAM lParam);
-    void Deliver(const XpString& path, bool arrival);
+ private:
+  friend class _XpVolumeNotifier;
+  struct NoCaseLess {
+    bool operator()(const XpString& a, const XpString& b) const { return a.CompareNoCase(b.c_str()) < 0; }
+  };
+  void Notify(const wchar_t* path, bool arrival);
+  void OnShellNotification(WPARAM wParam, LPARAM lParam);
+  void Deliver(const XpString& path, bool arrival);
 
-    XpWatchDetail::_XpCallbackList<IXpVolumeWatchDogCallback> m_callbacks;
-    bool m_coalesce;
-    // Touched by the window thread, the destructor and direct callers.
-    std::map<XpString, XpSharedPtr<_XpVolumeNotifier>, NoCaseLess> m_notifiers;
-    XpCriticalSection m_notifierLock;
-    ULONG m_shellRegistration;
-    UINT m_shellMessage;
+  XpWatchDetail::_XpCallbackList<IXpVolumeWatchDogCallback> m_callbacks;
+  bool m_coalesce;
+  // Touched by the window thread, the destructor and direct callers.
+  std::map<XpString, XpSharedPtr<_XpVolumeNotifier>, NoCaseLess> m_notifiers;
+  XpCriticalSection m_notifierLock;
+  ULONG m_shellRegistration;
+  UINT m_shellMessage;
 };

@@ -53,7 +53,8 @@ struct Parts {
 double DirectStart(const Parts& p) {
   LARGE_INTEGER t0 = Now();
   DWORD code = 0;
-  if (!RunToEnd(Quoted(p.importer + L"\\RefImporter.exe") + L" /importscore " + Quoted(p.card), 30000, &code) ||
+  if (!RunToEnd(Quoted(p.importer + L"\\RefImporter.exe") + L" /importscore " + Quoted(p.card), 30000,
+                &code) ||
       code != 100)
     return -1;
   return Ms(t0, Now());
@@ -133,7 +134,8 @@ int wmain(int argc, wchar_t** argv) {
 
   // 2. Insertion to the start of the chosen importer, three cards.
   Process watcher;
-  if (!watcher.Start(Quoted(p.exe()) + L" /noballoononstart", p.dir) || WaitForWatcherWindow(watcher, 30000) == nullptr) {
+  if (!watcher.Start(Quoted(p.exe()) + L" /noballoononstart", p.dir) ||
+      WaitForWatcherWindow(watcher, 30000) == nullptr) {
     wprintf(L"bench_app: the watcher did not start\n");
     return 1;
   }
@@ -145,17 +147,18 @@ int wmain(int argc, wchar_t** argv) {
     DWORD code = 1;
     RunToEnd(tool + L" insert W " + Quoted(p.card), 30000, &code);
     LARGE_INTEGER t0 = Now();
-    bool started = code == 0 && WaitUntil(30000, [&] {
-      return CountRuns(ReadModuleLog(p.log()), {L"W:\\"}) > 0;
-    }, 10);
+    bool started =
+        code == 0 && WaitUntil(
+                         30000, [&] { return CountRuns(ReadModuleLog(p.log()), {L"W:\\"}) > 0; }, 10);
     if (started) arrival.push_back(Ms(t0, Now()));
     RunToEnd(tool + L" remove W", 30000, nullptr);
     Sleep(2500);
   }
   double a = Median(arrival);
-  wprintf(L"insertion broadcast to importer started (median of %u): %.0f ms; beyond the 1000 ms quiet period: "
-          L"%.0f ms = %.2f direct starts (the watcher runs one scoring start, then the import start)\n",
-          static_cast<unsigned>(arrival.size()), a, a - 1000.0, (a - 1000.0) / unit);
+  wprintf(
+      L"insertion broadcast to importer started (median of %u): %.0f ms; beyond the 1000 ms quiet period: "
+      L"%.0f ms = %.2f direct starts (the watcher runs one scoring start, then the import start)\n",
+      static_cast<unsigned>(arrival.size()), a, a - 1000.0, (a - 1000.0) / unit);
 
   // 3. Idle for a minute.
   FILETIME c0, e0, k0, u0, c1, e1, k1, u1;
@@ -170,11 +173,12 @@ int wmain(int argc, wchar_t** argv) {
   memory.cb = sizeof(memory);
   GetProcessMemoryInfo(watcher.Handle(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory), sizeof(memory));
   double total = static_cast<double>(ticks(k1) + ticks(u1)) / 10000.0;
-  wprintf(L"idle %d s: processor time %.1f ms (%.3f %% of one core; %.1f ms since its start, three cards "
-          L"included); working set %lu KiB (peak %lu KiB), committed %lu KiB\n",
-          idleSeconds, cpu, 100.0 * cpu / wall, total, static_cast<unsigned long>(memory.WorkingSetSize / 1024),
-          static_cast<unsigned long>(memory.PeakWorkingSetSize / 1024),
-          static_cast<unsigned long>(memory.PagefileUsage / 1024));
+  wprintf(
+      L"idle %d s: processor time %.1f ms (%.3f %% of one core; %.1f ms since its start, three cards "
+      L"included); working set %lu KiB (peak %lu KiB), committed %lu KiB\n",
+      idleSeconds, cpu, 100.0 * cpu / wall, total, static_cast<unsigned long>(memory.WorkingSetSize / 1024),
+      static_cast<unsigned long>(memory.PeakWorkingSetSize / 1024),
+      static_cast<unsigned long>(memory.PagefileUsage / 1024));
   // Under Wine the process times of another process can be coarse: the
   // resident program's Unix process can be checked with ps beside this run.
   wprintf(L"watcher process id %lu\n", static_cast<unsigned long>(watcher.Id()));

@@ -8,7 +8,6 @@
 // Run by hand: scripts/wine-run <build>/wine <build>/bench/bench_soak.exe [insertions]
 #include <windows.h>
 
-
 #include <algorithm>
 #include <cstdio>
 #include <string>
@@ -98,8 +97,8 @@ Sample Measure(const Process& p) {
   ULONG needed = 0;
   const ULONG kSystemProcessInformation = 5;
   LONG status;
-  while ((status = query(kSystemProcessInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &needed)) ==
-         static_cast<LONG>(0xC0000004))  // STATUS_INFO_LENGTH_MISMATCH
+  while ((status = query(kSystemProcessInformation, buffer.data(), static_cast<ULONG>(buffer.size()),
+                         &needed)) == static_cast<LONG>(0xC0000004))  // STATUS_INFO_LENGTH_MISMATCH
     buffer.resize(buffer.size() * 2);
   if (status < 0) return s;
   size_t at = 0;
@@ -118,11 +117,12 @@ Sample Measure(const Process& p) {
 }
 
 void Print(const wchar_t* when, const Sample& watcher, const Sample& baseline) {
-  wprintf(L"%-14ls watcher: %4lu handles %3lu threads %7lu KiB private | minimal tray: %4lu handles %3lu threads "
-          L"%7lu KiB private\n",
-          when, static_cast<unsigned long>(watcher.handles), static_cast<unsigned long>(watcher.threads),
-          static_cast<unsigned long>(watcher.privateBytes / 1024), static_cast<unsigned long>(baseline.handles),
-          static_cast<unsigned long>(baseline.threads), static_cast<unsigned long>(baseline.privateBytes / 1024));
+  wprintf(
+      L"%-14ls watcher: %4lu handles %3lu threads %7lu KiB private | minimal tray: %4lu handles %3lu threads "
+      L"%7lu KiB private\n",
+      when, static_cast<unsigned long>(watcher.handles), static_cast<unsigned long>(watcher.threads),
+      static_cast<unsigned long>(watcher.privateBytes / 1024), static_cast<unsigned long>(baseline.handles),
+      static_cast<unsigned long>(baseline.threads), static_cast<unsigned long>(baseline.privateBytes / 1024));
   fflush(stdout);
 }
 
@@ -182,9 +182,12 @@ int wmain(int argc, wchar_t** argv) {
     DWORD code = 1;
     RunToEnd(tool + L" insert W " + Quoted(card), 30000, &code);
     LARGE_INTEGER t0 = Now();
-    bool started = code == 0 && WaitUntil(20000, [&] { return CountRuns(ReadModuleLog(log), {L"W:\\"}) > 0; }, 10);
-    if (started) latency.push_back(Ms(t0, Now()));
-    else ++missed;
+    bool started = code == 0 && WaitUntil(
+                                    20000, [&] { return CountRuns(ReadModuleLog(log), {L"W:\\"}) > 0; }, 10);
+    if (started)
+      latency.push_back(Ms(t0, Now()));
+    else
+      ++missed;
     RunToEnd(tool + L" remove W", 30000, nullptr);
     // The removal must settle for its own quiet second, or the next insertion
     // would fall into the same burst and cancel out.
@@ -206,20 +209,23 @@ int wmain(int argc, wchar_t** argv) {
   Sleep(3000);
   Sample watcherAfter = Measure(watcher), baselineAfter = Measure(baseline);
   Print(L"after (idle)", watcherAfter, baselineAfter);
-  wprintf(L"growth over the run: watcher %+ld handles %+ld threads %+ld KiB private; minimal tray %+ld handles "
-          L"%+ld threads %+ld KiB private\n",
-          static_cast<long>(watcherAfter.handles) - static_cast<long>(watcherBefore.handles),
-          static_cast<long>(watcherAfter.threads) - static_cast<long>(watcherBefore.threads),
-          (static_cast<long>(watcherAfter.privateBytes) - static_cast<long>(watcherBefore.privateBytes)) / 1024,
-          static_cast<long>(baselineAfter.handles) - static_cast<long>(baselineBefore.handles),
-          static_cast<long>(baselineAfter.threads) - static_cast<long>(baselineBefore.threads),
-          (static_cast<long>(baselineAfter.privateBytes) - static_cast<long>(baselineBefore.privateBytes)) / 1024);
+  wprintf(
+      L"growth over the run: watcher %+ld handles %+ld threads %+ld KiB private; minimal tray %+ld handles "
+      L"%+ld threads %+ld KiB private\n",
+      static_cast<long>(watcherAfter.handles) - static_cast<long>(watcherBefore.handles),
+      static_cast<long>(watcherAfter.threads) - static_cast<long>(watcherBefore.threads),
+      (static_cast<long>(watcherAfter.privateBytes) - static_cast<long>(watcherBefore.privateBytes)) / 1024,
+      static_cast<long>(baselineAfter.handles) - static_cast<long>(baselineBefore.handles),
+      static_cast<long>(baselineAfter.threads) - static_cast<long>(baselineBefore.threads),
+      (static_cast<long>(baselineAfter.privateBytes) - static_cast<long>(baselineBefore.privateBytes)) /
+          1024);
   double median = Percentile(latency, 0.5), worst = Percentile(latency, 1.0);
-  wprintf(L"insertion broadcast to importer started: %u of %d started (%d missed) in %.1f min; median %.0f ms "
-          L"(%.0f ms beyond the quiet second), 95th percentile %.0f ms, worst %.0f ms (%.0f ms beyond the quiet "
-          L"second)\n",
-          static_cast<unsigned>(latency.size()), insertions, missed, minutes, median, median - kQuietMs,
-          Percentile(latency, 0.95), worst, worst - kQuietMs);
+  wprintf(
+      L"insertion broadcast to importer started: %u of %d started (%d missed) in %.1f min; median %.0f ms "
+      L"(%.0f ms beyond the quiet second), 95th percentile %.0f ms, worst %.0f ms (%.0f ms beyond the quiet "
+      L"second)\n",
+      static_cast<unsigned>(latency.size()), insertions, missed, minutes, median, median - kQuietMs,
+      Percentile(latency, 0.95), worst, worst - kQuietMs);
   fflush(stdout);
 
   RunToEnd(Quoted(dir + kExe) + L" /exit", 30000, nullptr);

@@ -29,15 +29,16 @@ void CatalogueBench() {
   WriteText(programs / L"tool.exe", "MZ");
   AddRegistrationFolder(L"Bench", regs.path());
   for (int i = 0; i < 200; ++i) {
-    std::vector<PlistEntry> e = {{L"AppName", "string", L"Tool" + std::to_wstring(i)},
-                                 {L"Description", "string", L"Benchmark tool"},
-                                 {L"GroupApp", "true", L""},
-                                 {L"DisplayLevel", "integer", std::to_wstring(2 + i % 5)},
-                                 {L"UIOrder", "integer", std::to_wstring(200 - i)},
-                                 {L"InstalledLocation", "string", programs.path()},
-                                 {L"ExeName", "string", L"tool.exe"},
-                                 {L"ContentTypeMaskList", "raw", L"<array><string>ff</string><string>100</string></array>"},
-                                 {L"SummaryString", "string", L"A registration of average size"}};
+    std::vector<PlistEntry> e = {
+        {L"AppName", "string", L"Tool" + std::to_wstring(i)},
+        {L"Description", "string", L"Benchmark tool"},
+        {L"GroupApp", "true", L""},
+        {L"DisplayLevel", "integer", std::to_wstring(2 + i % 5)},
+        {L"UIOrder", "integer", std::to_wstring(200 - i)},
+        {L"InstalledLocation", "string", programs.path()},
+        {L"ExeName", "string", L"tool.exe"},
+        {L"ContentTypeMaskList", "raw", L"<array><string>ff</string><string>100</string></array>"},
+        {L"SummaryString", "string", L"A registration of average size"}};
     WritePlist(regs / (L"r" + std::to_wstring(i) + L".xml"), e);
   }
   const int rounds = 3;
@@ -48,7 +49,8 @@ void CatalogueBench() {
     {
       ExternalProgramCatalog catalog;
       loaded = 0;
-      for (int level = 0; level < ExternalProgramCatalog::kLevelCount; ++level) loaded += catalog.programsOfLevel(level).size();
+      for (int level = 0; level < ExternalProgramCatalog::kLevelCount; ++level)
+        loaded += catalog.programsOfLevel(level).size();
     }
     double t = Now() - t0;
     if (t < best) best = t;
@@ -106,9 +108,10 @@ void SelectionBench(int count) {
     for (const std::wstring& exe : exes) sum += RunDirect(exe, path);
     if (sum < direct) direct = sum;
   }
-  std::printf("selection among %2d modules: %8.1f ms; sum of their own runs %8.1f ms; ratio %.3f; "
-              "overhead per module %.2f ms\n",
-              count, select, direct, direct > 0 ? select / direct : 0.0, (select - direct) / count);
+  std::printf(
+      "selection among %2d modules: %8.1f ms; sum of their own runs %8.1f ms; ratio %.3f; "
+      "overhead per module %.2f ms\n",
+      count, select, direct, direct > 0 ? select / direct : 0.0, (select - direct) / count);
   ClearSuiteState();
 }
 

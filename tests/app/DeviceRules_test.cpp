@@ -150,7 +150,8 @@ class DeviceRulesRegistry : public ::testing::Test {
 
   static void SetString(HKEY root, const std::wstring& path, const wchar_t* name, const std::wstring& value) {
     HKEY key = NULL;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(root, path.c_str(), 0, NULL, 0, KEY_SET_VALUE, NULL, &key, NULL));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegCreateKeyExW(root, path.c_str(), 0, NULL, 0, KEY_SET_VALUE, NULL, &key, NULL));
     RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                    static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
     RegCloseKey(key);
@@ -159,7 +160,8 @@ class DeviceRulesRegistry : public ::testing::Test {
                       const wchar_t* serial = nullptr, const wchar_t* label = nullptr) {
     std::wstring path = std::wstring(kVersioned) + L"\\" + list + L"\\" + name;
     HKEY key = NULL;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(root, path.c_str(), 0, NULL, 0, KEY_SET_VALUE, NULL, &key, NULL));
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegCreateKeyExW(root, path.c_str(), 0, NULL, 0, KEY_SET_VALUE, NULL, &key, NULL));
     RegSetValueExW(key, L"VID", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&vid), sizeof(vid));
     RegSetValueExW(key, L"PID", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&pid), sizeof(pid));
     RegCloseKey(key);
@@ -173,7 +175,8 @@ class DeviceRulesRegistry : public ::testing::Test {
 
 TEST_F(DeviceRulesRegistry, UserListsComeBeforeTheMachinesAndLaunchBeforeIgnore) {
   AddRule(HKEY_LOCAL_MACHINE, L"Launch", L"Viewer", 0x1234, 0x10);
-  SetString(HKEY_LOCAL_MACHINE, std::wstring(kVersioned) + L"\\Launch\\Viewer", L"AppPath", L"C:\\Tools\\view.exe");
+  SetString(HKEY_LOCAL_MACHINE, std::wstring(kVersioned) + L"\\Launch\\Viewer", L"AppPath",
+            L"C:\\Tools\\view.exe");
   AddRule(HKEY_LOCAL_MACHINE, L"Ignore", L"Stick", 0x1234, 0x20);
   DeviceListEntry found;
   EXPECT_EQ(kDeviceRuleLaunch, FindDeviceRule(ReadDeviceRules(), Facts(0x1234, 0x10), &found));
@@ -186,7 +189,8 @@ TEST_F(DeviceRulesRegistry, UserListsComeBeforeTheMachinesAndLaunchBeforeIgnore)
   // their own program for the machine's ignored stick.
   AddRule(HKEY_CURRENT_USER, L"Ignore", L"MyViewer", 0x1234, 0x10);
   AddRule(HKEY_CURRENT_USER, L"Launch", L"MyStick", 0x1234, 0x20);
-  SetString(HKEY_CURRENT_USER, std::wstring(kVersioned) + L"\\Launch\\MyStick", L"AppPath", L"C:\\Mine\\s.exe");
+  SetString(HKEY_CURRENT_USER, std::wstring(kVersioned) + L"\\Launch\\MyStick", L"AppPath",
+            L"C:\\Mine\\s.exe");
   SetString(HKEY_CURRENT_USER, std::wstring(kVersioned) + L"\\Launch\\MyStick", L"CommandLine", L"-q");
   DeviceRules rules = ReadDeviceRules();
   EXPECT_EQ(kDeviceRuleIgnore, FindDeviceRule(rules, Facts(0x1234, 0x10), &found));
@@ -251,7 +255,8 @@ TEST_F(DeviceRulesRegistry, AddedUserIgnoreRuleSilencesTheDeviceUnderAFreeName) 
   EXPECT_EQ(0u, rules.lists[3].size()) << "nothing written for the machine";
   // The machine's lists are untouched; the rule lives under the user's key.
   HKEY key = NULL;
-  EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER, (std::wstring(kVersioned) + L"\\Ignore\\Device 058F-6362").c_str(),
+  EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER,
+                                         (std::wstring(kVersioned) + L"\\Ignore\\Device 058F-6362").c_str(),
                                          0, KEY_READ, &key));
   if (key) RegCloseKey(key);
 }

@@ -28,8 +28,9 @@ TEST(PortableDeviceApp, WatcherStartsAndStopsWithTheOthersAndOnSessionChanges) {
 
 TEST(PortableDeviceApp, LaunchArgumentsNameTheDeviceInQuotes) {
   const wchar_t path[] = L"\\\\?\\usb#vid_04e8&pid_6860#1#{6ac27878-a6fa-4155-ba85-f98f491d4f33}";
-  EXPECT_EQ(FormatDeviceLaunchArguments(path, L"-x"),
-            XpString(L"/Device \"\\\\?\\usb#vid_04e8&pid_6860#1#{6ac27878-a6fa-4155-ba85-f98f491d4f33}\" -x"));
+  EXPECT_EQ(
+      FormatDeviceLaunchArguments(path, L"-x"),
+      XpString(L"/Device \"\\\\?\\usb#vid_04e8&pid_6860#1#{6ac27878-a6fa-4155-ba85-f98f491d4f33}\" -x"));
   // An empty command line leaves the blank, as the drive form does.
   EXPECT_EQ(FormatDeviceLaunchArguments(path, XpString()).Right(2), XpString(L"\" "));
   // A path without USB ids is never matched against the lists.

@@ -181,8 +181,8 @@ TEST(SfAbstractTrayIcon, SessionChangesAndIconEventsReachTheirOperations) {
   RecordingIcon icon(GetModuleHandleW(NULL), 901);
   HWND w = icon.window();
   for (WPARAM code = 1; code <= 9; ++code) EXPECT_EQ(SessionChange(w, code), 0);
-  EXPECT_EQ(icon.events, (std::vector<std::wstring>{L"connected", L"disconnected", L"connected",
-                                                      L"disconnected"}));
+  EXPECT_EQ(icon.events,
+            (std::vector<std::wstring>{L"connected", L"disconnected", L"connected", L"disconnected"}));
   icon.events.clear();
 
   // Without a default command a double click runs nothing.

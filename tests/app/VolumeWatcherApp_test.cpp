@@ -107,7 +107,8 @@ TEST_F(LaunchLists, FirstCompleteMatchingEntryWins) {
   ASSERT_TRUE(SetDword(list + L"\\e_text", L"PID", 0x0020));
   XpString entry;
   std::wstring path = list;
-  for (auto& c : path) if (c == L'\\') c = L'/';
+  for (auto& c : path)
+    if (c == L'\\') c = L'/';
   EXPECT_TRUE(FindDeviceListEntry(XpString(path.c_str()), 0x1234, 0x0010, &entry));
   EXPECT_EQ(entry, XpString((path + L"/c_match").c_str()));
   EXPECT_FALSE(FindDeviceListEntry(XpString(path.c_str()), 0x1234, 0x0099, &entry));

@@ -68,7 +68,8 @@ struct Process {
   }
 };
 
-bool Start(const std::wstring& program, const std::wstring& arguments, const wchar_t* folder, Process* process) {
+bool Start(const std::wstring& program, const std::wstring& arguments, const wchar_t* folder,
+           Process* process) {
   std::wstring line = L"\"" + program + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
@@ -252,9 +253,13 @@ TEST_F(WatcherHardening, TwentyToolsSurviveARunWithoutTheXmlComponent) {
   for (int i = 1; i <= 20; ++i) {
     WriteAll(regs + L"\\tool" + std::to_wstring(100 + i) + L".xml",
              "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>AppName</key><string>Tool" +
-                 std::to_string(i) + "</string><key>DisplayLevel</key><integer>1</integer><key>UIOrder</key>"
-                 "<integer>" + std::to_string(i) + "</integer><key>InstalledLocation</key><string>C:\\t</string>"
-                 "<key>ExeName</key><string>t" + std::to_string(i) + ".exe</string></dict></plist>");
+                 std::to_string(i) +
+                 "</string><key>DisplayLevel</key><integer>1</integer><key>UIOrder</key>"
+                 "<integer>" +
+                 std::to_string(i) +
+                 "</integer><key>InstalledLocation</key><string>C:\\t</string>"
+                 "<key>ExeName</key><string>t" +
+                 std::to_string(i) + ".exe</string></dict></plist>");
   }
   ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, Sub(L"Browser\\ExtProgramXML"), L"Tests", regs));
   RunWithCard(NULL);

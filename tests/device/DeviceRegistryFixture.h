@@ -16,9 +16,9 @@
 namespace DeviceRegistryFixture {
 
 struct Instance {
-  const wchar_t* device;    // key under Enum\Scsi
-  const wchar_t* instance;  // key under the device
-  const wchar_t* letters;   // "CurrentDriveLetterAssignment"
+  const wchar_t* device;        // key under Enum\Scsi
+  const wchar_t* instance;      // key under the device
+  const wchar_t* letters;       // "CurrentDriveLetterAssignment"
   const wchar_t* manufacturer;  // null: no value
   const wchar_t* description;
 };
@@ -39,8 +39,7 @@ inline bool WriteKey(HKEY root, const std::wstring& path,
 }
 
 inline bool AddInstance(const Instance& i) {
-  return WriteKey(HKEY_LOCAL_MACHINE,
-                  std::wstring(L"Enum\\Scsi\\") + i.device + L"\\" + i.instance,
+  return WriteKey(HKEY_LOCAL_MACHINE, std::wstring(L"Enum\\Scsi\\") + i.device + L"\\" + i.instance,
                   {{L"CurrentDriveLetterAssignment", i.letters},
                    {L"Manufacturer", i.manufacturer},
                    {L"DeviceDesc", i.description}});

@@ -18,16 +18,14 @@ wchar_t MissingLetter() {
 TEST(DriveDeviceInfoWithLibrary, SystemDriveIsNoUsbDeviceUnderWine) {
   int bus = 99, vendor = 99, product = 99;
   XpString maker(L"keep"), desc(L"keep");
-  EXPECT_EQ(XP_E_NOT_SUPPORTED,
-            GetDriveDeviceInfo(L'C', &bus, &vendor, &product, &maker, &desc, true));
+  EXPECT_EQ(XP_E_NOT_SUPPORTED, GetDriveDeviceInfo(L'C', &bus, &vendor, &product, &maker, &desc, true));
   EXPECT_EQ(0, bus);
   EXPECT_EQ(99, vendor);
   EXPECT_EQ(XpString(L"keep"), maker);
   EXPECT_EQ(XpString(L"keep"), desc);
   // The library is released after each call: it is not left loaded.
   EXPECT_EQ(nullptr, GetModuleHandleW(L"UsbDriveInfo.dll"));
-  EXPECT_EQ(XP_E_NOT_SUPPORTED,
-            GetDriveDeviceInfo(L'c', nullptr, nullptr, nullptr, nullptr, nullptr, false));
+  EXPECT_EQ(XP_E_NOT_SUPPORTED, GetDriveDeviceInfo(L'c', nullptr, nullptr, nullptr, nullptr, nullptr, false));
 }
 
 TEST(DriveDeviceInfoWithLibrary, MissingDriveIsNotFoundOrDoesNotOpen) {
@@ -37,8 +35,7 @@ TEST(DriveDeviceInfoWithLibrary, MissingDriveIsNotFoundOrDoesNotOpen) {
   EXPECT_EQ(XP_E_FILE_NOT_FOUND,
             GetDriveDeviceInfo(missing, &bus, &vendor, &product, nullptr, nullptr, true));
   EXPECT_EQ(99, bus);
-  EXPECT_EQ(XP_E_OPEN_FAILED,
-            GetDriveDeviceInfo(missing, &bus, &vendor, &product, nullptr, nullptr, false));
+  EXPECT_EQ(XP_E_OPEN_FAILED, GetDriveDeviceInfo(missing, &bus, &vendor, &product, nullptr, nullptr, false));
   EXPECT_EQ(0, bus);
   EXPECT_EQ(99, vendor);
 }

@@ -52,8 +52,7 @@ class Win9xDeviceSearch : public ::testing::Test {
     busType = vendorId = productId = 99;
     maker = L"-";
     desc = L"-";
-    return XpDeviceDetail::_XpSearchScsiEnum(letter, &busType, &vendorId, &productId, &maker,
-                                             &desc);
+    return XpDeviceDetail::_XpSearchScsiEnum(letter, &busType, &vendorId, &productId, &maker, &desc);
   }
 
   int busType = 0, vendorId = 0, productId = 0;
@@ -110,8 +109,7 @@ TEST_F(Win9xDeviceSearch, LetterNobodyListsIsNotSupported) {
   EXPECT_EQ(XP_E_NOT_SUPPORTED, Search(0));
   EXPECT_EQ(XP_E_NOT_SUPPORTED, Search(L'1'));
   // Every output may be left out.
-  EXPECT_EQ(XP_OK,
-            XpDeviceDetail::_XpSearchScsiEnum(L'E', nullptr, nullptr, nullptr, nullptr, nullptr));
+  EXPECT_EQ(XP_OK, XpDeviceDetail::_XpSearchScsiEnum(L'E', nullptr, nullptr, nullptr, nullptr, nullptr));
 }
 
 std::wstring ProgramDir() {
@@ -132,8 +130,8 @@ TEST_F(Win9xDeviceSearch, GetDriveDeviceInfoSearchesTheRegistryOnWindows98) {
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process = {};
-  ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                             &startup, &process));
+  ASSERT_TRUE(
+      CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
   EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.hProcess, 60000));
   DWORD code = 1;
   GetExitCodeProcess(process.hProcess, &code);
@@ -179,8 +177,7 @@ TEST(DriveDeviceInfo, VanishedDriveIsNotFoundWhenChecked) {
   ASSERT_NE(0, missing);
   int bus = 99;
   XpString maker(L"keep");
-  EXPECT_EQ(XP_E_FILE_NOT_FOUND,
-            GetDriveDeviceInfo(missing, &bus, nullptr, nullptr, &maker, nullptr, true));
+  EXPECT_EQ(XP_E_FILE_NOT_FOUND, GetDriveDeviceInfo(missing, &bus, nullptr, nullptr, &maker, nullptr, true));
   EXPECT_EQ(99, bus);
   EXPECT_EQ(XpString(L"keep"), maker);
   EXPECT_EQ(XP_E_FILE_NOT_FOUND, GetDriveDeviceInfo(0, &bus, nullptr, nullptr, nullptr, nullptr, true));

@@ -21,14 +21,13 @@ int wmain(int argc, wchar_t** argv) {
     int bus = 99, vendor = 99, product = 99;
     XpString maker(L"-"), desc(L"-");
     XpResult result = GetDriveDeviceInfo(*letter, &bus, &vendor, &product, &maker, &desc, false);
-    out.AppendFormat(L"%c %04X %d %d %d %ls|%ls\n", *letter, result, bus, vendor, product,
-                     maker.c_str(), desc.c_str());
+    out.AppendFormat(L"%c %04X %d %d %d %ls|%ls\n", *letter, result, bus, vendor, product, maker.c_str(),
+                     desc.c_str());
   }
   HANDLE file = CreateFileW(argv[1], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return 3;
   DWORD written = 0;
-  WriteFile(file, out.c_str(), static_cast<DWORD>(out.GetLength() * sizeof(wchar_t)), &written,
-            nullptr);
+  WriteFile(file, out.c_str(), static_cast<DWORD>(out.GetLength() * sizeof(wchar_t)), &written, nullptr);
   CloseHandle(file);
   return 0;
 }

@@ -94,8 +94,9 @@ TEST_F(KeepingTest, OneUnreadableFileKeepsEveryNumberedFileAsItIs) {
 TEST_F(KeepingTest, OverSizedRegistrationIsNotReadAndBlocksTheWriteBack) {
   WriteUserTools(2);
   // A registration of 5 MiB: a valid document, but far beyond any registration.
-  std::string big = "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>AppName</key><string>Big</string>"
-                    "<key>DisplayLevel</key><integer>1</integer><key>Padding</key><string>";
+  std::string big =
+      "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>AppName</key><string>Big</string>"
+      "<key>DisplayLevel</key><integer>1</integer><key>Padding</key><string>";
   big += std::string(5u * 1024u * 1024u, 'x');
   big += "</string></dict></plist>";
   std::wstring bigPath = Join(ToolsFolderPath(), L"big.xml");

@@ -29,8 +29,8 @@ class CatalogTest : public ::testing::Test {
   std::vector<std::wstring> DeleteList() {
     std::vector<std::wstring> list;
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, (std::wstring(kSuiteKey) + L"\\InitTool\\1.0\\ExpAppData").c_str(), 0,
-                      KEY_READ, &key) != ERROR_SUCCESS) {
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, (std::wstring(kSuiteKey) + L"\\InitTool\\1.0\\ExpAppData").c_str(),
+                      0, KEY_READ, &key) != ERROR_SUCCESS) {
       return list;
     }
     DWORD count = 0, size = sizeof count;
@@ -39,7 +39,8 @@ class CatalogTest : public ::testing::Test {
       wchar_t name[32], value[MAX_PATH] = {0};
       swprintf(name, 32, L"Delete%lu", static_cast<unsigned long>(i));
       DWORD bytes = sizeof value - sizeof(wchar_t);
-      if (RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(value), &bytes) == ERROR_SUCCESS) {
+      if (RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(value), &bytes) ==
+          ERROR_SUCCESS) {
         list.push_back(value);
       }
     }
@@ -73,7 +74,8 @@ TEST_F(CatalogTest, ReadsEveryFieldOfARegistration) {
   e.push_back({L"UIOrder", "integer", L"4"});
   e.push_back({L"IconName", "string", L"viewer.ico"});
   e.push_back({L"ImageBitmapName", "string", L"viewer.bmp"});
-  e.push_back({L"ContentTypeMaskList", "raw", L"<array><string>ff</string><string>1A</string><integer>3</integer></array>"});
+  e.push_back({L"ContentTypeMaskList", "raw",
+               L"<array><string>ff</string><string>1A</string><integer>3</integer></array>"});
   e.push_back({L"MediaTypeMaskList", "raw", L"<array><string>80000000</string></array>"});
   e.push_back({L"XMLReceivable", "true", L""});
   e.push_back({L"EveryTimeEnable", "true", L""});
@@ -130,7 +132,8 @@ TEST_F(CatalogTest, ProgramPathFromTheInstallationKeyAndFromRegistryReferences) 
   SetString(HKEY_LOCAL_MACHINE, key, L"CurrentVersion", L"2.0");
   SetString(HKEY_LOCAL_MACHINE, key + L"\\2.0", L"InstalledLocation", v2);
   SetString(HKEY_LOCAL_MACHINE, key + L"\\2.0", L"ExeName", L"Inst.exe");
-  WritePlist(m_regs / L"inst.xml", {{L"GroupApp", "true", L""}, {L"InstallSettingName", "string", L"TestTools/Inst"}});
+  WritePlist(m_regs / L"inst.xml",
+             {{L"GroupApp", "true", L""}, {L"InstallSettingName", "string", L"TestTools/Inst"}});
   ExternalProgram inst;
   ASSERT_TRUE(inst.read((m_regs / L"inst.xml").c_str()));
   EXPECT_STREQ(Join(v2, L"Inst.exe").c_str(), inst.programPath.c_str());
@@ -140,7 +143,8 @@ TEST_F(CatalogTest, ProgramPathFromTheInstallationKeyAndFromRegistryReferences) 
   MakeDirs(cu);
   SetString(HKEY_CURRENT_USER, std::wstring(kSuiteKey) + L"\\TestTools\\Paths", L"Folder", cu);
   WritePlist(m_regs / L"cu.xml",
-             {{L"InstalledLocation", "string", std::wstring(L"HKEY_CURRENT_USER\\") + kSuiteKey + L"\\TestTools\\Paths\\Folder"},
+             {{L"InstalledLocation", "string",
+               std::wstring(L"HKEY_CURRENT_USER\\") + kSuiteKey + L"\\TestTools\\Paths\\Folder"},
               {L"ExeName", "string", L"cu.exe"}});
   ExternalProgram fromUser;
   ASSERT_TRUE(fromUser.read((m_regs / L"cu.xml").c_str()));
@@ -148,13 +152,15 @@ TEST_F(CatalogTest, ProgramPathFromTheInstallationKeyAndFromRegistryReferences) 
 
   SetString(HKEY_LOCAL_MACHINE, std::wstring(kSuiteKey) + L"\\TestTools\\Paths", L"Folder", v2);
   WritePlist(m_regs / L"lm.xml",
-             {{L"InstalledLocation", "string", std::wstring(L"HKEY_LOCAL_MACHINE\\") + kSuiteKey + L"\\TestTools\\Paths\\Folder"},
+             {{L"InstalledLocation", "string",
+               std::wstring(L"HKEY_LOCAL_MACHINE\\") + kSuiteKey + L"\\TestTools\\Paths\\Folder"},
               {L"ExeName", "string", L"Inst.exe"}});
   ExternalProgram fromMachine;
   ASSERT_TRUE(fromMachine.read((m_regs / L"lm.xml").c_str()));
   EXPECT_STREQ(Join(v2, L"Inst.exe").c_str(), fromMachine.programPath.c_str());
 
-  WritePlist(m_regs / L"bad.xml", {{L"InstalledLocation", "string", L"HKEY_CLASSES_ROOT\\x\\y"}, {L"ExeName", "string", L"a.exe"}});
+  WritePlist(m_regs / L"bad.xml", {{L"InstalledLocation", "string", L"HKEY_CLASSES_ROOT\\x\\y"},
+                                   {L"ExeName", "string", L"a.exe"}});
   ExternalProgram badRoot;
   ASSERT_TRUE(badRoot.read((m_regs / L"bad.xml").c_str()));
   EXPECT_STREQ(L"", badRoot.programPath.c_str());

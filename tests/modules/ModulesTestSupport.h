@@ -30,7 +30,9 @@ inline void DeleteTree(const std::wstring& path) { xptest::RemoveTree(path); }
 
 inline void MakeDirs(const std::wstring& path) { xptest::MakeDirs(path); }
 
-inline bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+inline bool Exists(const std::wstring& path) {
+  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 inline void WriteText(const std::wstring& path, const std::string& text) { xptest::WriteBytes(path, text); }
 
@@ -59,7 +61,8 @@ class ScratchDir {
 // a scratch registry (see tests/support), so these never reach a real
 // installation. CreateKey hands over an open key (or null) that the caller closes.
 inline HKEY CreateKey(HKEY root, const std::wstring& path) { return xptest::CreateKey(root, path).release(); }
-inline void SetString(HKEY root, const std::wstring& path, const std::wstring& name, const std::wstring& value) {
+inline void SetString(HKEY root, const std::wstring& path, const std::wstring& name,
+                      const std::wstring& value) {
   xptest::SetString(root, path, name.c_str(), value);
 }
 inline void SetDword(HKEY root, const std::wstring& path, const std::wstring& name, DWORD value) {
@@ -92,13 +95,15 @@ inline std::wstring ToolsFolderPath() {
 
 // Copies the reference importer into folder as exeName, with its resource
 // library under the default name (<base>Loc.dll) unless withTexts is false.
-inline std::wstring InstallModule(const std::wstring& folder, const std::wstring& exeName, bool withTexts = true) {
+inline std::wstring InstallModule(const std::wstring& folder, const std::wstring& exeName,
+                                  bool withTexts = true) {
   MakeDirs(folder);
   std::wstring exe = Join(folder, exeName);
   CopyFileW(Join(ProgramDirectory(), L"RefImporter.exe").c_str(), exe.c_str(), FALSE);
   if (withTexts) {
     std::wstring base = exeName.substr(0, exeName.rfind(L'.'));
-    CopyFileW(Join(ProgramDirectory(), L"RefImporterLoc.dll").c_str(), Join(folder, base + L"Loc.dll").c_str(), FALSE);
+    CopyFileW(Join(ProgramDirectory(), L"RefImporterLoc.dll").c_str(),
+              Join(folder, base + L"Loc.dll").c_str(), FALSE);
   }
   return exe;
 }
@@ -161,10 +166,14 @@ inline void Register(const ImporterRegistration& r) {
 inline std::string XmlEscape(const std::wstring& text) {
   std::string in = Utf8(text), out;
   for (char c : in) {
-    if (c == '&') out += "&amp;";
-    else if (c == '<') out += "&lt;";
-    else if (c == '>') out += "&gt;";
-    else out += c;
+    if (c == '&')
+      out += "&amp;";
+    else if (c == '<')
+      out += "&lt;";
+    else if (c == '>')
+      out += "&gt;";
+    else
+      out += c;
   }
   return out;
 }

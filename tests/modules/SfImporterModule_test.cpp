@@ -62,7 +62,8 @@ TEST(ImporterArguments, QuotingFollowsTheCommandLineSplittingRules) {
   EXPECT_STREQ(L"\"\"", SfQuoteArgument(L"").c_str());
   EXPECT_STREQ(L"\"E:\\\\\"", SfQuoteArgumentAlways(L"E:\\").c_str());
   // Whatever the text, the splitter gives back exactly one argument equal to it.
-  const wchar_t* samples[] = {L"E:\\", L"C:\\My Card\\", L"x\" /evil \"y", L"\\\\server\\share dir\\", L"tab\there"};
+  const wchar_t* samples[] = {L"E:\\", L"C:\\My Card\\", L"x\" /evil \"y", L"\\\\server\\share dir\\",
+                              L"tab\there"};
   for (const wchar_t* sample : samples) {
     std::wstring line = std::wstring(L"prog.exe ") + SfQuoteArgument(sample).c_str();
     int argc = 0;
@@ -232,7 +233,8 @@ TEST_F(ImporterTest, StaleRegistrationDoesNotDelayOrBlockTheChoice) {
   SetString(HKEY_LOCAL_MACHINE, std::wstring(kSuiteKey) + L"\\Importer\\AStale", L"CurrentVersion", L"1.0");
   SetString(HKEY_LOCAL_MACHINE, std::wstring(kSuiteKey) + L"\\Importer\\AStale\\1.0", L"InstalledLocation",
             m_modules / L"gone");
-  SetString(HKEY_LOCAL_MACHINE, std::wstring(kSuiteKey) + L"\\Importer\\AStale\\1.0", L"ExeName", L"Gone.exe");
+  SetString(HKEY_LOCAL_MACHINE, std::wstring(kSuiteKey) + L"\\Importer\\AStale\\1.0", L"ExeName",
+            L"Gone.exe");
   std::wstring good = AddImporter(L"BGood");
   WriteText(SideFile(good, L".score"), "4");
   SfImporterModuleManager manager;
@@ -301,12 +303,12 @@ TEST_F(ImporterTest, AccessorRegisteredBothWaysIsListedOnce) {
   // The same accessor as a level-6 tool registration as well.
   AddRegistrationFolder(L"Tests", m_regs.path());
   WritePlist(m_regs / L"accessor.xml", {{L"AppName", "string", L"Accessor"},
-                                         {L"GroupApp", "true", L""},
-                                         {L"DisplayLevel", "integer", L"6"},
-                                         {L"InstallSettingName", "string", L"Accessor\\HDD1"},
-                                         {L"Description", "string", L"Hard disk"},
-                                         {L"SettingDescription", "string", L"Hard disk settings"},
-                                         {L"SupportedDeviceMask", "integer", L"1"}});
+                                        {L"GroupApp", "true", L""},
+                                        {L"DisplayLevel", "integer", L"6"},
+                                        {L"InstallSettingName", "string", L"Accessor\\HDD1"},
+                                        {L"Description", "string", L"Hard disk"},
+                                        {L"SettingDescription", "string", L"Hard disk settings"},
+                                        {L"SupportedDeviceMask", "integer", L"1"}});
   SfImporterModuleManager manager;
   int count = 0;
   for (const SfImporterModulePtr& m : manager.modules()) count += m->key() == L"Accessor/HDD1" ? 1 : 0;
@@ -345,22 +347,24 @@ TEST_F(ImporterTest, AccessorNeedsTheImporterKeyAndAnInstalledProgram) {
 TEST_F(ImporterTest, ExactArgumentsOfEveryRunWithFixedArgumentsAndParentWindow) {
   std::wstring folder = m_modules / L"Tool";
   std::wstring exe = InstallModule(folder, L"Tool.exe");
-  SetString(HKEY_LOCAL_MACHINE, std::wstring(kSuiteKey) + L"\\TestTools\\Tool\\1.0", L"InstalledLocation", folder);
+  SetString(HKEY_LOCAL_MACHINE, std::wstring(kSuiteKey) + L"\\TestTools\\Tool\\1.0", L"InstalledLocation",
+            folder);
   SetString(HKEY_LOCAL_MACHINE, std::wstring(kSuiteKey) + L"\\TestTools\\Tool\\1.0", L"ExeName", L"Tool.exe");
   AddRegistrationFolder(L"Tests", m_regs.path());
   WritePlist(m_regs / L"tool.xml", {{L"AppName", "string", L"Tool"},
-                                     {L"GroupApp", "true", L""},
-                                     {L"DisplayLevel", "integer", L"6"},
-                                     {L"InstallSettingName", "string", L"TestTools/Tool"},
-                                     {L"Option", "string", L"-profile 2"},
-                                     {L"SupportedDeviceMask", "integer", L"3"}});
+                                    {L"GroupApp", "true", L""},
+                                    {L"DisplayLevel", "integer", L"6"},
+                                    {L"InstallSettingName", "string", L"TestTools/Tool"},
+                                    {L"Option", "string", L"-profile 2"},
+                                    {L"SupportedDeviceMask", "integer", L"3"}});
   WriteText(SideFile(exe, L".exitcode"), "42");
   SfImporterModuleManager manager;
   SfImporterModulePtr module = manager.findByKey(L"TestTools/Tool");
   ASSERT_FALSE(module.IsNull());
   EXPECT_STREQ(L"-profile 2", module->fixedArguments().c_str());
 
-  HWND window = CreateWindowExW(0, L"STATIC", L"parent", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+  HWND window = CreateWindowExW(0, L"STATIC", L"parent", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
+                                nullptr, nullptr);
   ASSERT_NE(nullptr, window);
   wchar_t hex[16];
   swprintf(hex, 16, L"%08lX", static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(window)));
@@ -404,7 +408,8 @@ TEST_F(ImporterTest, DestinationDialogInTheBackgroundAndModal) {
   ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(background.event, 20000));
   EXPECT_EQ(7, background.code);
 
-  HWND window = CreateWindowExW(0, L"STATIC", L"parent", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+  HWND window = CreateWindowExW(0, L"STATIC", L"parent", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
+                                nullptr, nullptr);
   ASSERT_NE(nullptr, window);
   WriteText(SideFile(exe, L".sleep"), "700");
   WriteText(SideFile(exe, L".exitcode"), "9");
@@ -416,7 +421,8 @@ TEST_F(ImporterTest, DestinationDialogInTheBackgroundAndModal) {
   EXPECT_EQ(window, manager.cameraFolderModule()->parentWindow());
   std::vector<std::wstring> log = ReadLog(exe, true);
   bool disabledDuringRun = false;
-  for (const std::wstring& line : log) disabledDuringRun = disabledDuringRun || line == L"# parent later enabled=0";
+  for (const std::wstring& line : log)
+    disabledDuringRun = disabledDuringRun || line == L"# parent later enabled=0";
   EXPECT_TRUE(disabledDuringRun);
   DestroyWindow(window);
 }

@@ -105,7 +105,8 @@ TEST_F(ScoringTest, HungModuleIsEndedAtTheBoundAndTheNextOneIsChosen) {
   EXPECT_EQ(0, RunningCount(hung));
   EXPECT_EQ(1u, ReadLog(good).size());
   int score = 0;
-  EXPECT_EQ(XP_E_TIMEOUT, manager.findByKey(L"Importer/AHung")->runImportScore(VolumePath().c_str(), 200, NULL, &score));
+  EXPECT_EQ(XP_E_TIMEOUT,
+            manager.findByKey(L"Importer/AHung")->runImportScore(VolumePath().c_str(), 200, NULL, &score));
   EXPECT_EQ(-1, score);
   manager.setScoreTimeout(0);
   EXPECT_EQ(kSfDefaultScoreTimeout, manager.scoreTimeout()) << "0 means the default";
@@ -167,7 +168,8 @@ TEST_F(ScoringTest, AnOpenDestinationRunIsReportedUntilItEnds) {
   EXPECT_FALSE(manager.hasOpenDestinationRun());
   ASSERT_EQ(XP_OK, manager.openCameraFolderDestination(NULL, nullptr, false));
   EXPECT_TRUE(manager.hasOpenDestinationRun());
-  ASSERT_TRUE(WaitFor(20000, [](const std::wstring& exe) { return !ReadLog(exe).empty(); }, dcf));
+  ASSERT_TRUE(WaitFor(
+      20000, [](const std::wstring& exe) { return !ReadLog(exe).empty(); }, dcf));
   DWORD start = GetTickCount();
   while (manager.hasOpenDestinationRun() && GetTickCount() - start < 10000) Sleep(20);
   EXPECT_FALSE(manager.hasOpenDestinationRun());

@@ -64,7 +64,8 @@ TEST(XpCrtCompatStat, FileAndFolderAsTheRunTimeReportsThem) {
   ASSERT_EQ(0, XpCrtCompat::WStat64(file.c_str(), &got));
   EXPECT_EQ(12, got.st_size);
   EXPECT_EQ(expected.st_size, got.st_size);
-  EXPECT_EQ(expected.st_mode & (_S_IFMT | _S_IWRITE | _S_IREAD), got.st_mode & (_S_IFMT | _S_IWRITE | _S_IREAD));
+  EXPECT_EQ(expected.st_mode & (_S_IFMT | _S_IWRITE | _S_IREAD),
+            got.st_mode & (_S_IFMT | _S_IWRITE | _S_IREAD));
   EXPECT_EQ(expected.st_mtime, got.st_mtime);
   SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
   DeleteFileW(file.c_str());

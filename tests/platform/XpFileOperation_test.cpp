@@ -63,8 +63,9 @@ TEST_F(XpFileOperationTest, MakeDirectoriesCreatesTheWholeChain) {
   EXPECT_FALSE(scratch.Exists(L"blocker\\a"));
 
   // Roots that are not a drive or a server share.
-  for (const wchar_t* bad : {L"relative\\a\\b", L"a", L"", L"C:", L"C:relative\\a", L"1:\\a", L"\\rooted\\a",
-                             L"\\\\", L"\\\\server", L"\\\\server\\", L"\\\\server\\share", L"\\\\\\share\\a"}) {
+  for (const wchar_t* bad :
+       {L"relative\\a\\b", L"a", L"", L"C:", L"C:relative\\a", L"1:\\a", L"\\rooted\\a", L"\\\\",
+        L"\\\\server", L"\\\\server\\", L"\\\\server\\share", L"\\\\\\share\\a"}) {
     EXPECT_EQ(XpFileOperation::MakeDirectories(XpString(bad)), XP_E_MKDIR_FAILED) << bad;
   }
   EXPECT_FALSE(scratch.Exists(L"relative"));

@@ -44,11 +44,11 @@ TEST(XpFileSystemErrors, Win32ErrorsMapToFileResults) {
   struct Row {
     DWORD error;
     XpResult result;
-  } rows[] = {{0, 0},           {2, 0x8105},     {3, 0x8106},    {15, 0x8106},    {4, 0x810B},
-              {5, 0x8108},      {19, 0x8108},    {65, 0x8108},   {8, 0x8401},     {14, 0x8401},
-              {21, 0x811A},     {55, 0x811A},    {38, 0x8103},   {39, 0x8109},    {112, 0x8109},
-              {80, 0x810A},     {183, 0x810A},   {110, 0x810D},  {145, 0x8117},   {4307, 0x8117},
-              {10066, 0x8117},  {1006, 0x8119},  {32, 0x8000},   {87, 0x8000},    {0xFFFFFFFF, 0x8000}};
+  } rows[] = {{0, 0},          {2, 0x8105},    {3, 0x8106},   {15, 0x8106},  {4, 0x810B},
+              {5, 0x8108},     {19, 0x8108},   {65, 0x8108},  {8, 0x8401},   {14, 0x8401},
+              {21, 0x811A},    {55, 0x811A},   {38, 0x8103},  {39, 0x8109},  {112, 0x8109},
+              {80, 0x810A},    {183, 0x810A},  {110, 0x810D}, {145, 0x8117}, {4307, 0x8117},
+              {10066, 0x8117}, {1006, 0x8119}, {32, 0x8000},  {87, 0x8000},  {0xFFFFFFFF, 0x8000}};
   for (const Row& row : rows) EXPECT_EQ(XpResultFromWin32(row.error), row.result) << "error " << row.error;
   SetLastError(ERROR_ALREADY_EXISTS);
   EXPECT_EQ(XpResultFromLastError(), XP_E_ALREADY_EXISTS);
@@ -133,7 +133,8 @@ TEST(XpPath, CompareTellsContainmentIgnoringCase) {
 TEST(XpPath, ValidNamesTrimAndLogicalOrder) {
   EXPECT_TRUE(IsValidFileName(XpString(L"Holiday 2004 (1).jpg")));
   EXPECT_TRUE(IsValidFileName(XpString(L"")));
-  for (const wchar_t* bad : {L"a\\b", L"a/b", L"c:", L"a,b", L"a;b", L"*.jpg", L"a?", L"\"q\"", L"<x", L"x>", L"a|b"}) {
+  for (const wchar_t* bad :
+       {L"a\\b", L"a/b", L"c:", L"a,b", L"a;b", L"*.jpg", L"a?", L"\"q\"", L"<x", L"x>", L"a|b"}) {
     EXPECT_FALSE(IsValidFileName(XpString(bad))) << bad;
   }
 
@@ -148,7 +149,8 @@ TEST(XpPath, ValidNamesTrimAndLogicalOrder) {
   EXPECT_GT(CompareLogical(XpString(L"img10.jpg"), XpString(L"img2.jpg")), 0);
   EXPECT_EQ(CompareLogical(XpString(L"IMG.jpg"), XpString(L"img.jpg")), 0);
   std::vector<XpString> names = {XpString(L"p10"), XpString(L"p1"), XpString(L"P3"), XpString(L"p21")};
-  std::sort(names.begin(), names.end(), [](const XpString& a, const XpString& b) { return CompareLogical(a, b) < 0; });
+  std::sort(names.begin(), names.end(),
+            [](const XpString& a, const XpString& b) { return CompareLogical(a, b) < 0; });
   EXPECT_EQ(names[0], L"p1");
   EXPECT_EQ(names[1], L"P3");
   EXPECT_EQ(names[2], L"p10");
@@ -202,17 +204,21 @@ TEST_F(XpDirTest, FiltersByKindAndName) {
   EXPECT_EQ(Enumerate(dir, XP_FIND_FILES, L""),
             (std::set<std::wstring>{L"a.jpeg", L"b.JPEG", L"jpeg", L"notes.txt"}));
   // Files ending in exactly ".jpeg", same case; the pattern as a whole name also ends so.
-  EXPECT_EQ(Enumerate(dir, XP_FIND_FILES | XP_FIND_NAME_ENDS, L"jpeg"), (std::set<std::wstring>{L"a.jpeg", L"jpeg"}));
+  EXPECT_EQ(Enumerate(dir, XP_FIND_FILES | XP_FIND_NAME_ENDS, L"jpeg"),
+            (std::set<std::wstring>{L"a.jpeg", L"jpeg"}));
   EXPECT_EQ(Enumerate(dir, XP_FIND_FILES | XP_FIND_NAME_ENDS, L".jpeg"), (std::set<std::wstring>{L"a.jpeg"}));
   EXPECT_EQ(Enumerate(dir, XP_FIND_ALL | XP_FIND_NAME_ENDS, L".jpeg"),
             (std::set<std::wstring>{L"a.jpeg", L"sub.jpeg/"}));
   EXPECT_EQ(Enumerate(dir, XP_FIND_ALL | XP_FIND_NAME_EQUALS, L"DCIM"), (std::set<std::wstring>{L"DCIM/"}));
   EXPECT_EQ(Enumerate(dir, XP_FIND_ALL | XP_FIND_NAME_EQUALS, L"dcim"), std::set<std::wstring>{});
-  EXPECT_EQ(Enumerate(dir, XP_FIND_FILES | XP_FIND_NAME_STARTS, L"no"), (std::set<std::wstring>{L"notes.txt"}));
+  EXPECT_EQ(Enumerate(dir, XP_FIND_FILES | XP_FIND_NAME_STARTS, L"no"),
+            (std::set<std::wstring>{L"notes.txt"}));
   // The first set name test decides: equality wins over the prefix test.
-  EXPECT_EQ(Enumerate(dir, XP_FIND_ALL | XP_FIND_NAME_EQUALS | XP_FIND_NAME_STARTS, L"a"), std::set<std::wstring>{});
+  EXPECT_EQ(Enumerate(dir, XP_FIND_ALL | XP_FIND_NAME_EQUALS | XP_FIND_NAME_STARTS, L"a"),
+            std::set<std::wstring>{});
   // A pattern longer than every name matches nothing and reads nothing outside the name.
-  EXPECT_EQ(Enumerate(dir, XP_FIND_ALL | XP_FIND_NAME_ENDS, L"a-very-long-pattern.jpeg"), std::set<std::wstring>{});
+  EXPECT_EQ(Enumerate(dir, XP_FIND_ALL | XP_FIND_NAME_ENDS, L"a-very-long-pattern.jpeg"),
+            std::set<std::wstring>{});
   EXPECT_EQ(Enumerate(dir, 0, L""), std::set<std::wstring>{});
 
   EXPECT_EQ(dir.GetEntryCount(false), 6);
@@ -266,7 +272,8 @@ TEST_F(XpDirTest, LinkBackUpTheTreeIsNotFollowed) {
   typedef BOOLEAN(WINAPI * CreateLinkFn)(LPCWSTR, LPCWSTR, DWORD);
   CreateLinkFn createLink = reinterpret_cast<CreateLinkFn>(
       reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "CreateSymbolicLinkW")));
-  if (createLink == nullptr || !createLink(scratch.Sub(L"a\\up").c_str(), scratch.Path().c_str(), 0x1 | 0x2)) {
+  if (createLink == nullptr ||
+      !createLink(scratch.Sub(L"a\\up").c_str(), scratch.Path().c_str(), 0x1 | 0x2)) {
     GTEST_SKIP() << "no directory links here";
   }
   // Some systems report success without making the link.
@@ -443,9 +450,11 @@ TEST(XpSpecialFolders, AppDataPathIsJoinedAndCreated) {
   wchar_t unique[64];
   swprintf(unique, 64, L"XpFsTest%lu", GetCurrentProcessId());
   XpString path = GetAppDataPath(XpString(unique), XpString(L"Importer"), XpString(L"Cache"), true);
-  EXPECT_EQ(path, JoinPath(JoinPath(JoinPath(appData, XpString(unique)), XpString(L"Importer")), XpString(L"Cache")));
+  EXPECT_EQ(path, JoinPath(JoinPath(JoinPath(appData, XpString(unique)), XpString(L"Importer")),
+                           XpString(L"Cache")));
   EXPECT_TRUE(IsDirectoryPath(path));
-  EXPECT_EQ(GetAppDataPath(XpString(), XpString(L"Solo"), XpString(), false), JoinPath(appData, XpString(L"Solo")));
+  EXPECT_EQ(GetAppDataPath(XpString(), XpString(L"Solo"), XpString(), false),
+            JoinPath(appData, XpString(L"Solo")));
   RemoveDirectoryW(path.c_str());
   RemoveDirectoryW(GetDirectory(path).c_str());
   RemoveDirectoryW(JoinPath(appData, XpString(unique)).c_str());

@@ -271,7 +271,9 @@ TEST_F(XpFileTest, AnsiCharactersRoundTrip) {
   EXPECT_EQ(line, XpString(text));
   ASSERT_EQ(file.Close(), XP_OK);
   if (GetACP() == 1252) {
-    EXPECT_EQ(Get(L"c.txt"), "Gr\xfc\xdf" "e \xe9");
+    EXPECT_EQ(Get(L"c.txt"),
+              "Gr\xfc\xdf"
+              "e \xe9");
   }
 }
 
@@ -404,8 +406,7 @@ TEST_F(XpFileTest, AttributesOfThePath) {
   XpFile file(Path(L"attr.bin"));
   EXPECT_FALSE(file.IsReadOnly());
   EXPECT_FALSE(file.IsHidden());
-  ASSERT_TRUE(SetFileAttributesW(Path(L"attr.bin").c_str(),
-                                 FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+  ASSERT_TRUE(SetFileAttributesW(Path(L"attr.bin").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
   EXPECT_TRUE(file.IsReadOnly());
   EXPECT_TRUE(file.IsHidden());
   XpFile missing(Path(L"none.bin"));

@@ -34,11 +34,14 @@ class XpScratchFolder {
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     DWORD written = 0;
-    BOOL ok = bytes.empty() || WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    BOOL ok =
+        bytes.empty() || WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
     CloseHandle(file);
     return ok && written == bytes.size();
   }
-  bool MakeDir(const std::wstring& relative) const { return CreateDirectoryW(Sub(relative).c_str(), nullptr) != 0; }
+  bool MakeDir(const std::wstring& relative) const {
+    return CreateDirectoryW(Sub(relative).c_str(), nullptr) != 0;
+  }
   bool Exists(const std::wstring& relative) const {
     return GetFileAttributesW(Sub(relative).c_str()) != INVALID_FILE_ATTRIBUTES;
   }

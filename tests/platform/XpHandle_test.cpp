@@ -80,8 +80,8 @@ TEST(XpHandle, ReleaseGivesTheHandleUpOpen) {
 
   XpUniqueHandle closedOnReset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   HANDLE duplicate = nullptr;
-  ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), closedOnReset.get(), GetCurrentProcess(),
-                              &duplicate, 0, FALSE, DUPLICATE_SAME_ACCESS));
+  ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), closedOnReset.get(), GetCurrentProcess(), &duplicate, 0,
+                              FALSE, DUPLICATE_SAME_ACCESS));
   XpUniqueHandle other(duplicate);
   closedOnReset.reset();
   // The duplicate still names the event; the original handle is gone.
@@ -95,8 +95,8 @@ TEST(XpHandle, NullAndInvalidHandleValueKindsStayApart) {
   EXPECT_EQ(INVALID_HANDLE_VALUE, XpUniqueDevInfo().get());
 
   // What each kind's functions return on failure is empty for its owner.
-  XpUniqueFileHandle missing(CreateFileW(L"Z:\\no\\such\\file.txt", GENERIC_READ, 0, nullptr,
-                                         OPEN_EXISTING, 0, nullptr));
+  XpUniqueFileHandle missing(
+      CreateFileW(L"Z:\\no\\such\\file.txt", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
   EXPECT_FALSE(missing.valid());
   WIN32_FIND_DATAW data;
   XpUniqueFindHandle noMatch(FindFirstFileW(L"Z:\\no\\such\\*.none", &data));
@@ -108,8 +108,8 @@ TEST(XpHandle, NullAndInvalidHandleValueKindsStayApart) {
 
   wchar_t folder[MAX_PATH];
   ASSERT_NE(0u, GetTempPathW(MAX_PATH, folder));
-  XpUniqueFileHandle opened(CreateFileW(folder, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  XpUniqueFileHandle opened(CreateFileW(folder, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   EXPECT_TRUE(opened.valid());
 }
 

@@ -26,73 +26,73 @@ HANDLE g_go = NULL;
 HANDLE g_secondWaits = NULL;
 
 DWORD WINAPI PausingWait(HANDLE handle, DWORD ms) {
-    DWORD self = GetCurrentThreadId();
-    if (self == g_pausedThread) {
-        g_pausedThread = 0;
-        SetEvent(g_inWindow);
-        g_realWait(g_go, 10000);
-    } else if (self == g_secondThread) {
-        g_secondThread = 0;
-        SetEvent(g_secondWaits);
-    }
-    return g_realWait(handle, ms);
+  DWORD self = GetCurrentThreadId();
+  if (self == g_pausedThread) {
+    g_pausedThread = 0;
+    SetEvent(g_inWindow);
+    g_realWait(g_go, 10000);
+  } else if (self == g_secondThread) {
+    g_secondThread = 0;
+    SetEvent(g_secondWaits);
+  }
+  return g_realWait(handle, ms);
 }
 
 bool ReplaceImport(void* from, void* to);
 
 void* PatchImport(const char* function, void* replacement) {
-    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-    void* target = reinterpret_cast<void*>(GetProcAddress(kernel, function));
-    return ReplaceImport(target, replacement) ? target : NULL;
+  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  void* target = reinterpret_cast<void*>(GetProcAddress(kernel, function));
+  return ReplaceImport(target, replacement) ? target : NULL;
 }
 
 // Points every entry of this program's import table that holds from at to.
 bool ReplaceImport(void* from, void* to) {
-    void* target = from;
-    void* replacement = to;
-    BYTE* base = reinterpret_cast<BYTE*>(GetModuleHandleW(NULL));
-    IMAGE_NT_HEADERS* nt =
-        reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
-    IMAGE_DATA_DIRECTORY dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    if (dir.VirtualAddress == 0 || target == NULL) return false;
-    for (IMAGE_IMPORT_DESCRIPTOR* d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress);
-         d->Name != 0; ++d) {
-        for (IMAGE_THUNK_DATA* t = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk); t->u1.Function != 0;
-             ++t) {
-            if (reinterpret_cast<void*>(t->u1.Function) != target) continue;
-            DWORD old = 0;
-            VirtualProtect(&t->u1.Function, sizeof(t->u1.Function), PAGE_READWRITE, &old);
-            t->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
-            VirtualProtect(&t->u1.Function, sizeof(t->u1.Function), old, &old);
-            return true;
-        }
+  void* target = from;
+  void* replacement = to;
+  BYTE* base = reinterpret_cast<BYTE*>(GetModuleHandleW(NULL));
+  IMAGE_NT_HEADERS* nt =
+      reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+  IMAGE_DATA_DIRECTORY dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+  if (dir.VirtualAddress == 0 || target == NULL) return false;
+  for (IMAGE_IMPORT_DESCRIPTOR* d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress);
+       d->Name != 0; ++d) {
+    for (IMAGE_THUNK_DATA* t = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk); t->u1.Function != 0;
+         ++t) {
+      if (reinterpret_cast<void*>(t->u1.Function) != target) continue;
+      DWORD old = 0;
+      VirtualProtect(&t->u1.Function, sizeof(t->u1.Function), PAGE_READWRITE, &old);
+      t->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
+      VirtualProtect(&t->u1.Function, sizeof(t->u1.Function), old, &old);
+      return true;
     }
-    return false;
+  }
+  return false;
 }
 
 template <class Lock>
 struct Window {
-    Lock lock;
-    XpResult writer = XP_E_FAIL;
-    XpResult reader = XP_E_FAIL;
+  Lock lock;
+  XpResult writer = XP_E_FAIL;
+  XpResult reader = XP_E_FAIL;
 };
 
 template <class Lock>
 unsigned int WriterInWindow(void* argument) {
-    Window<Lock>* w = static_cast<Window<Lock>*>(argument);
-    g_pausedThread = GetCurrentThreadId();
-    w->writer = w->lock.LockTimeout(3);
-    if (w->writer == XP_OK) (void)w->lock.Unlock();
-    return 0;
+  Window<Lock>* w = static_cast<Window<Lock>*>(argument);
+  g_pausedThread = GetCurrentThreadId();
+  w->writer = w->lock.LockTimeout(3);
+  if (w->writer == XP_OK) (void)w->lock.Unlock();
+  return 0;
 }
 
 template <class Lock>
 unsigned int SecondReader(void* argument) {
-    Window<Lock>* w = static_cast<Window<Lock>*>(argument);
-    g_secondThread = GetCurrentThreadId();
-    w->reader = w->lock.LockReadTimeout(3);
-    if (w->reader == XP_OK) (void)w->lock.Unlock();
-    return 0;
+  Window<Lock>* w = static_cast<Window<Lock>*>(argument);
+  g_secondThread = GetCurrentThreadId();
+  w->reader = w->lock.LockReadTimeout(3);
+  if (w->reader == XP_OK) (void)w->lock.Unlock();
+  return 0;
 }
 
 // The only reader leaves while the waiting writer is held between leaving
@@ -100,99 +100,99 @@ unsigned int SecondReader(void* argument) {
 // behind the writer. The writer must still get the free lock.
 template <class Lock>
 void WriterKeepsItsWakeUp() {
-    g_inWindow = CreateEventW(NULL, FALSE, FALSE, NULL);
-    g_go = CreateEventW(NULL, TRUE, FALSE, NULL);
-    g_secondWaits = CreateEventW(NULL, FALSE, FALSE, NULL);
-    g_realWait = reinterpret_cast<decltype(&WaitForSingleObject)>(
-        PatchImport("WaitForSingleObject", reinterpret_cast<void*>(&PausingWait)));
-    ASSERT_TRUE(g_realWait != NULL) << "the program does not import the wait";
-    Window<Lock> w;
-    ASSERT_EQ(XP_OK, w.lock.LockReadTimeout(0));
-    XpThread* writer = XpThread::Create(&WriterInWindow<Lock>, &w);
-    ASSERT_TRUE(writer != NULL);
-    EXPECT_EQ(WAIT_OBJECT_0, g_realWait(g_inWindow, 10000));
-    (void)w.lock.Unlock();
-    XpThread* reader = XpThread::Create(&SecondReader<Lock>, &w);
-    ASSERT_TRUE(reader != NULL);
-    EXPECT_EQ(WAIT_OBJECT_0, g_realWait(g_secondWaits, 10000));
-    SetEvent(g_go);
-    (void)XpThread::Join(writer);
-    (void)XpThread::Join(reader);
-    ReplaceImport(reinterpret_cast<void*>(&PausingWait), reinterpret_cast<void*>(g_realWait));
-    EXPECT_EQ(XP_OK, w.writer) << "the writer slept through the free lock";
-    EXPECT_EQ(XP_OK, w.reader);
-    CloseHandle(g_inWindow);
-    CloseHandle(g_go);
-    CloseHandle(g_secondWaits);
+  g_inWindow = CreateEventW(NULL, FALSE, FALSE, NULL);
+  g_go = CreateEventW(NULL, TRUE, FALSE, NULL);
+  g_secondWaits = CreateEventW(NULL, FALSE, FALSE, NULL);
+  g_realWait = reinterpret_cast<decltype(&WaitForSingleObject)>(
+      PatchImport("WaitForSingleObject", reinterpret_cast<void*>(&PausingWait)));
+  ASSERT_TRUE(g_realWait != NULL) << "the program does not import the wait";
+  Window<Lock> w;
+  ASSERT_EQ(XP_OK, w.lock.LockReadTimeout(0));
+  XpThread* writer = XpThread::Create(&WriterInWindow<Lock>, &w);
+  ASSERT_TRUE(writer != NULL);
+  EXPECT_EQ(WAIT_OBJECT_0, g_realWait(g_inWindow, 10000));
+  (void)w.lock.Unlock();
+  XpThread* reader = XpThread::Create(&SecondReader<Lock>, &w);
+  ASSERT_TRUE(reader != NULL);
+  EXPECT_EQ(WAIT_OBJECT_0, g_realWait(g_secondWaits, 10000));
+  SetEvent(g_go);
+  (void)XpThread::Join(writer);
+  (void)XpThread::Join(reader);
+  ReplaceImport(reinterpret_cast<void*>(&PausingWait), reinterpret_cast<void*>(g_realWait));
+  EXPECT_EQ(XP_OK, w.writer) << "the writer slept through the free lock";
+  EXPECT_EQ(XP_OK, w.reader);
+  CloseHandle(g_inWindow);
+  CloseHandle(g_go);
+  CloseHandle(g_secondWaits);
 }
 
 TEST(XpRwLockWakeUp, WriterBetweenLockAndWaitKeepsItsWakeUp) { WriterKeepsItsWakeUp<XpRwLock>(); }
 
 TEST(XpRwLockWakeUp, WriterOfTheExtendedLockBetweenLockAndWaitKeepsItsWakeUp) {
-    WriterKeepsItsWakeUp<XpRwLockEx>();
+  WriterKeepsItsWakeUp<XpRwLockEx>();
 }
 
 // A list node whose memory is overwritten when it goes, so that anything read
 // from it afterwards is visibly wrong.
 struct Node {
-    int value;
-    XpSharedPtr<Node> next;
-    explicit Node(int v) : value(v) {}
-    static void operator delete(void* p, size_t size) {
-        std::memset(p, 0xDD, size);
-        ::operator delete(p);
-    }
+  int value;
+  XpSharedPtr<Node> next;
+  explicit Node(int v) : value(v) {}
+  static void operator delete(void* p, size_t size) {
+    std::memset(p, 0xDD, size);
+    ::operator delete(p);
+  }
 };
 
 TEST(XpSharedPtrAssign, AssigningFromWhatTheOldObjectOwnsWalksTheList) {
-    XpSharedPtr<Node> head(new Node(1));
-    head->next = XpSharedPtr<Node>(new Node(2));
-    head->next->next = XpSharedPtr<Node>(new Node(3));
-    Node* second = head->next.get();
-    XpSharedPtr<Node> p = head;
-    head = XpSharedPtr<Node>();
-    // p is the first node's only owner: the assignment frees the node that
-    // holds its source.
-    p = p->next;
-    ASSERT_EQ(second, p.get());
-    EXPECT_EQ(2, p->value);
-    EXPECT_EQ(1, p.UseCount());
-    p = p->next;
-    ASSERT_FALSE(p.IsNull());
-    EXPECT_EQ(3, p->value);
-    p = p->next;
-    EXPECT_TRUE(p.IsNull());
+  XpSharedPtr<Node> head(new Node(1));
+  head->next = XpSharedPtr<Node>(new Node(2));
+  head->next->next = XpSharedPtr<Node>(new Node(3));
+  Node* second = head->next.get();
+  XpSharedPtr<Node> p = head;
+  head = XpSharedPtr<Node>();
+  // p is the first node's only owner: the assignment frees the node that
+  // holds its source.
+  p = p->next;
+  ASSERT_EQ(second, p.get());
+  EXPECT_EQ(2, p->value);
+  EXPECT_EQ(1, p.UseCount());
+  p = p->next;
+  ASSERT_FALSE(p.IsNull());
+  EXPECT_EQ(3, p->value);
+  p = p->next;
+  EXPECT_TRUE(p.IsNull());
 }
 
 TEST(XpStringReplace, GrowthBeyondThirtyTwoBitsOfEstimateIsSizedExactly) {
-    // 65,533 units with one match and a 32,768-unit replacement: a buffer
-    // estimated as replacement x (length / pattern + 3) units is 2^32 bytes,
-    // which wraps to nothing in 32-bit arithmetic.
-    std::wstring text(65532, L'a');
-    text += L'b';
-    std::wstring replacement(32768, L'c');
-    XpString s(text.c_str());
-    EXPECT_EQ(1, s.Replace(L"b", replacement.c_str()));
-    ASSERT_EQ(65532 + 32768, s.GetLength());
-    EXPECT_EQ(L'a', *s.At(65531));
-    EXPECT_EQ(L'c', *s.At(65532));
-    EXPECT_EQ(L'c', *s.At(s.GetLength() - 1));
-    EXPECT_EQ(L'\0', *s.At(s.GetLength()));
+  // 65,533 units with one match and a 32,768-unit replacement: a buffer
+  // estimated as replacement x (length / pattern + 3) units is 2^32 bytes,
+  // which wraps to nothing in 32-bit arithmetic.
+  std::wstring text(65532, L'a');
+  text += L'b';
+  std::wstring replacement(32768, L'c');
+  XpString s(text.c_str());
+  EXPECT_EQ(1, s.Replace(L"b", replacement.c_str()));
+  ASSERT_EQ(65532 + 32768, s.GetLength());
+  EXPECT_EQ(L'a', *s.At(65531));
+  EXPECT_EQ(L'c', *s.At(65532));
+  EXPECT_EQ(L'c', *s.At(s.GetLength() - 1));
+  EXPECT_EQ(L'\0', *s.At(s.GetLength()));
 }
 
 TEST(XpStringReplace, ShrinkingAndResultsTooLongForTheLengthType) {
-    XpString s(L"a--b--c");
-    EXPECT_EQ(2, s.Replace(L"--", L"-"));
-    EXPECT_EQ(XpString(L"a-b-c"), s);
-    EXPECT_EQ(2, s.Replace(L"-", nullptr));
-    EXPECT_EQ(XpString(L"abc"), s);
-    // 4,096 matches of a 1 MiB-unit replacement make 2^32 units: refused,
-    // the string stays as it was.
-    std::wstring many(4096, L'x');
-    std::wstring huge(1u << 20, L'y');
-    XpString big(many.c_str());
-    EXPECT_EQ(0, big.Replace(L"x", huge.c_str()));
-    EXPECT_EQ(4096, big.GetLength());
+  XpString s(L"a--b--c");
+  EXPECT_EQ(2, s.Replace(L"--", L"-"));
+  EXPECT_EQ(XpString(L"a-b-c"), s);
+  EXPECT_EQ(2, s.Replace(L"-", nullptr));
+  EXPECT_EQ(XpString(L"abc"), s);
+  // 4,096 matches of a 1 MiB-unit replacement make 2^32 units: refused,
+  // the string stays as it was.
+  std::wstring many(4096, L'x');
+  std::wstring huge(1u << 20, L'y');
+  XpString big(many.c_str());
+  EXPECT_EQ(0, big.Replace(L"x", huge.c_str()));
+  EXPECT_EQ(4096, big.GetLength());
 }
 
 }  // namespace

@@ -35,15 +35,18 @@ TEST(XpProgramPaths, OnlyFullPathsCount) {
 
 TEST(XpProgramPaths, BareAndRelativeProgramsAreRefusedEvenWhenTheCurrentFolderHasThem) {
   XpScratchFolder scratch;
-  ASSERT_TRUE(CopyFileW((Folder() + L"\\xp_run_child.exe").c_str(), scratch.Sub(L"child.exe").c_str(), FALSE));
+  ASSERT_TRUE(
+      CopyFileW((Folder() + L"\\xp_run_child.exe").c_str(), scratch.Sub(L"child.exe").c_str(), FALSE));
   wchar_t previous[MAX_PATH];
   GetCurrentDirectoryW(MAX_PATH, previous);
   ASSERT_TRUE(SetCurrentDirectoryW(scratch.Path().c_str()));
   const std::wstring report = scratch.Sub(L"ran.txt");
   DWORD code = 77;
   // An empty "InstalledLocation" leaves the bare "ExeName".
-  EXPECT_EQ(XP_E_FILE_BAD_ARGUMENT, RunProgram(XpString(L"child.exe"), X(L"4 \"" + report + L"\""), &code, nullptr));
-  EXPECT_EQ(XP_E_FILE_BAD_ARGUMENT, RunProgram(XpString(L".\\child.exe"), X(L"4 \"" + report + L"\""), &code, nullptr));
+  EXPECT_EQ(XP_E_FILE_BAD_ARGUMENT,
+            RunProgram(XpString(L"child.exe"), X(L"4 \"" + report + L"\""), &code, nullptr));
+  EXPECT_EQ(XP_E_FILE_BAD_ARGUMENT,
+            RunProgram(XpString(L".\\child.exe"), X(L"4 \"" + report + L"\""), &code, nullptr));
   EXPECT_EQ(XP_E_FILE_BAD_ARGUMENT, RunProgram(XpString(L""), XpString(L"4"), &code, nullptr));
   // The search path holds programs of the system.
   EXPECT_EQ(XP_E_FILE_BAD_ARGUMENT, RunProgram(XpString(L"notepad.exe"), XpString(), nullptr, nullptr));

@@ -14,8 +14,8 @@ class XpRegistryNames : public ::testing::Test {
     m_path = L"Software\\XpRegistryNames";
     m_path.AppendFormat(L"%lu", GetCurrentProcessId());
     SHDeleteKeyW(HKEY_CURRENT_USER, m_path.c_str());
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, m_path.c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL,
-                                             &m_raw, NULL));
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, m_path.c_str(), 0, NULL, 0, KEY_ALL_ACCESS,
+                                             NULL, &m_raw, NULL));
   }
   void TearDown() override {
     if (m_raw) RegCloseKey(m_raw);
@@ -45,7 +45,8 @@ TEST_F(XpRegistryNames, ExpandableStringsReadExpanded) {
 
 TEST_F(XpRegistryNames, ListedSubkeyNamesWithASlashOpen) {
   HKEY entry = NULL;
-  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(m_raw, L"Reader A/B", 0, NULL, 0, KEY_ALL_ACCESS, NULL, &entry, NULL));
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegCreateKeyExW(m_raw, L"Reader A/B", 0, NULL, 0, KEY_ALL_ACCESS, NULL, &entry, NULL));
   DWORD vid = 0x1234;
   RegSetValueExW(entry, L"VID", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&vid), sizeof(vid));
   RegCloseKey(entry);

@@ -498,7 +498,7 @@ TEST(XpSharedPtr, ConversionKeepsTheCreatedTypesCounter) {
 }
 
 TEST(XpSharedPtr, HoldsStringsInContainers) {
-  std::vector<XpSharedPtr<XpString> > v;
+  std::vector<XpSharedPtr<XpString>> v;
   XpSharedPtr<XpString> s(new XpString(L"entry"));
   for (int i = 0; i < 100; ++i) v.push_back(s);
   EXPECT_EQ(101, s.UseCount());

@@ -12,35 +12,35 @@
 namespace {
 
 HANDLE NamedEvent(const wchar_t* name, const wchar_t* suffix) {
-    wchar_t full[256];
-    swprintf(full, 256, L"%ls%ls", name, suffix);
-    return CreateEventW(NULL, TRUE, FALSE, full);
+  wchar_t full[256];
+  swprintf(full, 256, L"%ls%ls", name, suffix);
+  return CreateEventW(NULL, TRUE, FALSE, full);
 }
 
 }  // namespace
 
 int main() {
-    int argc = 0;
-    wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-    if (!argv || argc != 3) return 1000;
-    const wchar_t* mode = argv[1];
-    const wchar_t* name = argv[2];
-    XpMutex mutex(name);
-    if (wcscmp(mode, L"try") == 0) {
-        XpResult r = mutex.TryLock();
-        if (r == XP_OK) (void)mutex.Unlock();
-        return static_cast<int>(r);
-    }
-    XpResult r = mutex.Lock();
-    if (r != XP_OK) return static_cast<int>(r);
-    HANDLE held = NamedEvent(name, L"Held");
-    SetEvent(held);
-    if (wcscmp(mode, L"abandon") == 0) ExitProcess(0);
-    HANDLE release = NamedEvent(name, L"Release");
-    DWORD w = WaitForSingleObject(release, 60000);
-    (void)mutex.Unlock();
-    CloseHandle(release);
-    CloseHandle(held);
-    LocalFree(argv);
-    return w == WAIT_OBJECT_0 ? 0 : 1001;
+  int argc = 0;
+  wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+  if (!argv || argc != 3) return 1000;
+  const wchar_t* mode = argv[1];
+  const wchar_t* name = argv[2];
+  XpMutex mutex(name);
+  if (wcscmp(mode, L"try") == 0) {
+    XpResult r = mutex.TryLock();
+    if (r == XP_OK) (void)mutex.Unlock();
+    return static_cast<int>(r);
+  }
+  XpResult r = mutex.Lock();
+  if (r != XP_OK) return static_cast<int>(r);
+  HANDLE held = NamedEvent(name, L"Held");
+  SetEvent(held);
+  if (wcscmp(mode, L"abandon") == 0) ExitProcess(0);
+  HANDLE release = NamedEvent(name, L"Release");
+  DWORD w = WaitForSingleObject(release, 60000);
+  (void)mutex.Unlock();
+  CloseHandle(release);
+  CloseHandle(held);
+  LocalFree(argv);
+  return w == WAIT_OBJECT_0 ? 0 : 1001;
 }

@@ -14,7 +14,8 @@ int main() {
   if (argv == nullptr) return 255;
   int code = argc > 1 ? static_cast<int>(std::wcstol(argv[1], nullptr, 10)) : 0;
   if (argc > 2) {
-    HANDLE file = CreateFileW(argv[2], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file =
+        CreateFileW(argv[2], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
       code = 254;
     } else {
@@ -24,7 +25,8 @@ int main() {
       WriteFile(file, L"\n", sizeof(wchar_t), &written, nullptr);
       wchar_t folder[1024];
       DWORD n = GetCurrentDirectoryW(1024, folder);
-      if (n > 0 && n < 1024) WriteFile(file, folder, n * static_cast<DWORD>(sizeof(wchar_t)), &written, nullptr);
+      if (n > 0 && n < 1024)
+        WriteFile(file, folder, n * static_cast<DWORD>(sizeof(wchar_t)), &written, nullptr);
       CloseHandle(file);
     }
   }

@@ -105,7 +105,7 @@ TEST(XpIniXmlSafety, AnEmptyKeyIsNotWritten) {
   XpIniElement* inner = tree->Lookup(L"inner");
   ASSERT_TRUE(inner != nullptr);
   ASSERT_EQ(XP_OK, static_cast<XpIniDict*>(inner)->AddKey(XpString(L""), XpIniTypeString,
-                                                           reinterpret_cast<std::intptr_t>(L"2"), 0, nullptr));
+                                                          reinterpret_cast<std::intptr_t>(L"2"), 0, nullptr));
   // Read back, such a dictionary would be refused as broken.
   EXPECT_EQ(XP_E_INI_BAD_DOCUMENT, tree->SaveFile(target.c_str()));
   EXPECT_EQ("old", ReadAll(target));
@@ -122,8 +122,9 @@ TEST(XpIniXmlSafety, DocumentTypesAreNotResolved) {
   std::wstring doc = folder + L"\\doc.xml";
   std::string url = "file:///";
   for (wchar_t c : dtd) url += c == L'\\' ? '/' : static_cast<char>(c);
-  WriteAll(doc, "<?xml version=\"1.0\"?><!DOCTYPE plist SYSTEM \"" + url +
-                    "\"><plist><dict><key>a</key><string>&secret;</string><key>b</key><true/></dict></plist>");
+  WriteAll(doc,
+           "<?xml version=\"1.0\"?><!DOCTYPE plist SYSTEM \"" + url +
+               "\"><plist><dict><key>a</key><string>&secret;</string><key>b</key><true/></dict></plist>");
   XpIniRootPtr tree;
   XpResult r = tree->LoadFile(doc.c_str());
   XpString value;

@@ -49,7 +49,8 @@ std::wstring Squeeze(const std::wstring& text) {
   while (i < text.size()) {
     if (text[i] == L'>') {
       size_t j = i + 1;
-      while (j < text.size() && (text[j] == L' ' || text[j] == L'\t' || text[j] == L'\r' || text[j] == L'\n')) ++j;
+      while (j < text.size() && (text[j] == L' ' || text[j] == L'\t' || text[j] == L'\r' || text[j] == L'\n'))
+        ++j;
       out += L'>';
       if (j < text.size() && text[j] == L'<') {
         i = j;
@@ -284,7 +285,8 @@ TEST(XpIniXml, DocumentStructureRules) {
   EXPECT_EQ(XP_E_INI_BAD_DOCUMENT, d->LoadText(Doc(L"<key/><true/>").c_str()));
   // Duplicate keys: the first wins, for every type.
   EXPECT_EQ(XP_OK, d->LoadText(Doc(L"<key>a</key><string>1</string><key>a</key><string>2</string>"
-                                   L"<key>r</key><real>1.5</real><key>r</key><real>2.5</real>").c_str()));
+                                   L"<key>r</key><real>1.5</real><key>r</key><real>2.5</real>")
+                                   .c_str()));
   EXPECT_EQ(L"1", Str(d->Lookup(L"a")));
   double r = 0;
   d->Lookup(L"r")->GetReal(r);
@@ -310,7 +312,8 @@ TEST(XpIniXml, ArraysKeepGoodItems) {
   XpIniRootPtr d;
   EXPECT_EQ(XP_OK, d->LoadText(Doc(L"<key>l</key><array><integer>1</integer><key>k</key><!-- c -->"
                                    L"<real>2.5</real>text<data>ff</data><date>2007-01-02T03:04:05Z</date>"
-                                   L"<array/><dict><key>z</key><false/></dict><true/></array>").c_str()));
+                                   L"<array/><dict><key>z</key><false/></dict><true/></array>")
+                                   .c_str()));
   XpIniElement* l = d->Lookup(L"l");
   ASSERT_EQ(7, l->GetCount());
   EXPECT_EQ(1, Int(l->GetAt(0)));
@@ -331,28 +334,28 @@ TEST(XpIniXml, ArraysKeepGoodItems) {
 
 TEST(XpIniXml, ValueDecodingOfOddInput) {
   XpIniRootPtr d;
-  ASSERT_EQ(XP_OK, d->LoadText(Doc(
-      L"<key>emptyInt</key><integer></integer>"
-      L"<key>spaced</key><integer>  -42xyz</integer>"
-      L"<key>hugeInt</key><integer>99999999999999999999999999</integer>"
-      L"<key>hugeNeg</key><integer>-99999999999999999999999999</integer>"
-      L"<key>zeroReal</key><real>0</real>"
-      L"<key>junkReal</key><real>abc</real>"
-      L"<key>hugeReal</key><real>1e999</real>"
-      L"<key>expReal</key><real>2.5e3</real>"
-      L"<key>odd</key><data>0A1</data>"
-      L"<key>nonHex</key><data>ZZ</data>"
-      L"<key>one</key><data>A</data>"
-      L"<key>upper</key><data>DEADbeef</data>"
-      L"<key>wideChars</key><data>\x4e2d\x0131</data>"
-      L"<key>dash</key><date>2007-01-02T03:04:05Z</date>"
-      L"<key>colon</key><date>2007:01:02T03:04:05Z</date>"
-      L"<key>short</key><date>2007</date>"
-      L"<key>noDate</key><date></date>"
-      L"<key>badDate</key><date>2007:13:45T99:99:99Z</date>"
-      L"<key>hugeDate</key><date>99999999999999999999:1:1</date>"
-      L"<key>trueWithText</key><true>no</true>"
-      L"<key>cdataString</key><string><![CDATA[hidden]]>shown</string>").c_str()));
+  ASSERT_EQ(XP_OK, d->LoadText(Doc(L"<key>emptyInt</key><integer></integer>"
+                                   L"<key>spaced</key><integer>  -42xyz</integer>"
+                                   L"<key>hugeInt</key><integer>99999999999999999999999999</integer>"
+                                   L"<key>hugeNeg</key><integer>-99999999999999999999999999</integer>"
+                                   L"<key>zeroReal</key><real>0</real>"
+                                   L"<key>junkReal</key><real>abc</real>"
+                                   L"<key>hugeReal</key><real>1e999</real>"
+                                   L"<key>expReal</key><real>2.5e3</real>"
+                                   L"<key>odd</key><data>0A1</data>"
+                                   L"<key>nonHex</key><data>ZZ</data>"
+                                   L"<key>one</key><data>A</data>"
+                                   L"<key>upper</key><data>DEADbeef</data>"
+                                   L"<key>wideChars</key><data>\x4e2d\x0131</data>"
+                                   L"<key>dash</key><date>2007-01-02T03:04:05Z</date>"
+                                   L"<key>colon</key><date>2007:01:02T03:04:05Z</date>"
+                                   L"<key>short</key><date>2007</date>"
+                                   L"<key>noDate</key><date></date>"
+                                   L"<key>badDate</key><date>2007:13:45T99:99:99Z</date>"
+                                   L"<key>hugeDate</key><date>99999999999999999999:1:1</date>"
+                                   L"<key>trueWithText</key><true>no</true>"
+                                   L"<key>cdataString</key><string><![CDATA[hidden]]>shown</string>")
+                                   .c_str()));
   EXPECT_EQ(0, Int(d->Lookup(L"emptyInt")));
   EXPECT_EQ(-42, Int(d->Lookup(L"spaced")));
   EXPECT_EQ(INT64_MAX, Int(d->Lookup(L"hugeInt")));
@@ -423,9 +426,11 @@ TEST(XpIniXml, NestingIsCappedOnReading) {
   ASSERT_EQ(XP_OK, XpIniDetail::LoadTextWithDepth(d.get(), NestedDicts(kLimit).c_str(), kLimit));
   EXPECT_EQ(1, Int(d->Lookup(L"k/k/k/k/k/k/k/leaf")));
   EXPECT_EQ(XP_OK, XpIniDetail::LoadTextWithDepth(d.get(), NestedArrays(kLimit).c_str(), kLimit));
-  EXPECT_EQ(XP_E_INI_BAD_DOCUMENT, XpIniDetail::LoadTextWithDepth(d.get(), NestedDicts(kLimit + 1).c_str(), kLimit));
+  EXPECT_EQ(XP_E_INI_BAD_DOCUMENT,
+            XpIniDetail::LoadTextWithDepth(d.get(), NestedDicts(kLimit + 1).c_str(), kLimit));
   EXPECT_EQ(0, d->GetCount());
-  EXPECT_EQ(XP_E_INI_BAD_DOCUMENT, XpIniDetail::LoadTextWithDepth(d.get(), NestedArrays(kLimit + 1).c_str(), kLimit));
+  EXPECT_EQ(XP_E_INI_BAD_DOCUMENT,
+            XpIniDetail::LoadTextWithDepth(d.get(), NestedArrays(kLimit + 1).c_str(), kLimit));
   EXPECT_EQ(0, d->GetCount());
   // With the real limit: 200 levels read; beyond the limit there is a clear
   // code, whichever of parser and reader stops first, and nothing is left.
@@ -597,9 +602,10 @@ TEST(XpIniXml, VersionIndependentDomWhenMsxml4IsMissing) {
   RegSetValueExW(key, L"msxml4", 0, REG_SZ, reinterpret_cast<const BYTE*>(disabled), sizeof(disabled));
   RegCloseKey(key);
   SetEnvironmentVariableW(L"XP_PLIST_NO_MSXML4", L"1");
-  std::wstring command = std::wstring(L"\"") + exe +
-                         L"\" --gtest_color=no --gtest_filter=XpIniXml.ChildWithoutMsxml4:XpIniXml.EveryType*:"
-                         L"XpIniXml.Document*:XpIniXml.Value*:XpIniXml.Arrays*:XpIniXml.Empty*";
+  std::wstring command =
+      std::wstring(L"\"") + exe +
+      L"\" --gtest_color=no --gtest_filter=XpIniXml.ChildWithoutMsxml4:XpIniXml.EveryType*:"
+      L"XpIniXml.Document*:XpIniXml.Value*:XpIniXml.Arrays*:XpIniXml.Empty*";
   std::vector<wchar_t> line(command.begin(), command.end());
   line.push_back(L'\0');
   STARTUPINFOW si = {};

@@ -138,10 +138,10 @@ TEST(XpIniTree, ArrayInsertRemoveAndIndexPaths) {
   XpIniRootPtr root;
   ASSERT_EQ(XP_OK, root->AddNode(L"list", XpIniTypeArray));
   XpIniElement* list = root->Lookup(L"list");
-  EXPECT_EQ(XP_OK, list->InsertAt(-1, XpIniTypeInt, 1, 0));    // [1]
-  EXPECT_EQ(XP_OK, list->InsertAt(1, XpIniTypeInt, 3, 0));     // [1 3]
-  EXPECT_EQ(XP_OK, list->InsertAt(1, XpIniTypeInt, 2, 0));     // [1 2 3]
-  EXPECT_EQ(XP_OK, list->InsertAt(0, XpIniTypeInt, 0, 0));     // [0 1 2 3]
+  EXPECT_EQ(XP_OK, list->InsertAt(-1, XpIniTypeInt, 1, 0));  // [1]
+  EXPECT_EQ(XP_OK, list->InsertAt(1, XpIniTypeInt, 3, 0));   // [1 3]
+  EXPECT_EQ(XP_OK, list->InsertAt(1, XpIniTypeInt, 2, 0));   // [1 2 3]
+  EXPECT_EQ(XP_OK, list->InsertAt(0, XpIniTypeInt, 0, 0));   // [0 1 2 3]
   EXPECT_EQ(XP_E_INI_NOT_FOUND, list->InsertAt(5, XpIniTypeInt, 9, 0));
   EXPECT_EQ(XP_E_INI_NOT_FOUND, list->InsertAt(-2, XpIniTypeInt, 9, 0));
   EXPECT_EQ(XP_E_INI_BAD_TYPE, list->InsertAt(0, static_cast<XpIniType>(42), 9, 0));

@@ -209,7 +209,8 @@ Key CreateKey(HKEY root, const std::wstring& path, REGSAM access) {
   return Key(key);
 }
 
-bool SetString(HKEY root, const std::wstring& path, const wchar_t* name, const std::wstring& value, DWORD type) {
+bool SetString(HKEY root, const std::wstring& path, const wchar_t* name, const std::wstring& value,
+               DWORD type) {
   Key key = CreateKey(root, path, KEY_SET_VALUE);
   if (!key) return false;
   return RegSetValueExW(key.get(), name, 0, type, reinterpret_cast<const BYTE*>(value.c_str()),
@@ -219,8 +220,8 @@ bool SetString(HKEY root, const std::wstring& path, const wchar_t* name, const s
 bool SetDword(HKEY root, const std::wstring& path, const wchar_t* name, DWORD value) {
   Key key = CreateKey(root, path, KEY_SET_VALUE);
   if (!key) return false;
-  return RegSetValueExW(key.get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value)) ==
-         ERROR_SUCCESS;
+  return RegSetValueExW(key.get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                        sizeof(value)) == ERROR_SUCCESS;
 }
 
 bool DeleteTree(HKEY root, const std::wstring& path) {
@@ -341,8 +342,9 @@ std::wstring Environment(const wchar_t* name) {
   if (marker.empty()) return ::testing::AssertionFailure() << "XP_TEST_WINEPREFIX is not set" << advice;
   std::wstring prefix = Environment(L"WINEPREFIX");
   if (prefix != marker)
-    return ::testing::AssertionFailure() << "WINEPREFIX \"" << Utf8(prefix) << "\" is not the private prefix \""
-                                         << Utf8(marker) << "\"" << advice;
+    return ::testing::AssertionFailure()
+           << "WINEPREFIX \"" << Utf8(prefix) << "\" is not the private prefix \"" << Utf8(marker) << "\""
+           << advice;
   return ::testing::AssertionSuccess();
 }
 
@@ -360,7 +362,8 @@ DWORD DriveTool(const std::wstring& args, bool quiet) {
   Remove();
   std::wstring drive(1, letter);
   DWORD code = DriveTool((broadcast ? L"insert " : L"define ") + drive + L" " + Quoted(folder));
-  if (code != 0) return ::testing::AssertionFailure() << "drivetool could not put in " << Utf8(drive) << ": " << code;
+  if (code != 0)
+    return ::testing::AssertionFailure() << "drivetool could not put in " << Utf8(drive) << ": " << code;
   letter_ = letter;
   broadcast_ = broadcast;
   return ::testing::AssertionSuccess();

@@ -82,7 +82,8 @@ TEST(PrivatePrefix, OnlyTheBuildFoldersPrefixIsAccepted) {
   SetEnvironmentVariableW(L"XP_TEST_WINEPREFIX", nullptr);
   ::testing::AssertionResult unmarked = InPrivateWinePrefix();
   EXPECT_FALSE(unmarked);
-  EXPECT_NE(std::string(unmarked.message()).find("XP_TEST_WINEPREFIX"), std::string::npos) << unmarked.message();
+  EXPECT_NE(std::string(unmarked.message()).find("XP_TEST_WINEPREFIX"), std::string::npos)
+      << unmarked.message();
   SetEnvironmentVariableW(L"XP_TEST_WINEPREFIX", L"/home/someone/.wine");
   EXPECT_FALSE(InPrivateWinePrefix()) << "a prefix other than the marked one";
 }

@@ -75,8 +75,8 @@ DWORD FakeUsbDeviceApi::QueryDosDeviceW(const wchar_t* name, wchar_t* targets, D
   return 0;
 }
 
-HANDLE FakeUsbDeviceApi::CreateFileW(const wchar_t* path, DWORD access, DWORD share,
-                                     DWORD disposition, DWORD flags) {
+HANDLE FakeUsbDeviceApi::CreateFileW(const wchar_t* path, DWORD access, DWORD share, DWORD disposition,
+                                     DWORD flags) {
   EXPECT_EQ(0u, access);
   EXPECT_EQ(static_cast<DWORD>(FILE_SHARE_READ | FILE_SHARE_WRITE), share);
   EXPECT_EQ(static_cast<DWORD>(OPEN_EXISTING), disposition);
@@ -92,8 +92,8 @@ HANDLE FakeUsbDeviceApi::CreateFileW(const wchar_t* path, DWORD access, DWORD sh
   return handle;
 }
 
-BOOL FakeUsbDeviceApi::DeviceIoControl(HANDLE handle, DWORD code, void* in, DWORD inSize,
-                                       void* out, DWORD outSize, DWORD* returned) {
+BOOL FakeUsbDeviceApi::DeviceIoControl(HANDLE handle, DWORD code, void* in, DWORD inSize, void* out,
+                                       DWORD outSize, DWORD* returned) {
   auto open = m_handlePaths.find(handle);
   if (open == m_handlePaths.end() || openHandles.count(handle) == 0) {
     ADD_FAILURE() << "request on a handle that is not open";
@@ -214,8 +214,8 @@ BOOL FakeUsbDeviceApi::SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, SP_DEVINF
   return TRUE;
 }
 
-BOOL FakeUsbDeviceApi::SetupDiEnumDeviceInterfaces(HDEVINFO set, const GUID* interfaceClass,
-                                                   DWORD index, SP_DEVICE_INTERFACE_DATA* data) {
+BOOL FakeUsbDeviceApi::SetupDiEnumDeviceInterfaces(HDEVINFO set, const GUID* interfaceClass, DWORD index,
+                                                   SP_DEVICE_INTERFACE_DATA* data) {
   EXPECT_EQ(kHubSet, set);
   EXPECT_TRUE(IsEqualGUID(*interfaceClass, kHub));
   EXPECT_EQ(sizeof(SP_DEVICE_INTERFACE_DATA), data->cbSize);
@@ -227,10 +227,9 @@ BOOL FakeUsbDeviceApi::SetupDiEnumDeviceInterfaces(HDEVINFO set, const GUID* int
   return TRUE;
 }
 
-BOOL FakeUsbDeviceApi::SetupDiGetDeviceInterfaceDetailW(HDEVINFO set,
-                                                        SP_DEVICE_INTERFACE_DATA* data,
-                                                        SP_DEVICE_INTERFACE_DETAIL_DATA_W* detail,
-                                                        DWORD size, DWORD* required) {
+BOOL FakeUsbDeviceApi::SetupDiGetDeviceInterfaceDetailW(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* data,
+                                                        SP_DEVICE_INTERFACE_DETAIL_DATA_W* detail, DWORD size,
+                                                        DWORD* required) {
   EXPECT_EQ(kHubSet, set);
   const HubEntry& hub = hubs.at(data->Reserved);
   DWORD header = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath);
@@ -268,9 +267,8 @@ CONFIGRET FakeUsbDeviceApi::CM_Get_Parent(DEVINST* parent, DEVINST node, ULONG f
   return CR_SUCCESS;
 }
 
-CONFIGRET FakeUsbDeviceApi::CM_Get_DevNode_Registry_PropertyW(DEVINST node, ULONG property,
-                                                              ULONG* type, void* buffer,
-                                                              ULONG* length, ULONG flags) {
+CONFIGRET FakeUsbDeviceApi::CM_Get_DevNode_Registry_PropertyW(DEVINST node, ULONG property, ULONG* type,
+                                                              void* buffer, ULONG* length, ULONG flags) {
   EXPECT_EQ(0u, flags);
   auto found = nodes.find(node);
   if (found == nodes.end()) return CR_NO_SUCH_DEVNODE;

@@ -93,15 +93,14 @@ class FakeUsbDeviceApi : public IXpUsbDeviceApi {
   static StringReply Raw(std::vector<BYTE> bytes);
 
   DWORD QueryDosDeviceW(const wchar_t* name, wchar_t* targets, DWORD maxChars) override;
-  HANDLE CreateFileW(const wchar_t* path, DWORD access, DWORD share, DWORD disposition,
-                     DWORD flags) override;
+  HANDLE CreateFileW(const wchar_t* path, DWORD access, DWORD share, DWORD disposition, DWORD flags) override;
   BOOL DeviceIoControl(HANDLE device, DWORD code, void* in, DWORD inSize, void* out, DWORD outSize,
                        DWORD* returned) override;
   BOOL CloseHandle(HANDLE handle) override;
   HDEVINFO SetupDiGetClassDevsW(const GUID* interfaceClass, DWORD flags) override;
   BOOL SetupDiEnumDeviceInfo(HDEVINFO set, DWORD index, SP_DEVINFO_DATA* device) override;
-  BOOL SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD property,
-                                         BYTE* buffer, DWORD size, DWORD* required) override;
+  BOOL SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD property, BYTE* buffer,
+                                         DWORD size, DWORD* required) override;
   BOOL SetupDiEnumDeviceInterfaces(HDEVINFO set, const GUID* interfaceClass, DWORD index,
                                    SP_DEVICE_INTERFACE_DATA* data) override;
   BOOL SetupDiGetDeviceInterfaceDetailW(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* data,
@@ -109,8 +108,8 @@ class FakeUsbDeviceApi : public IXpUsbDeviceApi {
                                         DWORD* required) override;
   BOOL SetupDiDestroyDeviceInfoList(HDEVINFO set) override;
   CONFIGRET CM_Get_Parent(DEVINST* parent, DEVINST node, ULONG flags) override;
-  CONFIGRET CM_Get_DevNode_Registry_PropertyW(DEVINST node, ULONG property, ULONG* type,
-                                              void* buffer, ULONG* length, ULONG flags) override;
+  CONFIGRET CM_Get_DevNode_Registry_PropertyW(DEVINST node, ULONG property, ULONG* type, void* buffer,
+                                              ULONG* length, ULONG flags) override;
 
  private:
   std::map<HANDLE, std::wstring> m_handlePaths;

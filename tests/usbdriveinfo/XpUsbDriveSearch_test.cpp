@@ -12,14 +12,11 @@ using namespace XpUsbDriveResult;
 
 const wchar_t kUsbDiskName[] =
     L"USBSTOR#Disk&Ven_Gen&Prod_Reader&Rev_1.00#0001&0#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
-const wchar_t kIdeDiskName[] =
-    L"IDE#DiskMaker_1000#5&1&0&0#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
+const wchar_t kIdeDiskName[] = L"IDE#DiskMaker_1000#5&1&0&0#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
 const wchar_t kRootHubPath[] = L"\\\\?\\usb#root_hub#4&1&0#{f18a0e88-c30c-11d0-8815-00a0c906bed8}";
-const wchar_t kHubPath[] =
-    L"\\\\?\\usb#vid_05e3&pid_0608#5&2&0&1#{f18a0e88-c30c-11d0-8815-00a0c906bed8}";
+const wchar_t kHubPath[] = L"\\\\?\\usb#vid_05e3&pid_0608#5&2&0&1#{f18a0e88-c30c-11d0-8815-00a0c906bed8}";
 
-const DEVINST kIdeDisk = 10, kIdeChannel = 11, kUsbDisk = 20, kReader = 30, kHub = 40,
-              kRootHub = 50;
+const DEVINST kIdeDisk = 10, kIdeChannel = 11, kUsbDisk = 20, kReader = 30, kHub = 40, kRootHub = 50;
 const DWORD kReaderPort = 3;
 
 STORAGE_DEVICE_NUMBER Number(DWORD number, DWORD partition) {
@@ -83,14 +80,11 @@ class UsbDriveSearch : public ::testing::Test {
   }
 
   FakeUsbDeviceApi::Port& ReaderPort() { return api.devices[kHubPath].ports[kReaderPort]; }
-  std::map<std::pair<BYTE, WORD>, FakeUsbDeviceApi::StringReply>& Strings() {
-    return ReaderPort().strings;
-  }
+  std::map<std::pair<BYTE, WORD>, FakeUsbDeviceApi::StringReply>& Strings() { return ReaderPort().strings; }
 
   std::uint32_t Identify(wchar_t letter) {
     busType = vendorId = productId = 77;
-    return XpUsbGetVenIdAndProdId(api, letter, &busType, &vendorId, &productId, manufacturer,
-                                  product);
+    return XpUsbGetVenIdAndProdId(api, letter, &busType, &vendorId, &productId, manufacturer, product);
   }
   std::uint32_t Serial(wchar_t letter) {
     serial = 0xDEAD;
@@ -245,7 +239,7 @@ TEST_F(UsbDriveSearch, HostileSerialDescriptorsCountAsAbsent) {
   r = good;
   r.bytes[1] = 2;  // not a string descriptor
   replies.push_back(r);
-  replies.push_back(FakeUsbDeviceApi::Raw({}));  // empty reply
+  replies.push_back(FakeUsbDeviceApi::Raw({}));    // empty reply
   replies.push_back(FakeUsbDeviceApi::Raw({26}));  // one byte
   // Not hexadecimal from the start, or with a sign, blank or prefix.
   replies.push_back(FakeUsbDeviceApi::Descriptor(L"G0123456789A"));

@@ -16,69 +16,69 @@
 namespace watchtest {
 
 struct Event {
-    std::wstring path;
-    bool arrival;
-    DWORD tick;
-    DWORD thread;
+  std::wstring path;
+  bool arrival;
+  DWORD tick;
+  DWORD thread;
 };
 
 class Recorder final : public IXpVolumeWatchDogCallback {
-public:
-    Recorder() : m_changed(CreateEventW(NULL, FALSE, FALSE, NULL)), m_delayMs(0), m_inCall(0) {
-        InitializeCriticalSection(&m_lock);
-    }
-    ~Recorder() {
-        DeleteCriticalSection(&m_lock);
-        CloseHandle(m_changed);
-    }
-    void OnVolumeArrival(const XpString& path) override { Record(path, true); }
-    void OnVolumeRemoval(const XpString& path) override { Record(path, false); }
+ public:
+  Recorder() : m_changed(CreateEventW(NULL, FALSE, FALSE, NULL)), m_delayMs(0), m_inCall(0) {
+    InitializeCriticalSection(&m_lock);
+  }
+  ~Recorder() {
+    DeleteCriticalSection(&m_lock);
+    CloseHandle(m_changed);
+  }
+  void OnVolumeArrival(const XpString& path) override { Record(path, true); }
+  void OnVolumeRemoval(const XpString& path) override { Record(path, false); }
 
-    std::vector<Event> Events() {
-        EnterCriticalSection(&m_lock);
-        std::vector<Event> copy = m_events;
-        LeaveCriticalSection(&m_lock);
-        return copy;
+  std::vector<Event> Events() {
+    EnterCriticalSection(&m_lock);
+    std::vector<Event> copy = m_events;
+    LeaveCriticalSection(&m_lock);
+    return copy;
+  }
+  size_t Count() { return Events().size(); }
+  // Waits until at least n events were recorded or the time is up.
+  bool WaitFor(size_t n, DWORD timeoutMs) {
+    DWORD start = GetTickCount();
+    for (;;) {
+      if (Count() >= n) return true;
+      DWORD spent = GetTickCount() - start;
+      if (spent >= timeoutMs) return false;
+      WaitForSingleObject(m_changed, timeoutMs - spent);
     }
-    size_t Count() { return Events().size(); }
-    // Waits until at least n events were recorded or the time is up.
-    bool WaitFor(size_t n, DWORD timeoutMs) {
-        DWORD start = GetTickCount();
-        for (;;) {
-            if (Count() >= n) return true;
-            DWORD spent = GetTickCount() - start;
-            if (spent >= timeoutMs) return false;
-            WaitForSingleObject(m_changed, timeoutMs - spent);
-        }
-    }
-    void SetDelay(DWORD ms) { m_delayMs = ms; }
-    LONG InCall() const { return m_inCall; }
+  }
+  void SetDelay(DWORD ms) { m_delayMs = ms; }
+  LONG InCall() const { return m_inCall; }
 
-private:
-    void Record(const XpString& path, bool arrival) {
-        InterlockedIncrement(&m_inCall);
-        if (m_delayMs) Sleep(m_delayMs);
-        Event e = {path.c_str(), arrival, GetTickCount(), GetCurrentThreadId()};
-        EnterCriticalSection(&m_lock);
-        m_events.push_back(e);
-        LeaveCriticalSection(&m_lock);
-        InterlockedDecrement(&m_inCall);
-        SetEvent(m_changed);
-    }
-    CRITICAL_SECTION m_lock;
-    HANDLE m_changed;
-    std::vector<Event> m_events;
-    volatile DWORD m_delayMs;
-    volatile LONG m_inCall;
+ private:
+  void Record(const XpString& path, bool arrival) {
+    InterlockedIncrement(&m_inCall);
+    if (m_delayMs) Sleep(m_delayMs);
+    Event e = {path.c_str(), arrival, GetTickCount(), GetCurrentThreadId()};
+    EnterCriticalSection(&m_lock);
+    m_events.push_back(e);
+    LeaveCriticalSection(&m_lock);
+    InterlockedDecrement(&m_inCall);
+    SetEvent(m_changed);
+  }
+  CRITICAL_SECTION m_lock;
+  HANDLE m_changed;
+  std::vector<Event> m_events;
+  volatile DWORD m_delayMs;
+  volatile LONG m_inCall;
 };
 
 inline LRESULT SendVolumeBroadcast(HWND window, WPARAM event, DWORD mask) {
-    DEV_BROADCAST_VOLUME v;
-    ZeroMemory(&v, sizeof(v));
-    v.dbcv_size = sizeof(v);
-    v.dbcv_devicetype = DBT_DEVTYP_VOLUME;
-    v.dbcv_unitmask = mask;
-    return SendMessageW(window, WM_DEVICECHANGE, event, reinterpret_cast<LPARAM>(&v));
+  DEV_BROADCAST_VOLUME v;
+  ZeroMemory(&v, sizeof(v));
+  v.dbcv_size = sizeof(v);
+  v.dbcv_devicetype = DBT_DEVTYP_VOLUME;
+  v.dbcv_unitmask = mask;
+  return SendMessageW(window, WM_DEVICECHANGE, event, reinterpret_cast<LPARAM>(&v));
 }
 
 // A shell notification as the shell delivers it to the windows of this
@@ -86,40 +86,40 @@ inline LRESULT SendVolumeBroadcast(HWND window, WPARAM event, DWORD mask) {
 // watcher takes only what the shell's lock call opens, so the message cannot
 // be made up here; window and message stay for the callers' sake.
 inline bool SendShellEvent(HWND, UINT, LONG event, const wchar_t* path) {
-    SHChangeNotify(event, SHCNF_PATHW | SHCNF_FLUSH, path, NULL);
-    return true;
+  SHChangeNotify(event, SHCNF_PATHW | SHCNF_FLUSH, path, NULL);
+  return true;
 }
 
 inline std::wstring ExeDir() {
-    wchar_t path[MAX_PATH];
-    DWORD n = GetModuleFileNameW(NULL, path, MAX_PATH);
-    std::wstring s(path, n);
-    size_t slash = s.find_last_of(L"\\/");
-    return slash == std::wstring::npos ? std::wstring() : s.substr(0, slash + 1);
+  wchar_t path[MAX_PATH];
+  DWORD n = GetModuleFileNameW(NULL, path, MAX_PATH);
+  std::wstring s(path, n);
+  size_t slash = s.find_last_of(L"\\/");
+  return slash == std::wstring::npos ? std::wstring() : s.substr(0, slash + 1);
 }
 
 // Runs a program next to the test exe and returns its exit code (-1 if it
 // could not start or did not end within a minute; it is then ended).
 inline int RunNextToMe(const std::wstring& exe, const std::wstring& args, bool quiet = false) {
-    DWORD code = 0;
-    if (!xptest::RunToEnd(L"\"" + ExeDir() + exe + L"\" " + args, 60000, &code, std::wstring(), NULL, quiet))
-        return -1;
-    return static_cast<int>(code);
+  DWORD code = 0;
+  if (!xptest::RunToEnd(L"\"" + ExeDir() + exe + L"\" " + args, 60000, &code, std::wstring(), NULL, quiet))
+    return -1;
+  return static_cast<int>(code);
 }
 
 inline int DriveTool(const std::wstring& args, bool quiet = false) {
-    return RunNextToMe(L"drivetool.exe", args, quiet);
+  return RunNextToMe(L"drivetool.exe", args, quiet);
 }
 
 // A fresh folder under the temporary directory, in Windows form.
 inline std::wstring MakeCardFolder(const wchar_t* name) {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    std::wstring dir = std::wstring(temp) + name;
-    CreateDirectoryW(dir.c_str(), NULL);
-    std::wstring marker = dir + L"\\DCIM";
-    CreateDirectoryW(marker.c_str(), NULL);
-    return dir;
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  std::wstring dir = std::wstring(temp) + name;
+  CreateDirectoryW(dir.c_str(), NULL);
+  std::wstring marker = dir + L"\\DCIM";
+  CreateDirectoryW(marker.c_str(), NULL);
+  return dir;
 }
 
 }  // namespace watchtest

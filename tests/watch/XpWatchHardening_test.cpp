@@ -21,19 +21,19 @@ decltype(&CreateEventW) g_createEvent = NULL;
 decltype(&CreateSemaphoreW) g_createSemaphore = NULL;
 
 HANDLE WINAPI RefusingCreateEvent(LPSECURITY_ATTRIBUTES a, BOOL manual, BOOL initial, LPCWSTR name) {
-    if (g_refusing) {
-        SetLastError(ERROR_NO_SYSTEM_RESOURCES);
-        return NULL;
-    }
-    return g_createEvent(a, manual, initial, name);
+  if (g_refusing) {
+    SetLastError(ERROR_NO_SYSTEM_RESOURCES);
+    return NULL;
+  }
+  return g_createEvent(a, manual, initial, name);
 }
 
 HANDLE WINAPI RefusingCreateSemaphore(LPSECURITY_ATTRIBUTES a, LONG initial, LONG maximum, LPCWSTR name) {
-    if (g_refusing) {
-        SetLastError(ERROR_NO_SYSTEM_RESOURCES);
-        return NULL;
-    }
-    return g_createSemaphore(a, initial, maximum, name);
+  if (g_refusing) {
+    SetLastError(ERROR_NO_SYSTEM_RESOURCES);
+    return NULL;
+  }
+  return g_createSemaphore(a, initial, maximum, name);
 }
 
 // Points this program's import of function at replacement; the previous
@@ -41,119 +41,119 @@ HANDLE WINAPI RefusingCreateSemaphore(LPSECURITY_ATTRIBUTES a, LONG initial, LON
 bool ReplaceImport(void* from, void* to);
 
 void* PatchImport(const char* function, void* replacement) {
-    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-    void* target = reinterpret_cast<void*>(GetProcAddress(kernel, function));
-    return ReplaceImport(target, replacement) ? target : NULL;
+  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  void* target = reinterpret_cast<void*>(GetProcAddress(kernel, function));
+  return ReplaceImport(target, replacement) ? target : NULL;
 }
 
 // Points every entry of this program's import table that holds from at to.
 bool ReplaceImport(void* from, void* to) {
-    void* target = from;
-    void* replacement = to;
-    BYTE* base = reinterpret_cast<BYTE*>(GetModuleHandleW(NULL));
-    IMAGE_DOS_HEADER* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
-    IMAGE_NT_HEADERS* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-    IMAGE_DATA_DIRECTORY dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    if (dir.VirtualAddress == 0 || target == NULL) return false;
-    for (IMAGE_IMPORT_DESCRIPTOR* d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress);
-         d->Name != 0; ++d) {
-        for (IMAGE_THUNK_DATA* t = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk); t->u1.Function != 0;
-             ++t) {
-            if (reinterpret_cast<void*>(t->u1.Function) != target) continue;
-            DWORD old = 0;
-            VirtualProtect(&t->u1.Function, sizeof(t->u1.Function), PAGE_READWRITE, &old);
-            t->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
-            VirtualProtect(&t->u1.Function, sizeof(t->u1.Function), old, &old);
-            return true;
-        }
+  void* target = from;
+  void* replacement = to;
+  BYTE* base = reinterpret_cast<BYTE*>(GetModuleHandleW(NULL));
+  IMAGE_DOS_HEADER* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
+  IMAGE_NT_HEADERS* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+  IMAGE_DATA_DIRECTORY dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+  if (dir.VirtualAddress == 0 || target == NULL) return false;
+  for (IMAGE_IMPORT_DESCRIPTOR* d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress);
+       d->Name != 0; ++d) {
+    for (IMAGE_THUNK_DATA* t = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk); t->u1.Function != 0;
+         ++t) {
+      if (reinterpret_cast<void*>(t->u1.Function) != target) continue;
+      DWORD old = 0;
+      VirtualProtect(&t->u1.Function, sizeof(t->u1.Function), PAGE_READWRITE, &old);
+      t->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
+      VirtualProtect(&t->u1.Function, sizeof(t->u1.Function), old, &old);
+      return true;
     }
-    return false;
+  }
+  return false;
 }
 
 // While it lives, this program's wait handles cannot be made.
 struct RefuseWaitHandles {
-    RefuseWaitHandles() {
-        g_createEvent = reinterpret_cast<decltype(&CreateEventW)>(
-            PatchImport("CreateEventW", reinterpret_cast<void*>(&RefusingCreateEvent)));
-        g_createSemaphore = reinterpret_cast<decltype(&CreateSemaphoreW)>(
-            PatchImport("CreateSemaphoreW", reinterpret_cast<void*>(&RefusingCreateSemaphore)));
-        InterlockedExchange(&g_refusing, 1);
-    }
-    ~RefuseWaitHandles() {
-        InterlockedExchange(&g_refusing, 0);
-        if (g_createEvent)
-            ReplaceImport(reinterpret_cast<void*>(&RefusingCreateEvent), reinterpret_cast<void*>(g_createEvent));
-        if (g_createSemaphore)
-            ReplaceImport(reinterpret_cast<void*>(&RefusingCreateSemaphore),
-                          reinterpret_cast<void*>(g_createSemaphore));
-    }
-    bool Active() const { return g_createEvent != NULL || g_createSemaphore != NULL; }
+  RefuseWaitHandles() {
+    g_createEvent = reinterpret_cast<decltype(&CreateEventW)>(
+        PatchImport("CreateEventW", reinterpret_cast<void*>(&RefusingCreateEvent)));
+    g_createSemaphore = reinterpret_cast<decltype(&CreateSemaphoreW)>(
+        PatchImport("CreateSemaphoreW", reinterpret_cast<void*>(&RefusingCreateSemaphore)));
+    InterlockedExchange(&g_refusing, 1);
+  }
+  ~RefuseWaitHandles() {
+    InterlockedExchange(&g_refusing, 0);
+    if (g_createEvent)
+      ReplaceImport(reinterpret_cast<void*>(&RefusingCreateEvent), reinterpret_cast<void*>(g_createEvent));
+    if (g_createSemaphore)
+      ReplaceImport(reinterpret_cast<void*>(&RefusingCreateSemaphore),
+                    reinterpret_cast<void*>(g_createSemaphore));
+  }
+  bool Active() const { return g_createEvent != NULL || g_createSemaphore != NULL; }
 };
 
 TEST(XpVolumeWatchDogExHardening, NotifierWhoseWaitsFailEndsAndTheNextEventWorks) {
-    Recorder client;
-    XpVolumeWatchDogEx watcher(0, true);
-    ASSERT_EQ(XP_OK, watcher.AddCallback(&client));
-    {
-        RefuseWaitHandles refuse;
-        ASSERT_TRUE(refuse.Active()) << "the program imports neither creation call";
-        // The notifier's waits fail at once; retried, they would keep a
-        // processor busy for good. This event is lost.
-        watcher.NotifyArrival(L"Q:\\");
-        Sleep(1500);
-    }
+  Recorder client;
+  XpVolumeWatchDogEx watcher(0, true);
+  ASSERT_EQ(XP_OK, watcher.AddCallback(&client));
+  {
+    RefuseWaitHandles refuse;
+    ASSERT_TRUE(refuse.Active()) << "the program imports neither creation call";
+    // The notifier's waits fail at once; retried, they would keep a
+    // processor busy for good. This event is lost.
     watcher.NotifyArrival(L"Q:\\");
-    EXPECT_EQ(1u, watcher.GetNotifierCount());
-    EXPECT_TRUE(client.WaitFor(1, 4000)) << "the path's notifier no longer delivers";
-    (void)watcher.RemoveCallback(&client);
+    Sleep(1500);
+  }
+  watcher.NotifyArrival(L"Q:\\");
+  EXPECT_EQ(1u, watcher.GetNotifierCount());
+  EXPECT_TRUE(client.WaitFor(1, 4000)) << "the path's notifier no longer delivers";
+  (void)watcher.RemoveCallback(&client);
 }
 
 // ---- shell-notification messages ----
 
 struct Running {
-    explicit Running(bool coalesce) : watcher(new XpVolumeWatchDogEx(0, coalesce)) {
-        EXPECT_EQ(XP_OK, watcher->AddCallback(&client));
-        EXPECT_EQ(XP_OK, watcher->Start());
-        window = watcher->GetNotifyWindow();
-    }
-    ~Running() {
-        (void)watcher->Stop();
-        (void)watcher->RemoveCallback(&client);
-        watcher.reset();
-    }
-    Recorder client;
-    std::unique_ptr<XpVolumeWatchDogEx> watcher;
-    HWND window;
+  explicit Running(bool coalesce) : watcher(new XpVolumeWatchDogEx(0, coalesce)) {
+    EXPECT_EQ(XP_OK, watcher->AddCallback(&client));
+    EXPECT_EQ(XP_OK, watcher->Start());
+    window = watcher->GetNotifyWindow();
+  }
+  ~Running() {
+    (void)watcher->Stop();
+    (void)watcher->RemoveCallback(&client);
+    watcher.reset();
+  }
+  Recorder client;
+  std::unique_ptr<XpVolumeWatchDogEx> watcher;
+  HWND window;
 };
 
 TEST(XpVolumeWatchDogExHardening, MadeUpShellMessagesAreIgnoredWithoutHarm) {
-    Running r(false);
-    ASSERT_TRUE(r.window != NULL);
-    UINT shell = r.watcher->GetShellMessage();
-    // Pointers to item lists in the old delivery form, handles that are no
-    // shared blocks, and numbers that are nothing at all.
-    PIDLIST_ABSOLUTE item = ILCreateFromPathW(L"C:\\");
-    PCIDLIST_ABSOLUTE items[2] = {item, NULL};
-    HANDLE event = CreateEventW(NULL, TRUE, FALSE, NULL);
-    const WPARAM wParams[] = {0,
-                              1,
-                              3,
-                              reinterpret_cast<WPARAM>(items),
-                              reinterpret_cast<WPARAM>(event),
-                              static_cast<WPARAM>(0xDEADBEEF),
-                              ~static_cast<WPARAM>(0)};
-    const LPARAM lParams[] = {0, SHCNE_MEDIAINSERTED, SHCNE_DRIVEADD, static_cast<LPARAM>(GetCurrentProcessId()),
-                              -1};
-    for (WPARAM w : wParams)
-        for (LPARAM l : lParams) SendMessageW(r.window, shell, w, l);
-    CloseHandle(event);
-    ILFree(item);
-    EXPECT_TRUE(IsWindow(r.window));
-    EXPECT_EQ(0u, r.client.Count());
-    // The real thing still arrives.
-    SHChangeNotify(SHCNE_MEDIAINSERTED, SHCNF_PATHW | SHCNF_FLUSH, L"C:\\", NULL);
-    ASSERT_TRUE(r.client.WaitFor(1, 3000));
-    EXPECT_EQ(L"C:\\", r.client.Events()[0].path);
+  Running r(false);
+  ASSERT_TRUE(r.window != NULL);
+  UINT shell = r.watcher->GetShellMessage();
+  // Pointers to item lists in the old delivery form, handles that are no
+  // shared blocks, and numbers that are nothing at all.
+  PIDLIST_ABSOLUTE item = ILCreateFromPathW(L"C:\\");
+  PCIDLIST_ABSOLUTE items[2] = {item, NULL};
+  HANDLE event = CreateEventW(NULL, TRUE, FALSE, NULL);
+  const WPARAM wParams[] = {0,
+                            1,
+                            3,
+                            reinterpret_cast<WPARAM>(items),
+                            reinterpret_cast<WPARAM>(event),
+                            static_cast<WPARAM>(0xDEADBEEF),
+                            ~static_cast<WPARAM>(0)};
+  const LPARAM lParams[] = {0, SHCNE_MEDIAINSERTED, SHCNE_DRIVEADD,
+                            static_cast<LPARAM>(GetCurrentProcessId()), -1};
+  for (WPARAM w : wParams)
+    for (LPARAM l : lParams) SendMessageW(r.window, shell, w, l);
+  CloseHandle(event);
+  ILFree(item);
+  EXPECT_TRUE(IsWindow(r.window));
+  EXPECT_EQ(0u, r.client.Count());
+  // The real thing still arrives.
+  SHChangeNotify(SHCNE_MEDIAINSERTED, SHCNF_PATHW | SHCNF_FLUSH, L"C:\\", NULL);
+  ASSERT_TRUE(r.client.WaitFor(1, 3000));
+  EXPECT_EQ(L"C:\\", r.client.Events()[0].path);
 }
 
 }  // namespace

@@ -96,9 +96,11 @@ int Device98(wchar_t letter) {
   bool ok = SetString(HKEY_LOCAL_MACHINE, L"Enum\\Scsi\\DEMO_READER\\USBSTOR&VID_1234&PID_0010&0001",
                       L"CurrentDriveLetterAssignment", letters);
   ok = SetString(HKEY_LOCAL_MACHINE, L"Enum\\Scsi\\DEMO_READER\\USBSTOR&VID_1234&PID_0010&0001",
-                 L"DeviceDesc", L"Demo Card Reader") && ok;
+                 L"DeviceDesc", L"Demo Card Reader") &&
+       ok;
   ok = SetString(HKEY_DYN_DATA, L"Config Manager\\Enum\\DemoReader", L"HardWareKey",
-                 L"USBSTOR\\VID_1234&PID_0010\\0001") && ok;
+                 L"USBSTOR\\VID_1234&PID_0010\\0001") &&
+       ok;
   return ok ? 0 : 2;
 }
 

@@ -120,8 +120,8 @@ void SetValue(HKEY key, const wchar_t* name, DWORD type, const void* data, DWORD
 
 int Register(const std::wstring& exe) {
   HKEY module = nullptr, version = nullptr;
-  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kModuleKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &module, nullptr) !=
-      ERROR_SUCCESS) {
+  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kModuleKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &module,
+                      nullptr) != ERROR_SUCCESS) {
     return 1;
   }
   const wchar_t current[] = L"1.0";
@@ -131,7 +131,8 @@ int Register(const std::wstring& exe) {
   if (rc != ERROR_SUCCESS) return 1;
   size_t slash = exe.rfind(L'\\');
   std::wstring folder = exe.substr(0, slash), name = exe.substr(slash + 1);
-  SetValue(version, L"InstalledLocation", REG_SZ, folder.c_str(), (DWORD)((folder.size() + 1) * sizeof(wchar_t)));
+  SetValue(version, L"InstalledLocation", REG_SZ, folder.c_str(),
+           (DWORD)((folder.size() + 1) * sizeof(wchar_t)));
   SetValue(version, L"ExeName", REG_SZ, name.c_str(), (DWORD)((name.size() + 1) * sizeof(wchar_t)));
   DWORD one = 1, kinds = 1 | 4;  // volumes and portable devices
   SetValue(version, L"SupportedDevice", REG_DWORD, &kinds, sizeof kinds);

@@ -61,7 +61,8 @@ class DevicesE2e : public ::testing::Test {
     CreateDirectoryW(f.root.c_str(), nullptr);
     CopyInto(dir + kExeName, f.watcher, kExeName);
     CopyInto(dir + kLocName, f.watcher, kLocName);
-    if (FileExists(dir + L"UsbDriveInfo.dll")) CopyInto(dir + L"UsbDriveInfo.dll", f.watcher, L"UsbDriveInfo.dll");
+    if (FileExists(dir + L"UsbDriveInfo.dll"))
+      CopyInto(dir + L"UsbDriveInfo.dll", f.watcher, L"UsbDriveInfo.dll");
     CopyInto(dir + L"RefImporter.exe", f.importer, L"RefImporter.exe");
     CopyInto(dir + L"RefImporterLoc.dll", f.importer, L"RefImporterLoc.dll");
     WriteText(f.importer + L"\\RefImporter.score", "7");
@@ -128,7 +129,9 @@ class DevicesE2e : public ::testing::Test {
     if (!RunToEnd(Quoted(ProgramDir() + L"drivetool.exe") + L" " + args, 30000, &code)) return 0xBAD;
     return code;
   }
-  static int Runs(const std::vector<std::wstring>& args) { return CountRuns(ReadModuleLog(folders_.log()), args); }
+  static int Runs(const std::vector<std::wstring>& args) {
+    return CountRuns(ReadModuleLog(folders_.log()), args);
+  }
   static bool ProbeSaw(const std::wstring& commandLine) {
     for (const ModuleRun& r : ReadModuleLog(folders_.probeLog()))
       if (r.commandLine == commandLine) return true;
@@ -153,8 +156,10 @@ void AddLaunchRule(const wchar_t* name, DWORD vid, DWORD pid, const wchar_t* lab
 }
 
 TEST_F(DevicesE2e, LaunchEntryByVolumeLabelStartsOnlyForTheMatchingCard) {
-  Win98Device(L"E2E_DEV_R", L"USBSTOR&VID_1234&PID_0040&0001", L"R", L"E2eDevR", L"USBSTOR\\VID_1234&PID_0040\\0001");
-  Win98Device(L"E2E_DEV_Q", L"USBSTOR&VID_1234&PID_0040&0002", L"Q", L"E2eDevQ", L"USBSTOR\\VID_1234&PID_0040\\0002");
+  Win98Device(L"E2E_DEV_R", L"USBSTOR&VID_1234&PID_0040&0001", L"R", L"E2eDevR",
+              L"USBSTOR\\VID_1234&PID_0040\\0001");
+  Win98Device(L"E2E_DEV_Q", L"USBSTOR&VID_1234&PID_0040&0002", L"Q", L"E2eDevQ",
+              L"USBSTOR\\VID_1234&PID_0040\\0002");
   AddLaunchRule(L"HolidayCards", 0x1234, 0x0040, L"holiday*", folders_.probeExe(), L"-label");
   Process watcher;
   ASSERT_TRUE(StartWatcher(&watcher));
@@ -233,7 +238,8 @@ std::wstring DetailsText(HWND dialog) {
 }
 
 TEST_F(DevicesE2e, DevicesWindowShowsTheCardAndItsIgnoreButtonSilencesIt) {
-  Win98Device(L"E2E_DEV_O", L"USBSTOR&VID_1234&PID_0050&0001", L"O", L"E2eDevO", L"USBSTOR\\VID_1234&PID_0050\\0001");
+  Win98Device(L"E2E_DEV_O", L"USBSTOR&VID_1234&PID_0050&0001", L"O", L"E2eDevO",
+              L"USBSTOR\\VID_1234&PID_0050\\0001");
   ASSERT_EQ(0u, DriveTool(L"insert O " + Quoted(folders_.holiday)));
   Process watcher;
   ASSERT_TRUE(StartWatcher(&watcher));
@@ -247,10 +253,12 @@ TEST_F(DevicesE2e, DevicesWindowShowsTheCardAndItsIgnoreButtonSilencesIt) {
     return dialog != nullptr;
   })) << "no Devices window";
   std::wstring details;
-  EXPECT_TRUE(WaitUntil(20000, [&] {
-    details = DetailsText(dialog);
-    return details.find(L"O:\\") != std::wstring::npos;
-  })) << "the card is not listed; details: " << testing::PrintToString(details);
+  EXPECT_TRUE(WaitUntil(20000,
+                        [&] {
+                          details = DetailsText(dialog);
+                          return details.find(L"O:\\") != std::wstring::npos;
+                        }))
+      << "the card is not listed; details: " << testing::PrintToString(details);
   EXPECT_NE(std::wstring::npos, details.find(L"1234:0050")) << testing::PrintToString(details);
   EXPECT_NE(std::wstring::npos, details.find(L"HOLIDAY_2026")) << testing::PrintToString(details);
   EXPECT_NE(std::wstring::npos, details.find(L"Importer modules")) << testing::PrintToString(details);
@@ -262,14 +270,16 @@ TEST_F(DevicesE2e, DevicesWindowShowsTheCardAndItsIgnoreButtonSilencesIt) {
 
   ASSERT_TRUE(PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(kIgnoreButtonId, BN_CLICKED),
                            reinterpret_cast<LPARAM>(GetDlgItem(dialog, kIgnoreButtonId))));
-  EXPECT_TRUE(WaitUntil(20000, [&] {
-    details = DetailsText(dialog);
-    return details.find(L"Ignored (rule Device 1234-0050)") != std::wstring::npos;
-  })) << "the decision did not change to the new rule; details: " << testing::PrintToString(details);
+  EXPECT_TRUE(WaitUntil(20000,
+                        [&] {
+                          details = DetailsText(dialog);
+                          return details.find(L"Ignored (rule Device 1234-0050)") != std::wstring::npos;
+                        }))
+      << "the decision did not change to the new rule; details: " << testing::PrintToString(details);
   HKEY rule = nullptr;
   EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER,
-                                         (std::wstring(kVersioned) + L"\\Ignore\\Device 1234-0050").c_str(), 0,
-                                         KEY_READ, &rule));
+                                         (std::wstring(kVersioned) + L"\\Ignore\\Device 1234-0050").c_str(),
+                                         0, KEY_READ, &rule));
   if (rule) RegCloseKey(rule);
 
   // The next insertion starts nothing; the window follows the card out and in.

@@ -93,8 +93,7 @@ class ShiftKey {
 // A resumed thread on every way out, so that the process can be ended.
 class SuspendedThread {
  public:
-  explicit SuspendedThread(DWORD threadId)
-      : handle_(OpenThread(THREAD_SUSPEND_RESUME, FALSE, threadId)) {
+  explicit SuspendedThread(DWORD threadId) : handle_(OpenThread(THREAD_SUSPEND_RESUME, FALSE, threadId)) {
     suspended_ = handle_ != nullptr && SuspendThread(handle_) != static_cast<DWORD>(-1);
   }
   SuspendedThread(const SuspendedThread&) = delete;
@@ -123,13 +122,15 @@ class ResilienceE2e : public ::testing::Test {
     CreateDirectoryW(root_.c_str(), nullptr);
     CopyInto(dir + kExeName, watcher_, kExeName);
     CopyInto(dir + kLocName, watcher_, kLocName);
-    if (FileExists(dir + L"UsbDriveInfo.dll")) CopyInto(dir + L"UsbDriveInfo.dll", watcher_, L"UsbDriveInfo.dll");
+    if (FileExists(dir + L"UsbDriveInfo.dll"))
+      CopyInto(dir + L"UsbDriveInfo.dll", watcher_, L"UsbDriveInfo.dll");
     CreateDirectoryW(card_.c_str(), nullptr);
     CreateDirectoryW((card_ + L"\\DCIM").c_str(), nullptr);
     hang_ = {kHang, root_ + L"\\hang", L"HangImporter.exe"};
     crash_ = {kCrash, root_ + L"\\crash", L"CrashImporter.exe"};
     good_ = {kGood, root_ + L"\\good", L"GoodImporter.exe"};
-    for (Module* m : {&hang_, &crash_, &good_}) CopyInto(dir + L"RefImporter.exe", m->folder, m->exeName.c_str());
+    for (Module* m : {&hang_, &crash_, &good_})
+      CopyInto(dir + L"RefImporter.exe", m->folder, m->exeName.c_str());
     // The hanging module never answers on its own; the crashing one ends with
     // an access violation's code; the good one claims everything with 100.
     WriteText(hang_.side(L".sleep"), "600000");
@@ -160,7 +161,8 @@ class ResilienceE2e : public ::testing::Test {
     DeleteTree(HKEY_LOCAL_MACHINE, kWatcherKey);
     DeleteTree(HKEY_CURRENT_USER, kWatcherKey);
     DeleteTree(HKEY_LOCAL_MACHINE, kAccessorKey);
-    for (const wchar_t* name : {kHang, kCrash, kGood}) DeleteTree(HKEY_LOCAL_MACHINE, std::wstring(kImporterKey) + L"\\" + name);
+    for (const wchar_t* name : {kHang, kCrash, kGood})
+      DeleteTree(HKEY_LOCAL_MACHINE, std::wstring(kImporterKey) + L"\\" + name);
   }
 
   static void Register(const Module& m, DWORD supported = 3) {
@@ -202,7 +204,9 @@ class ResilienceE2e : public ::testing::Test {
 
   static DWORD InsertCard() { return DriveTool(std::wstring(L"insert ") + kLetter + L" " + Quoted(card_)); }
 
-  static int Imports(const Module& m, const std::wstring& what) { return CountRuns(ReadModuleLog(m.log()), {what}); }
+  static int Imports(const Module& m, const std::wstring& what) {
+    return CountRuns(ReadModuleLog(m.log()), {what});
+  }
   static int Scorings(const Module& m) {
     int n = 0;
     for (const ModuleRun& r : ReadModuleLog(m.log()))
@@ -299,7 +303,8 @@ TEST_F(ResilienceE2e, ExitDuringAHungScoringRunThenANewStartAtOnce) {
 
   EXPECT_EQ(0u, Verb(L"/exit")) << "exit did not end the instance";
   EXPECT_TRUE(watcher.Wait(1000));
-  EXPECT_TRUE(WaitUntil(5000, [&] { return RunningCount(hang_.exeName) == 0; })) << "the scoring run was left behind";
+  EXPECT_TRUE(WaitUntil(5000, [&] { return RunningCount(hang_.exeName) == 0; }))
+      << "the scoring run was left behind";
 
   Process next;
   ASSERT_TRUE(StartWatcher(&next)) << "a start right after the exit is refused";
@@ -378,12 +383,14 @@ TEST_F(ResilienceE2e, ShiftHeldDuringAnArrivalStartsNothing) {
     Sleep(4000);  // the quiet second and the decision, with SHIFT held throughout
     shift.Release();
   }
-  EXPECT_TRUE(ReadModuleLog(good_.log()).empty()) << "a card inserted with SHIFT held was offered to a module";
+  EXPECT_TRUE(ReadModuleLog(good_.log()).empty())
+      << "a card inserted with SHIFT held was offered to a module";
   ASSERT_EQ(0u, DriveTool(std::wstring(L"remove ") + kLetter));
   Sleep(1500);
 
   ASSERT_EQ(0u, InsertCard());
-  EXPECT_TRUE(WaitUntil(30000, [&] { return Imports(good_, kRoot) == 1; })) << "without SHIFT the card was ignored";
+  EXPECT_TRUE(WaitUntil(30000, [&] { return Imports(good_, kRoot) == 1; }))
+      << "without SHIFT the card was ignored";
   EXPECT_EQ(0u, Verb(L"/exit"));
   EXPECT_TRUE(watcher.Wait(1000));
 }
@@ -402,11 +409,13 @@ TEST_F(ResilienceE2e, DisconnectDropsAQueuedArrivalAndCutsAScoringRunShort) {
 
   // Inserted, and disconnected within its quiet second.
   ASSERT_EQ(0u, InsertCard());
-  ASSERT_NE(0, SendMessageTimeoutW(window, kSessionChange, 2 /* console disconnect */, 0, SMTO_NORMAL, 5000, &result));
+  ASSERT_NE(0, SendMessageTimeoutW(window, kSessionChange, 2 /* console disconnect */, 0, SMTO_NORMAL, 5000,
+                                   &result));
   Sleep(3000);
   EXPECT_EQ(0, RunningCount(hang_.exeName)) << "an arrival queued before the disconnect was decided";
   EXPECT_TRUE(ReadModuleLog(good_.log()).empty());
-  ASSERT_NE(0, SendMessageTimeoutW(window, kSessionChange, 1 /* console connect */, 0, SMTO_NORMAL, 5000, &result));
+  ASSERT_NE(
+      0, SendMessageTimeoutW(window, kSessionChange, 1 /* console connect */, 0, SMTO_NORMAL, 5000, &result));
   ASSERT_EQ(0u, DriveTool(std::wstring(L"remove ") + kLetter));
   Sleep(1500);
 

@@ -160,7 +160,8 @@ class WatcherE2e : public ::testing::Test {
   // The watchers are started after the icon is shown; the IEEE 1394 watcher's
   // window is made last, so once it exists the volume watcher runs too.
   static bool WaitForWatching(DWORD ms) {
-    return WaitUntil(ms, [] { return FindWindowW(L"Zelm_XpCommonLib_IEEE1394WatchDogDummyWindow", nullptr); });
+    return WaitUntil(ms,
+                     [] { return FindWindowW(L"Zelm_XpCommonLib_IEEE1394WatchDogDummyWindow", nullptr); });
   }
 
   static bool ready_;
@@ -409,12 +410,14 @@ TEST_F(Win98Devices, IgnoreListStartsNothingAndLaunchWinsOverIgnore) {
   ASSERT_TRUE(ignored.Insert(L'U', layout_.card));
   ASSERT_TRUE(both.Insert(L'T', layout_.card));
   std::wstring launched = Quoted(layout_.probeExe()) + L" /Drive \"T\" -both";
-  EXPECT_TRUE(WaitUntil(30000, [&] { return ProbeSaw(launched); })) << "the device in both lists was not launched";
+  EXPECT_TRUE(WaitUntil(30000, [&] { return ProbeSaw(launched); }))
+      << "the device in both lists was not launched";
   Sleep(7000);  // one more polling round for the ignored drive
   std::vector<ModuleRun> probe = ReadModuleLog(layout_.probeLog());
   EXPECT_EQ(1u, probe.size());
   EXPECT_FALSE(Mentions(probe, L"\"U\""));
-  EXPECT_FALSE(Mentions(ReadModuleLog(layout_.logA()), L"U:\\")) << "an ignored device is offered to no importer";
+  EXPECT_FALSE(Mentions(ReadModuleLog(layout_.logA()), L"U:\\"))
+      << "an ignored device is offered to no importer";
   EXPECT_FALSE(Mentions(ReadModuleLog(layout_.logB()), L"U:\\"));
   ignored.Remove();
   both.Remove();
