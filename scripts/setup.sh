@@ -13,6 +13,27 @@ done
 if [ -n "$missing" ]; then
   SUDO=""; [ "$(id -u)" = 0 ] || SUDO=sudo
   $SUDO dpkg --add-architecture i386
-  $SUDO apt-get update -q
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends $missing
+  # A mirror in the middle of a sync fails one index now and then; retry, then
+  # go on with the indexes that did arrive: the install below is what must work.
+  for try in 1 2 3; do
+    $SUDO apt-get update -q && break
+    echo "setup: package index refresh failed (try $try), retrying" >&2
+    sleep $((try * 10))
+  done
+  install() { DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends "$@"; }
+  ok=0
+  for try in 1 2 3; do
+    install $missing && { ok=1; break; }
+    echo "setup: package install failed (try $try), retrying" >&2
+    sleep $((try * 10))
+    $SUDO apt-get update -q || true
+  done
+  if [ $ok = 0 ]; then
+    # Without the i386 indexes 32-bit Wine cannot be had; everything else still
+    # can, and the test command then checks i686 without running its programs.
+    rest=$(echo $missing | tr ' ' '\n' | grep -v ':i386$' | tr '\n' ' ')
+    [ "$rest" != "$(echo $missing)" ] || exit 1
+    echo "setup: WARNING: 32-bit packages could not be installed; i686 programs will not be run" >&2
+    install $rest
+  fi
 fi

@@ -28,8 +28,12 @@ bash "$top/scripts/format.sh" --check || rc=1
 # 32-bit Windows programs need Wine's 32-bit loader, and that needs a kernel
 # that runs 32-bit Linux programs; some machines have none. There the i686
 # build, its import gate and its signing are still checked, its programs not.
-runs32=1
-if [ -x /usr/lib/wine/wine ] && ! /usr/lib/wine/wine --version >/dev/null 2>&1; then runs32=0; fi
+runs32=1; why32=""
+if [ ! -x /usr/lib/wine/wine ]; then
+  runs32=0; why32="32-bit Wine is not installed (see the setup output)"
+elif ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  runs32=0; why32="this machine cannot run 32-bit programs"
+fi
 
 for arch in x86_64 i686; do
   echo "=== $arch: build"
@@ -37,7 +41,7 @@ for arch in x86_64 i686; do
   echo "=== $arch: tests"
   only=()
   if [ "$arch" = i686 ] && [ $runs32 = 0 ]; then
-    echo "=== i686: this machine cannot run 32-bit programs: only the checks that need no Wine run"
+    echo "=== i686: $why32: only the checks that need no Wine run"
     only=(-R '^(import_gate|signing_test)$')
   fi
   # The whole output of passed tests is kept, so that the counts below see it.
