@@ -82,6 +82,11 @@ class XpPortableDeviceWatchDog : public _XpDeviceWatchDog {
   // Devices with events waiting for their quiet second.
   size_t GetPendingCount();
 
+  // Ends the delivery thread now and drops what waits, so that an owner
+  // finishes it before static destruction; later events are not delivered.
+  // Call after RemoveCallback, when no delivery can be calling out.
+  void ReleaseDelivery() { EndDelivery(); }
+
   static constexpr DWORD kQuietMs = 1000;
   // Beyond this many waiting devices, new ones are dropped until some are
   // delivered (a flood of made-up names cannot grow the queue).

@@ -247,6 +247,29 @@ TEST(XpPortableDeviceWatchDog, FloodIsBoundedAndDestructionDropsWaitingEvents) {
   EXPECT_TRUE(client.Events().empty());
 }
 
+// An owner ends the delivery thread before static destruction: it is gone
+// when the call returns, and what arrives afterwards is not delivered.
+TEST(XpPortableDeviceWatchDog, ReleasedDeliveryEndsItsThreadAndDeliversNoMore) {
+  PortableRecorder client;
+  XpPortableDeviceWatchDog watcher;
+  ASSERT_EQ(XP_OK, watcher.AddCallback(&client));
+  watcher.NotifyArrival(kPhoneWpd);
+  ASSERT_TRUE(client.WaitFor(1, 5000));
+  HANDLE delivery = OpenThread(SYNCHRONIZE, FALSE, client.Events()[0].thread);
+  ASSERT_TRUE(delivery != NULL);
+  EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(delivery, 0));
+  EXPECT_EQ(XP_OK, watcher.RemoveCallback(&client));
+  watcher.ReleaseDelivery();
+  EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(delivery, 0));
+  CloseHandle(delivery);
+  ASSERT_EQ(XP_OK, watcher.AddCallback(&client));
+  watcher.NotifyArrival(kPhoneStill, true);
+  EXPECT_EQ(0u, watcher.GetPendingCount());
+  Sleep(1300);
+  EXPECT_EQ(1u, client.Events().size());
+  watcher.ReleaseDelivery();  // a second call finds nothing to end
+}
+
 TEST(XpPortableDevicePath, UsbIdsAreReadInAnyCaseAndOnlyFromUsbPaths) {
   using XpPortableDevicePath::ParseUsbIds;
   DWORD vid = 7, pid = 7;
