@@ -113,12 +113,26 @@ bool ListsLetterAndIsPresent(HKEY instanceKey, const wchar_t* instance, wchar_t 
   return false;
 }
 
+// The running system's platform id (Windows 95/98/Me or NT); false when it
+// cannot be read.
+bool GetPlatformId(DWORD* platform) {
+  OSVERSIONINFOW version;
+  std::memset(&version, 0, sizeof(version));
+  version.dwOSVersionInfoSize = sizeof(version);
+#ifdef _MSC_VER
+#pragma warning(suppress : 4996)  // the platform id is what is wanted here
+#endif
+  if (!GetVersionExW(&version)) return false;
+  *platform = version.dwPlatformId;
+  return true;
+}
+
 }  // namespace
 
 namespace XpDeviceDetail {
 
-[[nodiscard]] XpResult _XpSearchScsiEnum(wchar_t letter, int* busType, int* vendorId, int* productId,
-                                         XpString* manufacturer, XpString* description) {
+[[nodiscard]] XpResult SearchScsiEnum(wchar_t letter, int* busType, int* vendorId, int* productId,
+                                      XpString* manufacturer, XpString* description) {
   Put(vendorId, -1);
   Put(productId, -1);
   letter = static_cast<wchar_t>(std::towupper(letter));
@@ -173,17 +187,12 @@ namespace XpDeviceDetail {
     if (attributes == INVALID_FILE_ATTRIBUTES) return XP_E_FILE_NOT_FOUND;
   }
 
-  OSVERSIONINFOW version;
-  std::memset(&version, 0, sizeof(version));
-  version.dwOSVersionInfoSize = sizeof(version);
-#ifdef _MSC_VER
-#pragma warning(suppress : 4996)  // the platform id is what is wanted here
-#endif
-  if (!GetVersionExW(&version)) return XP_E_FAIL;
+  DWORD platform = 0;
+  if (!GetPlatformId(&platform)) return XP_E_FAIL;
 
-  if (version.dwPlatformId != VER_PLATFORM_WIN32_NT) {
+  if (platform != VER_PLATFORM_WIN32_NT) {
     Put(busType, XP_BUS_TYPE_UNKNOWN);
-    return XpDeviceDetail::_XpSearchScsiEnum(letter, busType, vendorId, productId, manufacturer, description);
+    return XpDeviceDetail::SearchScsiEnum(letter, busType, vendorId, productId, manufacturer, description);
   }
 
   // Beside the program, by full path: the current folder and the search
@@ -214,15 +223,10 @@ namespace XpDeviceDetail {
 }
 
 XpResult GetDriveSerialText(wchar_t letter, XpString* serial) {
-  OSVERSIONINFOW version;
-  std::memset(&version, 0, sizeof(version));
-  version.dwOSVersionInfoSize = sizeof(version);
-#ifdef _MSC_VER
-#pragma warning(suppress : 4996)  // the platform id is what is wanted here
-#endif
-  if (!GetVersionExW(&version)) return XP_E_FAIL;
+  DWORD platform = 0;
+  if (!GetPlatformId(&platform)) return XP_E_FAIL;
   // The registry trees of Windows 95/98/Me do not hold the device's serial text.
-  if (version.dwPlatformId != VER_PLATFORM_WIN32_NT) return XP_E_NOT_SUPPORTED;
+  if (platform != VER_PLATFORM_WIN32_NT) return XP_E_NOT_SUPPORTED;
 
   XpUniqueModule library(LoadLibraryW(L"UsbDriveInfo.dll"));
   if (!library) return XP_E_FAIL;

@@ -35,7 +35,7 @@ namespace XpDeviceDetail {
 // that list the letter in "CurrentDriveLetterAssignment" and are present in
 // HKEY_DYN_DATA "Config Manager\Enum". 0 on a classified match, 0x8116 otherwise.
 // Outputs as for GetDriveDeviceInfo (busType is written only on a match).
-[[nodiscard]] XpResult _XpSearchScsiEnum(wchar_t letter, int* busType, int* vendorId, int* productId,
-                                         XpString* manufacturer, XpString* description);
+[[nodiscard]] XpResult SearchScsiEnum(wchar_t letter, int* busType, int* vendorId, int* productId,
+                                      XpString* manufacturer, XpString* description);
 
 }  // namespace XpDeviceDetail

@@ -1,6 +1,7 @@
 #include "platform/XpBoundedRun.h"
 
 #include "platform/XpFileSystem.h"
+#include "platform/XpHandle.h"
 
 namespace {
 
@@ -12,11 +13,13 @@ const DWORD kTerminateWaitMs = 5000;
 
 XpResult RunProgramWithin(const XpString& program, const XpString& arguments, DWORD waitMs, HANDLE cancel,
                           DWORD* exitCode) {
-  HANDLE process = NULL;
+  HANDLE startedProcess = NULL;
   // The start itself (and whatever checks it makes) stays RunProgram's.
-  XpResult started = RunProgram(program, arguments, nullptr, &process);
+  XpResult started = RunProgram(program, arguments, nullptr, &startedProcess);
+  XpUniqueHandle owner(startedProcess);
   if (XpFailed(started)) return started;
-  if (process == NULL) return XP_E_FAIL;
+  if (!owner) return XP_E_FAIL;
+  HANDLE process = owner.get();
 
   HANDLE waits[2] = {process, cancel};
   DWORD count = cancel != NULL ? 2 : 1;
@@ -34,6 +37,5 @@ XpResult RunProgramWithin(const XpString& program, const XpString& arguments, DW
     TerminateProcess(process, ERROR_TIMEOUT);
     WaitForSingleObject(process, kTerminateWaitMs);
   }
-  CloseHandle(process);
   return result;
 }

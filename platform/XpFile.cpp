@@ -371,12 +371,10 @@ XpResult XpFile::ApplyTimes(const XpDateTime* creation, const XpDateTime* lastWr
 }
 
 bool XpFile::IsReadOnly() const {
-  return XpFileSystemDetail::_XpPathHasAttributes(m_path, FILE_ATTRIBUTE_READONLY);
+  return XpFileSystemDetail::PathHasAttributes(m_path, FILE_ATTRIBUTE_READONLY);
 }
 
-bool XpFile::IsHidden() const {
-  return XpFileSystemDetail::_XpPathHasAttributes(m_path, FILE_ATTRIBUTE_HIDDEN);
-}
+bool XpFile::IsHidden() const { return XpFileSystemDetail::PathHasAttributes(m_path, FILE_ATTRIBUTE_HIDDEN); }
 
 XpResult XpFile::Open(std::uint32_t flags) {
   if (IsOpen()) return XP_E_FILE_ALREADY_OPEN;

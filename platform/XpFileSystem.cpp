@@ -109,7 +109,7 @@ namespace {
 // symbolic link) is not descended into: a link back up the tree would never end.
 bool IsLinkedFolder(const XpAbstractFSObj& entry) {
   return entry.IsDirectory() &&
-         XpFileSystemDetail::_XpPathHasAttributes(entry.GetPath(), FILE_ATTRIBUTE_REPARSE_POINT);
+         XpFileSystemDetail::PathHasAttributes(entry.GetPath(), FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
 }  // namespace
@@ -164,13 +164,13 @@ bool XpAbstractDir::Accept(bool isDirectory, const XpString& name) const {
 
 namespace XpFileSystemDetail {
 
-struct _XpFindState {
+struct FindState {
   XpUniqueFindHandle handle;
   WIN32_FIND_DATAW data;
   bool end;
 };
 
-bool _XpPathHasAttributes(const XpString& path, DWORD attributes) {
+bool PathHasAttributes(const XpString& path, DWORD attributes) {
   const DWORD present = GetFileAttributesW(path.c_str());
   return present != INVALID_FILE_ATTRIBUTES && (present & attributes) == attributes;
 }
@@ -199,19 +199,17 @@ XpResult XpDir::GetTimes(XpDateTime* creation, XpDateTime* lastWrite, XpDateTime
 }
 
 bool XpDir::IsReadOnly() const {
-  return XpFileSystemDetail::_XpPathHasAttributes(m_path, FILE_ATTRIBUTE_READONLY);
+  return XpFileSystemDetail::PathHasAttributes(m_path, FILE_ATTRIBUTE_READONLY);
 }
 
-bool XpDir::IsHidden() const {
-  return XpFileSystemDetail::_XpPathHasAttributes(m_path, FILE_ATTRIBUTE_HIDDEN);
-}
+bool XpDir::IsHidden() const { return XpFileSystemDetail::PathHasAttributes(m_path, FILE_ATTRIBUTE_HIDDEN); }
 
 XpResult XpDir::BeginFind(std::uint32_t flags, const XpString& pattern) {
   if (m_find != nullptr) EndFind();
   m_filterFlags = flags;
   m_filterPattern = pattern;
   m_patternLength = pattern.GetLength();
-  m_find = new (std::nothrow) XpFileSystemDetail::_XpFindState;
+  m_find = new (std::nothrow) XpFileSystemDetail::FindState;
   if (m_find == nullptr) return XP_E_OUT_OF_MEMORY;
   m_find->end = false;
   m_find->handle.reset(FindFirstFileW(JoinPath(m_path, L"*").c_str(), &m_find->data));

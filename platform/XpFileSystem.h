@@ -90,9 +90,9 @@ class XpAbstractDir : public XpAbstractFSObj {
 };
 
 namespace XpFileSystemDetail {
-struct _XpFindState;
+struct FindState;
 // True when the path's attributes can be read and include every bit given.
-bool _XpPathHasAttributes(const XpString& path, DWORD attributes);
+bool PathHasAttributes(const XpString& path, DWORD attributes);
 }  // namespace XpFileSystemDetail
 
 class XpDir : public XpAbstractDir {
@@ -117,7 +117,7 @@ class XpDir : public XpAbstractDir {
   void Advance();
   bool CurrentAcceptable() const;
 
-  XpFileSystemDetail::_XpFindState* m_find;
+  XpFileSystemDetail::FindState* m_find;
 };
 
 // Fills the requested times of a file or directory from its status (creation

@@ -8,12 +8,12 @@
 
 namespace {
 
-using XpStringDetail::_XpStringRep;
+using XpStringDetail::StringRep;
 
 // Characters are sized in steps of 64; a buffer shrinks only when the new need
 // is under half of a buffer of more than 128, so repeated appends stay cheap.
 template <class C>
-void SizeFor(_XpStringRep<C>* rep, int n) {
+void SizeFor(StringRep<C>* rep, int n) {
   int step = (n / 64 + 1) * 64;
   if (rep->buffer != nullptr && rep->capacity >= step && (step >= rep->capacity / 2 || rep->capacity <= 128))
     return;
@@ -24,8 +24,8 @@ void SizeFor(_XpStringRep<C>* rep, int n) {
 }
 
 template <class C>
-_XpStringRep<C>* NewRep(const C* text, int length) {
-  _XpStringRep<C>* rep = new _XpStringRep<C>;
+StringRep<C>* NewRep(const C* text, int length) {
+  StringRep<C>* rep = new StringRep<C>;
   rep->buffer = nullptr;
   rep->capacity = 0;
   rep->refs = 1;
@@ -37,7 +37,7 @@ _XpStringRep<C>* NewRep(const C* text, int length) {
 }
 
 template <class C>
-void ReleaseRep(_XpStringRep<C>* rep) {
+void ReleaseRep(StringRep<C>* rep) {
   if (InterlockedDecrement(&rep->refs) == 0) {
     std::free(rep->buffer);
     delete rep;
@@ -45,15 +45,15 @@ void ReleaseRep(_XpStringRep<C>* rep) {
 }
 
 template <class C>
-_XpStringRep<C>* Unique(_XpStringRep<C>* rep) {
+StringRep<C>* Unique(StringRep<C>* rep) {
   if (rep->refs == 1) return rep;
-  _XpStringRep<C>* copy = NewRep(rep->buffer, rep->length);
+  StringRep<C>* copy = NewRep(rep->buffer, rep->length);
   ReleaseRep(rep);
   return copy;
 }
 
 template <class C>
-bool PointsInto(const _XpStringRep<C>* rep, const C* p) {
+bool PointsInto(const StringRep<C>* rep, const C* p) {
   std::less_equal<const C*> le;
   std::less<const C*> lt;
   return rep->buffer != nullptr && le(rep->buffer, p) && lt(p, rep->buffer + rep->capacity);

@@ -16,7 +16,7 @@ namespace XpStringDetail {
 
 // Shared by every copy of one value. The buffer comes from malloc/realloc.
 template <class C>
-struct _XpStringRep {
+struct StringRep {
   C* buffer;
   int length;
   int capacity;
@@ -65,7 +65,7 @@ class XpString {
   int Replace(const wchar_t* pattern, const wchar_t* replacement);
 
  private:
-  typedef XpStringDetail::_XpStringRep<wchar_t> Rep;
+  typedef XpStringDetail::StringRep<wchar_t> Rep;
   friend class XpStringA;
   XpString(const wchar_t* text, int length);
   void MakeUnique();
@@ -114,7 +114,7 @@ class XpStringA {
   XpString ToWide() const;
 
  private:
-  typedef XpStringDetail::_XpStringRep<char> Rep;
+  typedef XpStringDetail::StringRep<char> Rep;
   friend class XpString;
   XpStringA(const char* text, int length);
   void Assign(const char* text, int length);

@@ -9,14 +9,14 @@
 
 namespace XpIniDetail {
 
-bool _XpIniKeyLess::operator()(const XpString& a, const XpString& b) const {
+bool KeyLess::operator()(const XpString& a, const XpString& b) const {
   return std::wcscmp(a.c_str(), b.c_str()) < 0;
 }
 
 // Deletes each node after moving a container's children to the work list, so
 // deleting a container never recurses. Should the list fail to grow, the child
 // is deleted at once; its own destructor then runs this loop for what is below.
-void _XpIniDestroyNodes(std::vector<XpIniElement*>& nodes) {
+void DestroyNodes(std::vector<XpIniElement*>& nodes) {
   while (!nodes.empty()) {
     XpIniElement* node = nodes.back();
     nodes.pop_back();
@@ -267,7 +267,7 @@ XpResult XpIniDate::SetDate(const XpDateTime& date) {
 
 // ---- array ----
 
-XpIniArray::~XpIniArray() { XpIniDetail::_XpIniDestroyNodes(m_items); }
+XpIniArray::~XpIniArray() { XpIniDetail::DestroyNodes(m_items); }
 
 int XpIniArray::GetCount() const { return static_cast<int>(m_items.size()); }
 
@@ -288,7 +288,7 @@ XpResult XpIniArray::RemoveAt(int index) {
   if (index < 0 || index >= GetCount()) return XP_E_INI_NOT_FOUND;
   std::vector<XpIniElement*> doomed(1, m_items[static_cast<size_t>(index)]);
   m_items.erase(m_items.begin() + index);
-  XpIniDetail::_XpIniDestroyNodes(doomed);
+  XpIniDetail::DestroyNodes(doomed);
   return XP_OK;
 }
 
@@ -356,7 +356,7 @@ void XpIniDict::Clear() {
     }
   }
   m_entries.clear();
-  XpIniDetail::_XpIniDestroyNodes(doomed);
+  XpIniDetail::DestroyNodes(doomed);
 }
 
 int XpIniDict::GetCount() const { return static_cast<int>(m_entries.size()); }
@@ -382,7 +382,7 @@ XpResult XpIniDict::Remove(const XpString& path) {
   if (it == dict->m_entries.end()) return XP_E_INI_NOT_FOUND;
   std::vector<XpIniElement*> doomed(1, it->second);
   dict->m_entries.erase(it);
-  XpIniDetail::_XpIniDestroyNodes(doomed);
+  XpIniDetail::DestroyNodes(doomed);
   return XP_OK;
 }
 

@@ -148,12 +148,12 @@ class XpIniDate : public XpIniElement {
 namespace XpIniDetail {
 
 // Plain code-unit order of the keys (wcscmp): case-sensitive, "B" before "a".
-struct _XpIniKeyLess {
+struct KeyLess {
   bool operator()(const XpString& a, const XpString& b) const;
 };
 
 // Destroys the nodes and, without recursion, everything below them.
-void _XpIniDestroyNodes(std::vector<XpIniElement*>& nodes);
+void DestroyNodes(std::vector<XpIniElement*>& nodes);
 
 }  // namespace XpIniDetail
 
@@ -172,13 +172,13 @@ class XpIniArray : public XpIniElement {
   XpIniType GetType() const override { return XpIniTypeArray; }
 
  private:
-  friend void XpIniDetail::_XpIniDestroyNodes(std::vector<XpIniElement*>& nodes);
+  friend void XpIniDetail::DestroyNodes(std::vector<XpIniElement*>& nodes);
   std::vector<XpIniElement*> m_items;
 };
 
 class XpIniDict : public XpIniElement {
  public:
-  typedef std::map<XpString, XpIniElement*, XpIniDetail::_XpIniKeyLess> Map;
+  typedef std::map<XpString, XpIniElement*, XpIniDetail::KeyLess> Map;
 
   XpIniDict() : m_isRoot(0) {}
   ~XpIniDict() override;
@@ -219,7 +219,7 @@ class XpIniDict : public XpIniElement {
                                 XpIniElement** created = nullptr);
 
  private:
-  friend void XpIniDetail::_XpIniDestroyNodes(std::vector<XpIniElement*>& nodes);
+  friend void XpIniDetail::DestroyNodes(std::vector<XpIniElement*>& nodes);
   Map m_entries;
   unsigned char m_isRoot;
 };

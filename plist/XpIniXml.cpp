@@ -104,12 +104,10 @@ class DomSession {
 // file is opened for writing as it is (never truncated), a missing one
 // answers for its folder.
 [[nodiscard]] XpResult WriteCheck(const wchar_t* path, XpResult code) {
-  HANDLE h = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h != INVALID_HANDLE_VALUE) {
-    CloseHandle(h);
-    return code;
-  }
+  XpUniqueFileHandle h(CreateFileW(path, GENERIC_WRITE,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (h) return code;
   DWORD error = GetLastError();
   if (error != ERROR_FILE_NOT_FOUND) return XpResultFromWin32(error);
   XpString folder = GetDirectory(XpString(path));

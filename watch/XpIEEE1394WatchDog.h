@@ -19,5 +19,5 @@ class XpIEEE1394WatchDog : public _XpDeviceWatchDog {
   LRESULT OnDeviceChange(WPARAM event, LPARAM header) override;
 
  private:
-  XpWatchDetail::_XpCallbackList<IXpDeviceWatchDogCallback> m_callbacks;
+  XpWatchDetail::CallbackList<IXpDeviceWatchDogCallback> m_callbacks;
 };

@@ -110,7 +110,7 @@ class XpPortableDeviceWatchDog : public _XpDeviceWatchDog {
   void Deliver(const XpString& path, bool arrival);
   void EndDelivery();
 
-  XpWatchDetail::_XpCallbackList<IXpPortableDeviceWatchDogCallback> m_callbacks;
+  XpWatchDetail::CallbackList<IXpPortableDeviceWatchDogCallback> m_callbacks;
   XpCriticalSection m_lock;
   std::map<XpString, Pending, NoCaseLess> m_pending;  // by device, under m_lock
   XpScopedThread m_delivery;                          // made on the first event

@@ -70,7 +70,7 @@ class XpVolumeWatchDog : public XpAbstractWatchDog {
   [[nodiscard]] XpResult Run() override;
 
  private:
-  XpWatchDetail::_XpCallbackList<IXpVolumeWatchDogCallback> m_callbacks;
+  XpWatchDetail::CallbackList<IXpVolumeWatchDogCallback> m_callbacks;
   DWORD m_platformId;
   DWORD m_previous;
 };

@@ -92,7 +92,7 @@ class XpVolumeWatchDogEx : public _XpDeviceWatchDog {
   void OnShellNotification(WPARAM wParam, LPARAM lParam);
   void Deliver(const XpString& path, bool arrival);
 
-  XpWatchDetail::_XpCallbackList<IXpVolumeWatchDogCallback> m_callbacks;
+  XpWatchDetail::CallbackList<IXpVolumeWatchDogCallback> m_callbacks;
   bool m_coalesce;
   // Touched by the window thread, the destructor and direct callers.
   std::map<XpString, XpSharedPtr<_XpVolumeNotifier>, NoCaseLess> m_notifiers;

@@ -37,9 +37,9 @@ namespace XpWatchDetail {
 // call on it starts afterwards, so a client may unregister and then be
 // destroyed even while watcher threads are delivering.
 template <class I>
-class _XpCallbackList {
+class CallbackList {
  public:
-  _XpCallbackList() : m_callEnded(CreateEventW(NULL, TRUE, FALSE, NULL)) {}
+  CallbackList() : m_callEnded(CreateEventW(NULL, TRUE, FALSE, NULL)) {}
 
   [[nodiscard]] XpResult Add(I* callback) {
     if (!callback) return XP_E_FILE_BAD_ARGUMENT;
@@ -131,8 +131,8 @@ class _XpCallbackList {
     return false;
   }
 
-  _XpCallbackList(const _XpCallbackList&) = delete;
-  _XpCallbackList& operator=(const _XpCallbackList&) = delete;
+  CallbackList(const CallbackList&) = delete;
+  CallbackList& operator=(const CallbackList&) = delete;
 
   XpCriticalSection m_lock;
   std::vector<I*> m_items;

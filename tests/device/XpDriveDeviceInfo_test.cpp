@@ -52,7 +52,7 @@ class Win9xDeviceSearch : public ::testing::Test {
     busType = vendorId = productId = 99;
     maker = L"-";
     desc = L"-";
-    return XpDeviceDetail::_XpSearchScsiEnum(letter, &busType, &vendorId, &productId, &maker, &desc);
+    return XpDeviceDetail::SearchScsiEnum(letter, &busType, &vendorId, &productId, &maker, &desc);
   }
 
   int busType = 0, vendorId = 0, productId = 0;
@@ -109,7 +109,7 @@ TEST_F(Win9xDeviceSearch, LetterNobodyListsIsNotSupported) {
   EXPECT_EQ(XP_E_NOT_SUPPORTED, Search(0));
   EXPECT_EQ(XP_E_NOT_SUPPORTED, Search(L'1'));
   // Every output may be left out.
-  EXPECT_EQ(XP_OK, XpDeviceDetail::_XpSearchScsiEnum(L'E', nullptr, nullptr, nullptr, nullptr, nullptr));
+  EXPECT_EQ(XP_OK, XpDeviceDetail::SearchScsiEnum(L'E', nullptr, nullptr, nullptr, nullptr, nullptr));
 }
 
 std::wstring ProgramDir() {
