@@ -9,8 +9,8 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
+#include "tests/support/XpTestSupport.h"
+
 #include <string>
 #include <vector>
 
@@ -117,18 +117,6 @@ bool WaitForWatching(DWORD ms) {
   return true;
 }
 
-std::string ReadAll(const std::wstring& path) {
-  std::ifstream in(path.c_str(), std::ios::binary);
-  std::stringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
-void WriteAll(const std::wstring& path, const std::string& text) {
-  std::ofstream out(path.c_str(), std::ios::binary | std::ios::trunc);
-  out << text;
-}
-
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 std::wstring Watcher() { return Dir(L"A") + L"\\QRNVolumeWatcher.exe"; }
@@ -176,7 +164,7 @@ class WatcherHardening : public ::testing::Test {
     CopyInto(Dir(L"importer"), Here() + L"\\RefImporterLoc.dll", L"RefImporterLoc.dll");
     CopyInto(Dir(L"current"), Here() + L"\\planted\\msxml4.dll", L"msxml4.dll");
     SHCreateDirectoryExW(NULL, (Dir(L"card") + L"\\DCIM\\100DEMO").c_str(), NULL);
-    WriteAll(Dir(L"card") + L"\\DCIM\\100DEMO\\IMG_0001.JPG", "jpeg");
+    EXPECT_TRUE(xptest::WriteBytes(Dir(L"card") + L"\\DCIM\\100DEMO\\IMG_0001.JPG", "jpeg"));
     ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, Sub(L"VolumeWatcher"), L"CurrentVersion", L"1.0"));
     ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, Sub(L"VolumeWatcher\\1.0"), L"InstalledLocation", Dir(L"A")));
     std::wstring module = Sub(L"Importer\\RefImporter");
@@ -218,7 +206,7 @@ class WatcherHardening : public ::testing::Test {
     DWORD begin = GetTickCount();
     bool imported = false;
     while (!imported && GetTickCount() - begin < 20000) {
-      std::string text = ReadAll(log);
+      std::string text = xptest::ReadBytes(log);
       imported = text.find(" /import ") != std::string::npos || text.find("X:\\") != std::string::npos;
       if (!imported) Sleep(200);
     }
@@ -233,14 +221,15 @@ TEST_F(WatcherHardening, PlantedXmlLibraryInTheCurrentFolderNeverRuns) {
   DeleteFileW(marker.c_str());
   // A registration for the run to read and write back through the XML component.
   SHCreateDirectoryExW(NULL, ToolsFolder().c_str(), NULL);
-  WriteAll(Numbered(1),
-           "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>AppName</key><string>Mine</string>"
-           "<key>DisplayLevel</key><integer>1</integer><key>InstalledLocation</key><string>C:\\mine</string>"
-           "<key>ExeName</key><string>mine.exe</string></dict></plist>");
+  EXPECT_TRUE(xptest::WriteBytes(
+      Numbered(1),
+      "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>AppName</key><string>Mine</string>"
+      "<key>DisplayLevel</key><integer>1</integer><key>InstalledLocation</key><string>C:\\mine</string>"
+      "<key>ExeName</key><string>mine.exe</string></dict></plist>"));
   RunWithCard(Dir(L"current").c_str());
   EXPECT_FALSE(Exists(marker)) << "the planted library ran inside the watcher";
   // The registration was read and written back in the program's own form.
-  std::string written = ReadAll(Numbered(1));
+  std::string written = xptest::ReadBytes(Numbered(1));
   EXPECT_NE(std::string::npos, written.find("Mine"));
   EXPECT_EQ(1, IntegerAfterKey(written, "UIOrder")) << written;
 }
@@ -251,22 +240,23 @@ TEST_F(WatcherHardening, TwentyToolsSurviveARunWithoutTheXmlComponent) {
   std::wstring regs = Dir(L"regs");
   SHCreateDirectoryExW(NULL, regs.c_str(), NULL);
   for (int i = 1; i <= 20; ++i) {
-    WriteAll(regs + L"\\tool" + std::to_wstring(100 + i) + L".xml",
-             "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>AppName</key><string>Tool" +
-                 std::to_string(i) +
-                 "</string><key>DisplayLevel</key><integer>1</integer><key>UIOrder</key>"
-                 "<integer>" +
-                 std::to_string(i) +
-                 "</integer><key>InstalledLocation</key><string>C:\\t</string>"
-                 "<key>ExeName</key><string>t" +
-                 std::to_string(i) + ".exe</string></dict></plist>");
+    EXPECT_TRUE(xptest::WriteBytes(
+        regs + L"\\tool" + std::to_wstring(100 + i) + L".xml",
+        "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>AppName</key><string>Tool" +
+            std::to_string(i) +
+            "</string><key>DisplayLevel</key><integer>1</integer><key>UIOrder</key>"
+            "<integer>" +
+            std::to_string(i) +
+            "</integer><key>InstalledLocation</key><string>C:\\t</string>"
+            "<key>ExeName</key><string>t" +
+            std::to_string(i) + ".exe</string></dict></plist>"));
   }
   ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, Sub(L"Browser\\ExtProgramXML"), L"Tests", regs));
   RunWithCard(NULL);
   std::string stored[21];
   for (int n = 1; n <= 20; ++n) {
     ASSERT_TRUE(Exists(Numbered(n))) << n;
-    stored[n] = ReadAll(Numbered(n));
+    stored[n] = xptest::ReadBytes(Numbered(n));
   }
   // From now on the tools folder holds their only copy.
   SHDeleteKeyW(HKEY_LOCAL_MACHINE, Sub(L"Browser").c_str());
@@ -279,7 +269,7 @@ TEST_F(WatcherHardening, TwentyToolsSurviveARunWithoutTheXmlComponent) {
   SHDeleteKeyW(HKEY_CURRENT_USER, kAppDefaults);
   for (int n = 1; n <= 20; ++n) {
     ASSERT_TRUE(Exists(Numbered(n))) << n << " was deleted";
-    EXPECT_EQ(stored[n], ReadAll(Numbered(n))) << n << " was changed";
+    EXPECT_EQ(stored[n], xptest::ReadBytes(Numbered(n))) << n << " was changed";
   }
 
   // The next normal run reads all twenty again: the tool fifth in the order,
@@ -290,12 +280,13 @@ TEST_F(WatcherHardening, TwentyToolsSurviveARunWithoutTheXmlComponent) {
     ASSERT_TRUE(place >= 1 && place <= 20) << n;
     fileOfPlace[place] = n;
   }
-  WriteAll(Numbered(fileOfPlace[5]), WithIntegerAfterKey(stored[fileOfPlace[5]], "UIOrder", 99));
+  EXPECT_TRUE(xptest::WriteBytes(Numbered(fileOfPlace[5]),
+                                 WithIntegerAfterKey(stored[fileOfPlace[5]], "UIOrder", 99)));
   RunWithCard(NULL);
   for (int n = 1; n <= 20; ++n) EXPECT_TRUE(Exists(Numbered(n))) << n;
-  EXPECT_EQ(20, IntegerAfterKey(ReadAll(Numbered(fileOfPlace[5])), "UIOrder"));
-  EXPECT_EQ(5, IntegerAfterKey(ReadAll(Numbered(fileOfPlace[6])), "UIOrder"));
-  EXPECT_EQ(4, IntegerAfterKey(ReadAll(Numbered(fileOfPlace[4])), "UIOrder"));
+  EXPECT_EQ(20, IntegerAfterKey(xptest::ReadBytes(Numbered(fileOfPlace[5])), "UIOrder"));
+  EXPECT_EQ(5, IntegerAfterKey(xptest::ReadBytes(Numbered(fileOfPlace[6])), "UIOrder"));
+  EXPECT_EQ(4, IntegerAfterKey(xptest::ReadBytes(Numbered(fileOfPlace[4])), "UIOrder"));
 }
 
 }  // namespace

@@ -8,6 +8,8 @@
 
 #include <string>
 
+#include "tests/support/XpTestSupport.h"
+
 class XpScratchFolder {
  public:
   XpScratchFolder() {
@@ -21,7 +23,7 @@ class XpScratchFolder {
     if (!CreateDirectoryW(m_path.c_str(), nullptr)) m_path.clear();
   }
   ~XpScratchFolder() {
-    if (!m_path.empty()) RemoveTree(m_path);
+    if (!m_path.empty()) xptest::RemoveTree(m_path);
   }
 
   // Without a trailing backslash.
@@ -58,28 +60,5 @@ class XpScratchFolder {
   }
 
  private:
-  static void RemoveTree(const std::wstring& path) {
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE) {
-      do {
-        std::wstring name = data.cFileName;
-        if (name == L"." || name == L"..") continue;
-        std::wstring full = path + L"\\" + name;
-        SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-          // A link: remove the link itself, never what it points to.
-          if (!RemoveDirectoryW(full.c_str())) DeleteFileW(full.c_str());
-        } else if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-          RemoveTree(full);
-        } else {
-          DeleteFileW(full.c_str());
-        }
-      } while (FindNextFileW(find, &data));
-      FindClose(find);
-    }
-    RemoveDirectoryW(path.c_str());
-  }
-
   std::wstring m_path;
 };

@@ -4,6 +4,7 @@
 #include "platform/XpString.h"
 #include "platform/XpSync.h"
 #include "platform/XpThread.h"
+#include "tests/support/XpTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -36,38 +37,6 @@ DWORD WINAPI PausingWait(HANDLE handle, DWORD ms) {
     SetEvent(g_secondWaits);
   }
   return g_realWait(handle, ms);
-}
-
-bool ReplaceImport(void* from, void* to);
-
-void* PatchImport(const char* function, void* replacement) {
-  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-  void* target = reinterpret_cast<void*>(GetProcAddress(kernel, function));
-  return ReplaceImport(target, replacement) ? target : NULL;
-}
-
-// Points every entry of this program's import table that holds from at to.
-bool ReplaceImport(void* from, void* to) {
-  void* target = from;
-  void* replacement = to;
-  BYTE* base = reinterpret_cast<BYTE*>(GetModuleHandleW(NULL));
-  IMAGE_NT_HEADERS* nt =
-      reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
-  IMAGE_DATA_DIRECTORY dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-  if (dir.VirtualAddress == 0 || target == NULL) return false;
-  for (IMAGE_IMPORT_DESCRIPTOR* d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress);
-       d->Name != 0; ++d) {
-    for (IMAGE_THUNK_DATA* t = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk); t->u1.Function != 0;
-         ++t) {
-      if (reinterpret_cast<void*>(t->u1.Function) != target) continue;
-      DWORD old = 0;
-      VirtualProtect(&t->u1.Function, sizeof(t->u1.Function), PAGE_READWRITE, &old);
-      t->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
-      VirtualProtect(&t->u1.Function, sizeof(t->u1.Function), old, &old);
-      return true;
-    }
-  }
-  return false;
 }
 
 template <class Lock>
@@ -104,7 +73,7 @@ void WriterKeepsItsWakeUp() {
   g_go = CreateEventW(NULL, TRUE, FALSE, NULL);
   g_secondWaits = CreateEventW(NULL, FALSE, FALSE, NULL);
   g_realWait = reinterpret_cast<decltype(&WaitForSingleObject)>(
-      PatchImport("WaitForSingleObject", reinterpret_cast<void*>(&PausingWait)));
+      xptest::PatchImport("WaitForSingleObject", reinterpret_cast<void*>(&PausingWait)));
   ASSERT_TRUE(g_realWait != NULL) << "the program does not import the wait";
   Window<Lock> w;
   ASSERT_EQ(XP_OK, w.lock.LockReadTimeout(0));
@@ -118,7 +87,7 @@ void WriterKeepsItsWakeUp() {
   SetEvent(g_go);
   (void)XpThread::Join(writer);
   (void)XpThread::Join(reader);
-  ReplaceImport(reinterpret_cast<void*>(&PausingWait), reinterpret_cast<void*>(g_realWait));
+  xptest::ReplaceImport(reinterpret_cast<void*>(&PausingWait), reinterpret_cast<void*>(g_realWait));
   EXPECT_EQ(XP_OK, w.writer) << "the writer slept through the free lock";
   EXPECT_EQ(XP_OK, w.reader);
   CloseHandle(g_inWindow);

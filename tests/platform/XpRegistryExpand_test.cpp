@@ -6,24 +6,11 @@
 
 #include <shlwapi.h>
 
+#include "XpRegistryScratch.h"
+
 namespace {
 
-class XpRegistryNames : public ::testing::Test {
- protected:
-  void SetUp() override {
-    m_path = L"Software\\XpRegistryNames";
-    m_path.AppendFormat(L"%lu", GetCurrentProcessId());
-    SHDeleteKeyW(HKEY_CURRENT_USER, m_path.c_str());
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, m_path.c_str(), 0, NULL, 0, KEY_ALL_ACCESS,
-                                             NULL, &m_raw, NULL));
-  }
-  void TearDown() override {
-    if (m_raw) RegCloseKey(m_raw);
-    SHDeleteKeyW(HKEY_CURRENT_USER, m_path.c_str());
-  }
-  XpString m_path;
-  HKEY m_raw = NULL;
-};
+class XpRegistryNames : public XpRegistryTest {};
 
 }  // namespace
 

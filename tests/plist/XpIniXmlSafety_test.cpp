@@ -6,8 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
+#include "tests/support/XpTestSupport.h"
+
 #include <string>
 
 #include "platform/XpThread.h"
@@ -21,18 +21,6 @@ std::wstring Folder(const wchar_t* name) {
   std::wstring path = std::wstring(dir) + L"xpsafe_" + std::to_wstring(GetCurrentProcessId()) + L"_" + name;
   CreateDirectoryW(path.c_str(), nullptr);
   return path;
-}
-
-std::string ReadAll(const std::wstring& path) {
-  std::ifstream in(path.c_str(), std::ios::binary);
-  std::stringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
-void WriteAll(const std::wstring& path, const std::string& text) {
-  std::ofstream out(path.c_str(), std::ios::binary | std::ios::trunc);
-  out << text;
 }
 
 int FilesIn(const std::wstring& folder) {
@@ -67,27 +55,27 @@ TEST(XpIniXmlSafety, SavingReplacesTheFileWholeOrNotAtAll) {
   std::wstring folder = Folder(L"save");
   std::wstring target = folder + L"\\list.xml";
   const std::string old = "the user's old file";
-  WriteAll(target, old);
+  EXPECT_TRUE(xptest::WriteBytes(target, old));
 
   XpIniRootPtr tree;
   ASSERT_EQ(XP_OK, tree->AddString(L"a", L"new"));
   ASSERT_EQ(XP_OK, tree->SaveFile(target.c_str()));
-  EXPECT_NE(std::string::npos, ReadAll(target).find("new"));
+  EXPECT_NE(std::string::npos, xptest::ReadBytes(target).find("new"));
   EXPECT_EQ(1, FilesIn(folder));  // no temporary file left beside it
 
   // Read-only: refused, not truncated by the check for writability.
-  WriteAll(target, old);
+  EXPECT_TRUE(xptest::WriteBytes(target, old));
   SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_READONLY);
   EXPECT_EQ(XP_E_ACCESS_DENIED, tree->SaveFile(target.c_str()));
   SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL);
-  EXPECT_EQ(old, ReadAll(target));
+  EXPECT_EQ(old, xptest::ReadBytes(target));
   EXPECT_EQ(1, FilesIn(folder));
 
   // A tree that cannot be written leaves the file alone too.
   XpIniRootPtr bad;
   ASSERT_EQ(XP_OK, bad->AddString(L"s", L"\x01"));
   EXPECT_EQ(XP_E_INI_BAD_DOCUMENT, bad->SaveFile(target.c_str()));
-  EXPECT_EQ(old, ReadAll(target));
+  EXPECT_EQ(old, xptest::ReadBytes(target));
   EXPECT_EQ(1, FilesIn(folder));
   // A folder that does not exist: the file layer's code, nothing made.
   EXPECT_EQ(XP_E_PATH_NOT_FOUND, tree->SaveFile((folder + L"\\missing\\list.xml").c_str()));
@@ -98,7 +86,7 @@ TEST(XpIniXmlSafety, SavingReplacesTheFileWholeOrNotAtAll) {
 TEST(XpIniXmlSafety, AnEmptyKeyIsNotWritten) {
   std::wstring folder = Folder(L"emptykey");
   std::wstring target = folder + L"\\list.xml";
-  WriteAll(target, "old");
+  EXPECT_TRUE(xptest::WriteBytes(target, "old"));
   XpIniRootPtr tree;
   ASSERT_EQ(XP_OK, tree->AddString(L"a", L"1"));
   ASSERT_EQ(XP_OK, tree->AddNode(L"inner", XpIniTypeDict));
@@ -108,7 +96,7 @@ TEST(XpIniXmlSafety, AnEmptyKeyIsNotWritten) {
                                                           reinterpret_cast<std::intptr_t>(L"2"), 0, nullptr));
   // Read back, such a dictionary would be refused as broken.
   EXPECT_EQ(XP_E_INI_BAD_DOCUMENT, tree->SaveFile(target.c_str()));
-  EXPECT_EQ("old", ReadAll(target));
+  EXPECT_EQ("old", xptest::ReadBytes(target));
   BSTR text = nullptr;
   EXPECT_EQ(XP_E_INI_BAD_DOCUMENT, tree->SaveText(&text));
   SysFreeString(text);
@@ -118,13 +106,13 @@ TEST(XpIniXmlSafety, AnEmptyKeyIsNotWritten) {
 TEST(XpIniXmlSafety, DocumentTypesAreNotResolved) {
   std::wstring folder = Folder(L"dtd");
   std::wstring dtd = folder + L"\\types.dtd";
-  WriteAll(dtd, "<!ENTITY secret \"FROM-THE-DTD\">");
+  EXPECT_TRUE(xptest::WriteBytes(dtd, "<!ENTITY secret \"FROM-THE-DTD\">"));
   std::wstring doc = folder + L"\\doc.xml";
   std::string url = "file:///";
   for (wchar_t c : dtd) url += c == L'\\' ? '/' : static_cast<char>(c);
-  WriteAll(doc,
-           "<?xml version=\"1.0\"?><!DOCTYPE plist SYSTEM \"" + url +
-               "\"><plist><dict><key>a</key><string>&secret;</string><key>b</key><true/></dict></plist>");
+  EXPECT_TRUE(xptest::WriteBytes(
+      doc, "<?xml version=\"1.0\"?><!DOCTYPE plist SYSTEM \"" + url +
+               "\"><plist><dict><key>a</key><string>&secret;</string><key>b</key><true/></dict></plist>"));
   XpIniRootPtr tree;
   XpResult r = tree->LoadFile(doc.c_str());
   XpString value;
@@ -132,10 +120,11 @@ TEST(XpIniXmlSafety, DocumentTypesAreNotResolved) {
   EXPECT_EQ(std::wstring::npos, std::wstring(value.c_str()).find(L"FROM-THE-DTD")) << "resolved";
 
   // The usual document type line of property lists still reads.
-  WriteAll(doc,
-           "<?xml version=\"1.0\"?><!DOCTYPE plist PUBLIC \"-//Example//DTD PLIST 1.0//EN\" "
-           "\"http://localhost:1/PropertyList-1.0.dtd\"><plist version=\"1.0\"><dict><key>a</key>"
-           "<string>x</string></dict></plist>");
+  EXPECT_TRUE(xptest::WriteBytes(
+      doc,
+      "<?xml version=\"1.0\"?><!DOCTYPE plist PUBLIC \"-//Example//DTD PLIST 1.0//EN\" "
+      "\"http://localhost:1/PropertyList-1.0.dtd\"><plist version=\"1.0\"><dict><key>a</key>"
+      "<string>x</string></dict></plist>"));
   EXPECT_EQ(XP_OK, tree->LoadFile(doc.c_str()));
   RemoveFolder(folder);
 }

@@ -139,6 +139,33 @@ bool MakeDirs(const std::wstring& path) {
   return DirExists(path);
 }
 
+void* PatchImport(const char* function, void* replacement) {
+  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  void* target = reinterpret_cast<void*>(GetProcAddress(kernel, function));
+  return ReplaceImport(target, replacement) ? target : NULL;
+}
+
+bool ReplaceImport(void* target, void* replacement) {
+  BYTE* base = reinterpret_cast<BYTE*>(GetModuleHandleW(NULL));
+  IMAGE_NT_HEADERS* nt =
+      reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+  IMAGE_DATA_DIRECTORY dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+  if (dir.VirtualAddress == 0 || target == NULL) return false;
+  for (IMAGE_IMPORT_DESCRIPTOR* d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress);
+       d->Name != 0; ++d) {
+    for (IMAGE_THUNK_DATA* t = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk); t->u1.Function != 0;
+         ++t) {
+      if (reinterpret_cast<void*>(t->u1.Function) != target) continue;
+      DWORD old = 0;
+      VirtualProtect(&t->u1.Function, sizeof(t->u1.Function), PAGE_READWRITE, &old);
+      t->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
+      VirtualProtect(&t->u1.Function, sizeof(t->u1.Function), old, &old);
+      return true;
+    }
+  }
+  return false;
+}
+
 void RemoveTree(const std::wstring& path) {
   WIN32_FIND_DATAW data;
   HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &data);

@@ -124,6 +124,15 @@ bool WaitUntil(DWORD ms, Predicate done, DWORD step = 50) {
   }
 }
 
+// --- import patching ------------------------------------------------------------
+
+// Points this program's import of a kernel32 function at replacement, so a
+// test can make a system call fail or pause; the previous target, or null when
+// the program does not import it.
+void* PatchImport(const char* function, void* replacement);
+// Points every entry of this program's import table that holds from at to.
+bool ReplaceImport(void* from, void* to);
+
 // --- files --------------------------------------------------------------------
 
 // The test program's own folder, with a trailing backslash.

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "WatchTestSupport.h"
+#include "tests/support/XpTestSupport.h"
 
 #include <cstring>
 #include <memory>
@@ -36,56 +37,23 @@ HANDLE WINAPI RefusingCreateSemaphore(LPSECURITY_ATTRIBUTES a, LONG initial, LON
   return g_createSemaphore(a, initial, maximum, name);
 }
 
-// Points this program's import of function at replacement; the previous
-// target, or null when the program does not import it.
-bool ReplaceImport(void* from, void* to);
-
-void* PatchImport(const char* function, void* replacement) {
-  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-  void* target = reinterpret_cast<void*>(GetProcAddress(kernel, function));
-  return ReplaceImport(target, replacement) ? target : NULL;
-}
-
-// Points every entry of this program's import table that holds from at to.
-bool ReplaceImport(void* from, void* to) {
-  void* target = from;
-  void* replacement = to;
-  BYTE* base = reinterpret_cast<BYTE*>(GetModuleHandleW(NULL));
-  IMAGE_DOS_HEADER* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
-  IMAGE_NT_HEADERS* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-  IMAGE_DATA_DIRECTORY dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-  if (dir.VirtualAddress == 0 || target == NULL) return false;
-  for (IMAGE_IMPORT_DESCRIPTOR* d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress);
-       d->Name != 0; ++d) {
-    for (IMAGE_THUNK_DATA* t = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk); t->u1.Function != 0;
-         ++t) {
-      if (reinterpret_cast<void*>(t->u1.Function) != target) continue;
-      DWORD old = 0;
-      VirtualProtect(&t->u1.Function, sizeof(t->u1.Function), PAGE_READWRITE, &old);
-      t->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
-      VirtualProtect(&t->u1.Function, sizeof(t->u1.Function), old, &old);
-      return true;
-    }
-  }
-  return false;
-}
-
 // While it lives, this program's wait handles cannot be made.
 struct RefuseWaitHandles {
   RefuseWaitHandles() {
     g_createEvent = reinterpret_cast<decltype(&CreateEventW)>(
-        PatchImport("CreateEventW", reinterpret_cast<void*>(&RefusingCreateEvent)));
+        xptest::PatchImport("CreateEventW", reinterpret_cast<void*>(&RefusingCreateEvent)));
     g_createSemaphore = reinterpret_cast<decltype(&CreateSemaphoreW)>(
-        PatchImport("CreateSemaphoreW", reinterpret_cast<void*>(&RefusingCreateSemaphore)));
+        xptest::PatchImport("CreateSemaphoreW", reinterpret_cast<void*>(&RefusingCreateSemaphore)));
     InterlockedExchange(&g_refusing, 1);
   }
   ~RefuseWaitHandles() {
     InterlockedExchange(&g_refusing, 0);
     if (g_createEvent)
-      ReplaceImport(reinterpret_cast<void*>(&RefusingCreateEvent), reinterpret_cast<void*>(g_createEvent));
+      xptest::ReplaceImport(reinterpret_cast<void*>(&RefusingCreateEvent),
+                            reinterpret_cast<void*>(g_createEvent));
     if (g_createSemaphore)
-      ReplaceImport(reinterpret_cast<void*>(&RefusingCreateSemaphore),
-                    reinterpret_cast<void*>(g_createSemaphore));
+      xptest::ReplaceImport(reinterpret_cast<void*>(&RefusingCreateSemaphore),
+                            reinterpret_cast<void*>(g_createSemaphore));
   }
   bool Active() const { return g_createEvent != NULL || g_createSemaphore != NULL; }
 };

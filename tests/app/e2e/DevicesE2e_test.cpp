@@ -18,13 +18,7 @@ namespace {
 
 using namespace E2e;
 
-const wchar_t kExeName[] = L"QRNVolumeWatcher.exe";
-const wchar_t kLocName[] = L"QRNVolumeWatcherLOC.DLL";
-const wchar_t kWatcherKey[] = L"Software\\Zelm Corporation\\Vantolo\\VolumeWatcher";
-const wchar_t kVersioned[] = L"Software\\Zelm Corporation\\Vantolo\\VolumeWatcher\\1.0";
-const wchar_t kImporterKey[] = L"Software\\Zelm Corporation\\Vantolo\\Importer";
 const wchar_t kImporterName[] = L"E2eDevicesRef";
-const wchar_t kAppDefaults[] = L"Software\\Wine\\AppDefaults\\QRNVolumeWatcher.exe";
 const UINT kDevicesCommand = 0x8016;
 const int kDetailsId = 1011;
 const int kIgnoreButtonId = 1013;
@@ -48,7 +42,7 @@ class DevicesE2e : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     std::wstring dir = ProgramDir();
-    ready_ = FileExists(dir + kExeName) && FileExists(dir + kLocName);
+    ready_ = WatcherBuilt(dir);
     if (!ready_) return;
     PrepareDesktop();
     Folders& f = folders_;
@@ -59,10 +53,7 @@ class DevicesE2e : public ::testing::Test {
     f.holiday = f.root + L"\\holiday-card";
     f.work = f.root + L"\\work-card";
     CreateDirectoryW(f.root.c_str(), nullptr);
-    CopyInto(dir + kExeName, f.watcher, kExeName);
-    CopyInto(dir + kLocName, f.watcher, kLocName);
-    if (FileExists(dir + L"UsbDriveInfo.dll"))
-      CopyInto(dir + L"UsbDriveInfo.dll", f.watcher, L"UsbDriveInfo.dll");
+    InstallWatcher(dir, f.watcher);
     CopyInto(dir + L"RefImporter.exe", f.importer, L"RefImporter.exe");
     CopyInto(dir + L"RefImporterLoc.dll", f.importer, L"RefImporterLoc.dll");
     WriteText(f.importer + L"\\RefImporter.score", "7");

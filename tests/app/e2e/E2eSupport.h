@@ -22,6 +22,16 @@ namespace E2e {
 const wchar_t kDesktopName[] = L"shell";
 const wchar_t kWatcherClass[] = L"BrimwellTrayIconDummyWnd";
 
+// The installed names and keys the tests lay out and read, as the watcher
+// itself spells them.
+const wchar_t kExeName[] = L"QRNVolumeWatcher.exe";
+const wchar_t kLocName[] = L"QRNVolumeWatcherLOC.DLL";
+const wchar_t kVantolo[] = L"Software\\Zelm Corporation\\Vantolo";
+const wchar_t kWatcherKey[] = L"Software\\Zelm Corporation\\Vantolo\\VolumeWatcher";
+const wchar_t kVersioned[] = L"Software\\Zelm Corporation\\Vantolo\\VolumeWatcher\\1.0";
+const wchar_t kImporterKey[] = L"Software\\Zelm Corporation\\Vantolo\\Importer";
+const wchar_t kAppDefaults[] = L"Software\\Wine\\AppDefaults\\QRNVolumeWatcher.exe";
+
 using xptest::DirExists;
 using xptest::FileExists;
 using xptest::ProgramDir;
@@ -81,11 +91,47 @@ using xptest::DeleteTree;
 using xptest::SetDword;
 using xptest::SetString;
 
+// The reference importer registered as module <name> in <folder> for the
+// device kinds given.
+inline void RegisterImporter(const wchar_t* name, const std::wstring& folder, DWORD kinds,
+                             DWORD hasSettingsDialog = 0) {
+  std::wstring key = std::wstring(kImporterKey) + L"\\" + name;
+  SetString(HKEY_LOCAL_MACHINE, key, L"CurrentVersion", L"1.0");
+  SetString(HKEY_LOCAL_MACHINE, key + L"\\1.0", L"InstalledLocation", folder);
+  SetString(HKEY_LOCAL_MACHINE, key + L"\\1.0", L"ExeName", L"RefImporter.exe");
+  SetDword(HKEY_LOCAL_MACHINE, key + L"\\1.0", L"HasSettingsDialog", hasSettingsDialog);
+  SetDword(HKEY_LOCAL_MACHINE, key + L"\\1.0", L"SupportedDevice", kinds);
+}
+
+// A machine "Launch" or "Ignore" entry; no program path or a null command
+// line leaves that value out.
+inline void AddDeviceEntry(const wchar_t* list, const wchar_t* name, DWORD vid, DWORD pid,
+                           const std::wstring& appPath, const wchar_t* commandLine) {
+  std::wstring key = std::wstring(kVersioned) + L"\\" + list + L"\\" + name;
+  SetDword(HKEY_LOCAL_MACHINE, key, L"VID", vid);
+  SetDword(HKEY_LOCAL_MACHINE, key, L"PID", pid);
+  if (!appPath.empty()) SetString(HKEY_LOCAL_MACHINE, key, L"AppPath", appPath);
+  if (commandLine != nullptr) SetString(HKEY_LOCAL_MACHINE, key, L"CommandLine", commandLine);
+}
+
 // --- files ----------------------------------------------------------------
 
 inline bool CopyInto(const std::wstring& from, const std::wstring& toFolder, const wchar_t* name) {
   xptest::MakeDirs(toFolder);
   return CopyFileW(from.c_str(), (toFolder + L"\\" + name).c_str(), FALSE) != 0;
+}
+
+// Whether this test program's folder holds the watcher and its localisation
+// library (the build puts them there).
+inline bool WatcherBuilt(const std::wstring& dir) {
+  return FileExists(dir + kExeName) && FileExists(dir + kLocName);
+}
+
+// The watcher installed into a folder of its own, as a package lays it out.
+inline void InstallWatcher(const std::wstring& dir, const std::wstring& folder) {
+  CopyInto(dir + kExeName, folder, kExeName);
+  CopyInto(dir + kLocName, folder, kLocName);
+  if (FileExists(dir + L"UsbDriveInfo.dll")) CopyInto(dir + L"UsbDriveInfo.dll", folder, L"UsbDriveInfo.dll");
 }
 
 inline bool WriteText(const std::wstring& path, const char* text) { return xptest::WriteBytes(path, text); }

@@ -18,11 +18,6 @@ namespace {
 
 using namespace E2e;
 
-const wchar_t kExeName[] = L"QRNVolumeWatcher.exe";
-const wchar_t kLocName[] = L"QRNVolumeWatcherLOC.DLL";
-const wchar_t kWatcherKey[] = L"Software\\Zelm Corporation\\Vantolo\\VolumeWatcher";
-const wchar_t kVersioned[] = L"Software\\Zelm Corporation\\Vantolo\\VolumeWatcher\\1.0";
-const wchar_t kImporterKey[] = L"Software\\Zelm Corporation\\Vantolo\\Importer";
 const wchar_t kPortableWindowClass[] = L"Zelm_XpCommonLib_PortableDeviceWatchDogDummyWindow";
 
 const GUID kPortableClass = {0x6AC27878, 0xA6FA, 0x4155, {0xBA, 0x85, 0xF9, 0x8F, 0x49, 0x1D, 0x4F, 0x33}};
@@ -43,24 +38,6 @@ struct PortableLayout {
   std::wstring probeExe() const { return probe + L"\\LaunchProbe.exe"; }
   std::wstring probeLog() const { return probe + L"\\LaunchProbe.log"; }
 };
-
-void RegisterImporter(const wchar_t* name, const std::wstring& folder, DWORD kinds) {
-  std::wstring key = std::wstring(kImporterKey) + L"\\" + name;
-  SetString(HKEY_LOCAL_MACHINE, key, L"CurrentVersion", L"1.0");
-  SetString(HKEY_LOCAL_MACHINE, key + L"\\1.0", L"InstalledLocation", folder);
-  SetString(HKEY_LOCAL_MACHINE, key + L"\\1.0", L"ExeName", L"RefImporter.exe");
-  SetDword(HKEY_LOCAL_MACHINE, key + L"\\1.0", L"HasSettingsDialog", 0);
-  SetDword(HKEY_LOCAL_MACHINE, key + L"\\1.0", L"SupportedDevice", kinds);
-}
-
-void AddDeviceEntry(const wchar_t* list, const wchar_t* name, DWORD vid, DWORD pid,
-                    const std::wstring& appPath, const wchar_t* commandLine) {
-  std::wstring key = std::wstring(kVersioned) + L"\\" + list + L"\\" + name;
-  SetDword(HKEY_LOCAL_MACHINE, key, L"VID", vid);
-  SetDword(HKEY_LOCAL_MACHINE, key, L"PID", pid);
-  if (!appPath.empty()) SetString(HKEY_LOCAL_MACHINE, key, L"AppPath", appPath);
-  if (commandLine != nullptr) SetString(HKEY_LOCAL_MACHINE, key, L"CommandLine", commandLine);
-}
 
 void ClearConfiguration() {
   DeleteTree(HKEY_LOCAL_MACHINE, kWatcherKey);
@@ -84,7 +61,7 @@ class PortableDeviceE2e : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     std::wstring dir = ProgramDir();
-    ready_ = FileExists(dir + kExeName) && FileExists(dir + kLocName) && FileExists(dir + L"RefImporter.exe");
+    ready_ = WatcherBuilt(dir) && FileExists(dir + L"RefImporter.exe");
     if (!ready_) return;
     PrepareDesktop();
     PortableLayout& l = layout_;
@@ -94,8 +71,7 @@ class PortableDeviceE2e : public ::testing::Test {
     l.volumeOnly = l.root + L"\\importer-volume";
     l.probe = l.root + L"\\probe";
     CreateDirectoryW(l.root.c_str(), nullptr);
-    CopyInto(dir + kExeName, l.watcher, kExeName);
-    CopyInto(dir + kLocName, l.watcher, kLocName);
+    InstallWatcher(dir, l.watcher);
     for (const std::wstring* f : {&l.portable, &l.volumeOnly}) {
       CopyInto(dir + L"RefImporter.exe", *f, L"RefImporter.exe");
       CopyInto(dir + L"RefImporterLoc.dll", *f, L"RefImporterLoc.dll");

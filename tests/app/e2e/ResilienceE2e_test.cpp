@@ -18,11 +18,6 @@ namespace {
 
 using namespace E2e;
 
-const wchar_t kExeName[] = L"QRNVolumeWatcher.exe";
-const wchar_t kLocName[] = L"QRNVolumeWatcherLOC.DLL";
-const wchar_t kWatcherKey[] = L"Software\\Zelm Corporation\\Vantolo\\VolumeWatcher";
-const wchar_t kVersioned[] = L"Software\\Zelm Corporation\\Vantolo\\VolumeWatcher\\1.0";
-const wchar_t kImporterKey[] = L"Software\\Zelm Corporation\\Vantolo\\Importer";
 const wchar_t kAccessorKey[] = L"Software\\Zelm Corporation\\Vantolo\\Accessor\\HDD1";
 const wchar_t kIeee1394Class[] = L"Zelm_XpCommonLib_IEEE1394WatchDogDummyWindow";
 // Registered in this order (the registry lists subkeys by name).
@@ -113,17 +108,14 @@ class ResilienceE2e : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     std::wstring dir = ProgramDir();
-    ready_ = FileExists(dir + kExeName) && FileExists(dir + kLocName);
+    ready_ = WatcherBuilt(dir);
     if (!ready_) return;
     PrepareDesktop();
     root_ = dir + L"e2e_resilience";
     watcher_ = root_ + L"\\watcher";
     card_ = root_ + L"\\card";
     CreateDirectoryW(root_.c_str(), nullptr);
-    CopyInto(dir + kExeName, watcher_, kExeName);
-    CopyInto(dir + kLocName, watcher_, kLocName);
-    if (FileExists(dir + L"UsbDriveInfo.dll"))
-      CopyInto(dir + L"UsbDriveInfo.dll", watcher_, L"UsbDriveInfo.dll");
+    InstallWatcher(dir, watcher_);
     CreateDirectoryW(card_.c_str(), nullptr);
     CreateDirectoryW((card_ + L"\\DCIM").c_str(), nullptr);
     hang_ = {kHang, root_ + L"\\hang", L"HangImporter.exe"};

@@ -26,14 +26,6 @@ namespace {
 using namespace E2e;
 using xptest::InsertedDrive;
 
-const wchar_t kExeName[] = L"QRNVolumeWatcher.exe";
-const wchar_t kLocName[] = L"QRNVolumeWatcherLOC.DLL";
-const wchar_t kVantolo[] = L"Software\\Zelm Corporation\\Vantolo";
-const wchar_t kWatcherKey[] = L"Software\\Zelm Corporation\\Vantolo\\VolumeWatcher";
-const wchar_t kVersioned[] = L"Software\\Zelm Corporation\\Vantolo\\VolumeWatcher\\1.0";
-const wchar_t kImporterKey[] = L"Software\\Zelm Corporation\\Vantolo\\Importer";
-const wchar_t kAppDefaults[] = L"Software\\Wine\\AppDefaults\\QRNVolumeWatcher.exe";
-
 // Folders of one run, below the test program's own folder.
 struct Layout {
   std::wstring root, watcher, other, third, importerA, importerB, probe, card;
@@ -45,24 +37,6 @@ struct Layout {
   std::wstring probeExe() const { return probe + L"\\LaunchProbe.exe"; }
   std::wstring probeLog() const { return probe + L"\\LaunchProbe.log"; }
 };
-
-void RegisterImporter(const wchar_t* name, const std::wstring& folder) {
-  std::wstring key = std::wstring(kImporterKey) + L"\\" + name;
-  SetString(HKEY_LOCAL_MACHINE, key, L"CurrentVersion", L"1.0");
-  SetString(HKEY_LOCAL_MACHINE, key + L"\\1.0", L"InstalledLocation", folder);
-  SetString(HKEY_LOCAL_MACHINE, key + L"\\1.0", L"ExeName", L"RefImporter.exe");
-  SetDword(HKEY_LOCAL_MACHINE, key + L"\\1.0", L"HasSettingsDialog", 1);
-  SetDword(HKEY_LOCAL_MACHINE, key + L"\\1.0", L"SupportedDevice", 1);
-}
-
-void AddDeviceEntry(const wchar_t* list, const wchar_t* name, DWORD vid, DWORD pid,
-                    const std::wstring& appPath, const wchar_t* commandLine) {
-  std::wstring key = std::wstring(kVersioned) + L"\\" + list + L"\\" + name;
-  SetDword(HKEY_LOCAL_MACHINE, key, L"VID", vid);
-  SetDword(HKEY_LOCAL_MACHINE, key, L"PID", pid);
-  if (!appPath.empty()) SetString(HKEY_LOCAL_MACHINE, key, L"AppPath", appPath);
-  if (commandLine != nullptr) SetString(HKEY_LOCAL_MACHINE, key, L"CommandLine", commandLine);
-}
 
 // Nothing left by a demo or an earlier run: another registered importer would
 // take part in the scoring. This is the private prefix (see the environment
@@ -85,7 +59,7 @@ class WatcherE2e : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     std::wstring dir = ProgramDir();
-    ready_ = FileExists(dir + kExeName) && FileExists(dir + kLocName);
+    ready_ = WatcherBuilt(dir);
     if (!ready_) return;
     PrepareDesktop();
     Layout& l = layout_;
@@ -99,9 +73,7 @@ class WatcherE2e : public ::testing::Test {
     l.card = l.root + L"\\card";
     CreateDirectoryW(l.root.c_str(), nullptr);
     for (const std::wstring* f : {&l.watcher, &l.other, &l.third}) {
-      CopyInto(dir + kExeName, *f, kExeName);
-      CopyInto(dir + kLocName, *f, kLocName);
-      if (FileExists(dir + L"UsbDriveInfo.dll")) CopyInto(dir + L"UsbDriveInfo.dll", *f, L"UsbDriveInfo.dll");
+      InstallWatcher(dir, *f);
     }
     for (const std::wstring* f : {&l.importerA, &l.importerB}) {
       CopyInto(dir + L"RefImporter.exe", *f, L"RefImporter.exe");
@@ -119,8 +91,8 @@ class WatcherE2e : public ::testing::Test {
     ClearConfiguration();
     SetString(HKEY_LOCAL_MACHINE, kWatcherKey, L"CurrentVersion", L"1.0");
     SetString(HKEY_LOCAL_MACHINE, kVersioned, L"InstalledLocation", l.watcher);
-    RegisterImporter(L"E2eRefA", l.importerA);
-    RegisterImporter(L"E2eRefB", l.importerB);
+    RegisterImporter(L"E2eRefA", l.importerA, 1, 1);
+    RegisterImporter(L"E2eRefB", l.importerB, 1, 1);
   }
 
   static void TearDownTestSuite() {
