@@ -13,10 +13,9 @@ const DWORD kTerminateWaitMs = 5000;
 
 XpResult RunProgramWithin(const XpString& program, const XpString& arguments, DWORD waitMs, HANDLE cancel,
                           DWORD* exitCode) {
-  HANDLE startedProcess = NULL;
+  XpUniqueHandle owner;
   // The start itself (and whatever checks it makes) stays RunProgram's.
-  XpResult started = RunProgram(program, arguments, nullptr, &startedProcess);
-  XpUniqueHandle owner(startedProcess);
+  XpResult started = RunProgram(program, arguments, nullptr, owner.put());
   if (XpFailed(started)) return started;
   if (!owner) return XP_E_FAIL;
   HANDLE process = owner.get();
