@@ -21,19 +21,18 @@ if [ -n "$missing" ]; then
     sleep $((try * 10))
   done
   install() { DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends "$@"; }
-  ok=0
-  for try in 1 2 3; do
-    install $missing && { ok=1; break; }
-    echo "setup: package install failed (try $try), retrying" >&2
-    sleep $((try * 10))
-    $SUDO apt-get update -q || true
-  done
-  if [ $ok = 0 ]; then
-    # Without the i386 indexes 32-bit Wine cannot be had; everything else still
-    # can, and the test command then checks i686 without running its programs.
-    rest=$(echo $missing | tr ' ' '\n' | grep -v ':i386$' | tr '\n' ' ')
-    [ "$rest" != "$(echo $missing)" ] || exit 1
-    echo "setup: WARNING: 32-bit packages could not be installed; i686 programs will not be run" >&2
-    install $rest
+  if ! install $missing; then
+    all=$(printf '%s\n' $missing | tr '\n' ' ')
+    rest=$(printf '%s\n' $missing | grep -v ':i386$' | tr '\n' ' ')
+    if [ "$rest" = "$all" ]; then
+      # Nothing 32-bit to leave out: one more try with fresh indexes.
+      $SUDO apt-get update -q || true
+      install $missing
+    else
+      # Without the i386 indexes 32-bit Wine cannot be had; everything else
+      # still can, and the test command then checks i686 without running it.
+      echo "setup: WARNING: 32-bit packages could not be installed; i686 programs will not be run" >&2
+      install $rest
+    fi
   fi
 fi
