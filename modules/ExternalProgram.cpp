@@ -358,6 +358,10 @@ void ExternalProgramCatalog::load() {
       std::stable_sort(paths.begin(), paths.end(),
                        [](const XpString& a, const XpString& b) { return CompareLogical(a, b) < 0; });
       m_toolsFolderRead = true;
+      for (const XpString& path : paths) {
+        int number = NumberedFileNumber(GetFileName(path));
+        if (number > 0) m_usedNumbers.push_back(number);
+      }
     }
     for (const XpString& path : paths) {
       ExternalProgram program;
@@ -384,10 +388,20 @@ void ExternalProgramCatalog::load() {
   }
 }
 
-bool ExternalProgramCatalog::addToLevel1(ExternalProgram& program) {
+int ExternalProgramCatalog::nextFreeNumber() {
+  do {
+    ++m_fileCounter;
+  } while (std::find(m_usedNumbers.begin(), m_usedNumbers.end(), m_fileCounter) != m_usedNumbers.end());
+  m_usedNumbers.push_back(m_fileCounter);
+  return m_fileCounter;
+}
+
+bool ExternalProgramCatalog::addToLevel1(ExternalProgram& program, bool fromToolsFolder) {
   ExternalProgramList& list = m_lists[1];
   if (static_cast<int>(list.size()) >= m_level1Capacity || m_toolsFolder.IsEmpty()) return false;
-  program.filePath.Format(L"%s\\%d.xml", m_toolsFolder.c_str(), ++m_fileCounter);
+  // A record read from the tools folder keeps its own file; a new one gets a
+  // number no file holds, so that a skipped record's file is never overwritten.
+  if (!fromToolsFolder) program.filePath.Format(L"%s\\%d.xml", m_toolsFolder.c_str(), nextFreeNumber());
   program.sequence = ++m_sequenceCounter;
   list.push_back(program);
   return true;
@@ -413,13 +427,16 @@ void ExternalProgramCatalog::distribute(ExternalProgram& program, bool fromTools
         same->option = program.option;
         same->xmlReceivable = program.xmlReceivable;
       } else {
-        addToLevel1(program);
+        addToLevel1(program, false);
       }
-    } else if (same == list.end() &&
-               (program.installSettingName.IsEmpty() || FileExists(program.programPath))) {
-      // A numbered file left behind by an earlier, longer list holds a copy
-      // of a tool already listed: it must not come back as a second entry.
-      addToLevel1(program);
+    } else if (same != list.end()) {
+      // A file left behind by an earlier list holds a copy of a tool already
+      // listed: it must not come back as a second entry.
+      m_copies.push_back(program.filePath);
+    } else if (program.installSettingName.IsEmpty() || FileExists(program.programPath)) {
+      // A tool whose program is away for now (an unplugged drive, an offline
+      // share) is not listed, but its file stays for when it is back.
+      addToLevel1(program, true);
     }
     return;
   }
@@ -448,14 +465,12 @@ void ExternalProgramCatalog::writeBack() {
   // The duplicate check at loading keeps copies out of the list without it.
   if (m_toolsFolder.IsEmpty() || !m_toolsFolderRead) return;
   ExternalProgramList& list = m_lists[1];
-  std::vector<XpString> written;
   for (size_t i = 0; i < list.size(); ++i) {
     ExternalProgram& program = list[i];
     program.uiOrder = static_cast<int>(i) + 1;
     // A file that already holds the record stays untouched.
     if (program.isStored()) continue;
     if (!program.write()) continue;
-    written.push_back(program.filePath);
     XpScopedRegistry key(
         XpRegistry::Open(kWrittenFilesKey, XpRegistry::kRootCurrentUser, XpRegistry::kReadWrite));
     if (!key) continue;
@@ -473,17 +488,18 @@ void ExternalProgramCatalog::writeBack() {
       (void)key->WriteStringList(kWrittenFilesList, files);
     }
   }
-  // Numbered files above the new count were written by an earlier, longer
-  // list; left in place they would be read again as copies of the tools just
-  // written. Only files this system recorded as its own are removed.
+  // Only a file this system wrote whose tool another file of the list holds
+  // is gone for good; a record skipped for now (switched off, its program
+  // away, the list full) keeps its file.
   XpScopedRegistry key(XpRegistry::Open(kWrittenFilesKey, XpRegistry::kRootCurrentUser, XpRegistry::kRead));
   if (!key) return;
   XpRegistry::StringList files = key->ReadStringList(kWrittenFilesList, XpRegistry::StringList());
   for (const XpString& file : files) {
-    if (GetDirectory(file).CompareNoCase((m_toolsFolder + L"\\").c_str()) != 0) continue;
-    int number = NumberedFileNumber(GetFileName(file));
-    if (number <= static_cast<int>(list.size())) continue;
+    bool copy = false;
+    for (const XpString& path : m_copies) {
+      if (path.CompareNoCase(file.c_str()) == 0) copy = true;
+    }
     // A file that cannot be deleted is tried again at the next write-back.
-    if (FileExists(file)) (void)XpFileOperation::DeleteFile(file);
+    if (copy && FileExists(file)) (void)XpFileOperation::DeleteFile(file);
   }
 }

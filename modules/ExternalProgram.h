@@ -85,7 +85,9 @@ class ExternalProgramCatalog {
 
   void load();
   void distribute(ExternalProgram& program, bool fromToolsFolder);
-  bool addToLevel1(ExternalProgram& program);
+  bool addToLevel1(ExternalProgram& program, bool fromToolsFolder);
+  // The lowest file number that no file of the tools folder holds.
+  int nextFreeNumber();
   void writeBack();
 
   ExternalProgramList m_lists[kLevelCount];
@@ -96,4 +98,10 @@ class ExternalProgramCatalog {
   // This run listed the tools folder and read every registration in it.
   bool m_toolsFolderRead;
   std::vector<IgnoreEntry> m_ignore;
+  // Numbers of the numbered files the tools folder held at loading, read or
+  // not, and those given to new records since: no record is written over a
+  // file that holds another one.
+  std::vector<int> m_usedNumbers;
+  // Tools-folder files that only repeat a tool another file of the list holds.
+  std::vector<XpString> m_copies;
 };

@@ -144,3 +144,38 @@ TEST_F(KeepingTest, UnchangedRecordsAreNotWrittenAgain) {
   EXPECT_EQ(4, moved.uiOrder);
   EXPECT_TRUE(SameTime(before[1], WriteTime(Numbered(1))));
 }
+
+TEST_F(KeepingTest, SkippedRecordsKeepTheirFilesAndNewOnesTakeFreeNumbers) {
+  std::vector<PlistEntry> x = {{L"AppName", "string", L"X"},
+                               {L"DisplayLevel", "integer", L"1"},
+                               {L"InstallSettingName", "string", L"Tools\\X"},
+                               {L"InstalledLocation", "string", L"C:\\tools"},
+                               {L"ExeName", "string", L"x.exe"}};
+  MakeDirs(ToolsFolderPath());
+  for (int i : {1, 3}) {
+    WritePlist(Numbered(i), {{L"AppName", "string", i == 1 ? L"A" : L"B"},
+                             {L"DisplayLevel", "integer", L"1"},
+                             {L"UIOrder", "integer", std::to_wstring(i)},
+                             {L"InstalledLocation", "string", L"C:\\tools"},
+                             {L"ExeName", "string", L"t.exe"}});
+  }
+  WritePlist(Numbered(2), x);
+  SetDword(HKEY_CURRENT_USER, std::wstring(kSuiteKey) + L"\\Browser\\ExtProgramXML\\Ignore", L"Tools\\X", 1);
+  WritePlist(m_regs / L"new.xml", {{L"AppName", "string", L"New"},
+                                   {L"DisplayLevel", "integer", L"1"},
+                                   {L"UIOrder", "integer", L"9"},
+                                   {L"InstalledLocation", "string", L"C:\\tools"},
+                                   {L"ExeName", "string", L"n.exe"}});
+  std::string off = ReadAll(Numbered(2));
+  {
+    ExternalProgramCatalog catalog;
+    ASSERT_EQ(3u, catalog.programsOfLevel(1).size());
+  }
+  EXPECT_EQ(off, ReadAll(Numbered(2))) << "a switched-off tool's file was overwritten";
+  const wchar_t* held[] = {L"", L"A", L"X", L"B", L"New"};
+  for (int i = 1; i <= 4; ++i) {
+    ExternalProgram p;
+    ASSERT_TRUE(p.read(Numbered(i).c_str())) << i;
+    EXPECT_STREQ(held[i], p.appName.c_str()) << i;
+  }
+}
