@@ -421,6 +421,9 @@ SfImporterModulePtr SfImporterModuleManager::selectFor(const XpString& path, DWO
       // answered a score of the rescan range asks to be asked again.
       if (XpFailed(module->runImportScore(path, bound, m_cancel, &score))) continue;
       if (SfIsRescanScore(score)) {
+        // In the last scan there is no later one to wait for: the module
+        // claims nothing and keeps the volume from no other module.
+        if (scan + 1 == kMaxScans) continue;
         rescan = true;
         break;
       }

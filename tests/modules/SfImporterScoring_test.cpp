@@ -128,6 +128,17 @@ TEST_F(ScoringTest, CrashedModuleClaimsNothingAndCausesNoRescan) {
   EXPECT_EQ(-1, score);
 }
 
+TEST_F(ScoringTest, AModuleThatAsksAgainInTheLastScanKeepsTheVolumeFromNoOther) {
+  std::wstring again = AddImporter(L"AAgain", "-1");
+  std::wstring good = AddImporter(L"BGood", "40");
+  SfImporterModuleManager manager;
+  SfImporterModulePtr chosen = manager.selectFor(VolumePath().c_str(), SF_DEVICE_VOLUME);
+  ASSERT_FALSE(chosen.IsNull()) << "no module chosen after three scans";
+  EXPECT_STREQ(L"Importer/BGood", chosen->key().c_str());
+  EXPECT_EQ(3u, ReadLog(again).size());
+  EXPECT_EQ(1u, ReadLog(good).size()) << "asked only in the last scan";
+}
+
 TEST_F(ScoringTest, NegativeOutsideTheRangeIsNoRescanButInsideItIs) {
   std::wstring beyond = AddImporter(L"AFar", "-256");
   std::wstring edge = AddImporter(L"BEdge", "-255");
