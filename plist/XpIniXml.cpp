@@ -12,6 +12,7 @@
 #include <cstring>
 #include <cwchar>
 #include <new>
+#include <string>
 #include <vector>
 
 #include "platform/XpFile.h"
@@ -32,6 +33,9 @@ const CLSID kClsidDomDocument = {
 const IID kIidDomDocument = {0x2933BF81, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
 const IID kIidDomDocument2 = {0x2933BF95, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
 const IID kIidDomElement = {0x2933BF86, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
+
+// The largest document read, in bytes.
+const size_t kMaxDocumentBytes = 16u * 1024u * 1024u;
 
 const wchar_t kTemplate[] =
     L"<?xml version=\"1.0\" encoding=\"utf-8\" ?><plist version=\"1.0\"><dict/></plist>";
@@ -142,6 +146,64 @@ XpString TempFileBeside(const wchar_t* target, DWORD* error) {
       return XP_OK;
   }
   return XpResultFromWin32(error);
+}
+
+[[nodiscard]] XpResult FlushToDisk(const XpString& path) {
+  XpUniqueFileHandle h(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!h || !FlushFileBuffers(h.get())) return XpResultFromWin32(GetLastError());
+  return XP_OK;
+}
+
+// Whether the prolog of a document (its bytes, or its text as code units
+// below 128) declares a document type with an internal subset, where entities
+// are declared. Such a document is not read: an entity that expands into
+// millions of others would stall the reader, and a plain property list never
+// needs one. The usual external document type line reads (it is not
+// fetched). NUL bytes are skipped, so UTF-16 reads as ASCII does.
+template <class Unit>
+bool DeclaresInternalSubset(const Unit* units, size_t count) {
+  std::string text;
+  text.reserve(count < 65536 ? count : 65536);
+  for (size_t i = 0; i < count; ++i) {
+    unsigned value = static_cast<unsigned>(units[i]);
+    if (value == 0) continue;
+    text += value < 128 ? static_cast<char>(value) : '_';
+  }
+  size_t at = 0;
+  for (;;) {
+    at = text.find('<', at);
+    if (at == std::string::npos) return false;
+    if (text.compare(at, 4, "<!--") == 0) {
+      at = text.find("-->", at + 4);
+      if (at == std::string::npos) return false;
+    } else if (text.compare(at, 2, "<?") == 0) {
+      at = text.find("?>", at + 2);
+      if (at == std::string::npos) return false;
+    } else if (text.compare(at, 9, "<!DOCTYPE") == 0) {
+      size_t open = text.find('[', at);
+      size_t close = text.find('>', at);
+      // No end of the declaration: not a document to read either.
+      return close == std::string::npos || (open != std::string::npos && open < close);
+    } else {
+      return false;  // the root element: the prolog is over
+    }
+  }
+}
+
+// The same for a file, read whole up to the parser's own size limit.
+bool FileDeclaresInternalSubset(const wchar_t* path) {
+  XpUniqueFileHandle h(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  // A file that cannot be opened is reported by the parser's own attempt.
+  if (!h) return false;
+  std::string bytes;
+  char buffer[65536];
+  DWORD read = 0;
+  while (bytes.size() < kMaxDocumentBytes && ReadFile(h.get(), buffer, sizeof(buffer), &read, nullptr) &&
+         read > 0)
+    bytes.append(buffer, read);
+  return DeclaresInternalSubset(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
 }
 
 bool IsBlank(const wchar_t* text, UINT length) {
@@ -485,7 +547,7 @@ void LimitParsing(IXMLDOMDocument* doc) {
   };
   const Setting settings[] = {{L"ResolveExternals", VT_BOOL, 0},
                               // in kilobytes
-                              {L"MaxXMLSize", VT_I4, 16 * 1024}};
+                              {L"MaxXMLSize", VT_I4, static_cast<LONG>(kMaxDocumentBytes / 1024)}};
   for (const Setting& setting : settings) {
     XpUniqueBstr name(SysAllocString(setting.name));
     if (name.get() == nullptr) return;
@@ -511,6 +573,9 @@ void LimitParsing(IXMLDOMDocument* doc) {
   doc->put_preserveWhiteSpace(VARIANT_TRUE);
   LimitParsing(doc);
 
+  if (path != nullptr ? FileDeclaresInternalSubset(path)
+                      : text != nullptr && DeclaresInternalSubset(text, std::wcslen(text)))
+    return XP_E_INI_PARSE;
   VARIANT_BOOL ok = VARIANT_FALSE;
   HRESULT hr;
   if (path != nullptr) {
@@ -760,7 +825,10 @@ XpResult Writer::WriteArray(XpIniArray* array, IXMLDOMElement* element, int dept
       DeleteFileW(temp.c_str());
       return WriteCheck(path, XP_E_INI_FILE);
     }
-    XpResult replaced = ReplaceWith(temp, path);
+    // On the disk before it takes the old file's place: a crash or a power
+    // loss right after the move must not leave an empty file there.
+    XpResult flushed = FlushToDisk(temp);
+    XpResult replaced = flushed == XP_OK ? ReplaceWith(temp, path) : flushed;
     if (replaced != XP_OK) DeleteFileW(temp.c_str());
     return replaced;
   }

@@ -83,6 +83,45 @@ TEST(XpIniXmlSafety, SavingReplacesTheFileWholeOrNotAtAll) {
   RemoveFolder(folder);
 }
 
+namespace {
+
+// The order of the steps of a save, as the patched system calls saw them.
+std::string g_steps;
+void* g_realFlush = nullptr;
+BOOL WINAPI RecordFlush(HANDLE file) {
+  g_steps += "flush ";
+  return reinterpret_cast<BOOL(WINAPI*)(HANDLE)>(g_realFlush)(file);
+}
+BOOL WINAPI FailMove(LPCWSTR, LPCWSTR, DWORD) {
+  g_steps += "move ";
+  SetLastError(ERROR_SHARING_VIOLATION);
+  return FALSE;
+}
+
+}  // namespace
+
+TEST(XpIniXmlSafety, TheNewFileIsOnDiskBeforeItReplacesAndAFailedReplaceKeepsTheOld) {
+  std::wstring folder = Folder(L"replace");
+  std::wstring target = folder + L"\\list.xml";
+  const std::string old = "the user's old file";
+  EXPECT_TRUE(xptest::WriteBytes(target, old));
+  XpIniRootPtr tree;
+  ASSERT_EQ(XP_OK, tree->AddString(L"a", L"new"));
+  g_steps.clear();
+  void* flush = g_realFlush = xptest::PatchImport("FlushFileBuffers", reinterpret_cast<void*>(&RecordFlush));
+  ASSERT_NE(nullptr, flush) << "the save never flushes what it wrote";
+  void* move = xptest::PatchImport("MoveFileExW", reinterpret_cast<void*>(&FailMove));
+  XpResult saved = tree->SaveFile(target.c_str());
+  if (move) xptest::PatchImport("MoveFileExW", move);
+  if (flush) xptest::PatchImport("FlushFileBuffers", flush);
+  ASSERT_NE(nullptr, move) << "the save does not replace the file in one step";
+  EXPECT_NE(XP_OK, saved);
+  EXPECT_EQ("flush move ", g_steps);
+  EXPECT_EQ(old, xptest::ReadBytes(target)) << "the old file was changed before the replacing step";
+  EXPECT_EQ(1, FilesIn(folder));
+  RemoveFolder(folder);
+}
+
 TEST(XpIniXmlSafety, AnEmptyKeyIsNotWritten) {
   std::wstring folder = Folder(L"emptykey");
   std::wstring target = folder + L"\\list.xml";
@@ -118,6 +157,16 @@ TEST(XpIniXmlSafety, DocumentTypesAreNotResolved) {
   XpString value;
   if (r == XP_OK && tree->Lookup(L"a") != nullptr) tree->Lookup(L"a")->GetString(value);
   EXPECT_EQ(std::wstring::npos, std::wstring(value.c_str()).find(L"FROM-THE-DTD")) << "resolved";
+
+  // Entities declared in the document itself are not expanded: such a
+  // document is not read at all (one entity could stand for millions).
+  EXPECT_TRUE(xptest::WriteBytes(
+      doc,
+      "<?xml version=\"1.0\"?><!-- <plist> --><!DOCTYPE plist [<!ENTITY a \"INLINE\">"
+      "<!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;\">]><plist><dict><key>a</key><string>&b;</string>"
+      "</dict></plist>"));
+  EXPECT_EQ(XP_E_INI_PARSE, tree->LoadFile(doc.c_str()));
+  EXPECT_EQ(XP_E_INI_PARSE, tree->LoadText(L"<!DOCTYPE plist [<!ENTITY a \"x\">]><plist><dict/></plist>"));
 
   // The usual document type line of property lists still reads.
   EXPECT_TRUE(xptest::WriteBytes(
