@@ -14,5 +14,8 @@
 // and the result is XP_E_TIMEOUT; when cancel is set first, it is terminated
 // and the result is XP_E_ABANDONED. A program that does not start gives
 // RunProgram's code. exitCode is left alone unless the result is 0.
+// The program runs without the system's crash and "no disk" dialogs, and a
+// run ended early takes the processes it started with it where the system
+// allows a job for it.
 XpResult RunProgramWithin(const XpString& program, const XpString& arguments, DWORD waitMs, HANDLE cancel,
                           DWORD* exitCode);

@@ -711,8 +711,8 @@ bool IsAbsoluteProgramPath(const XpString& path) {
   return path.GetLength() >= 3 && *path.At(0) == L'\\' && *path.At(1) == L'\\' && *path.At(2) != L'\\';
 }
 
-[[nodiscard]] XpResult RunProgram(const XpString& program, const XpString& arguments, DWORD* exitCode,
-                                  HANDLE* processHandle) {
+[[nodiscard]] XpResult StartProgram(const XpString& program, const XpString& arguments, DWORD creationFlags,
+                                    HANDLE* processHandle, HANDLE* threadHandle) {
   // Only a full path is started, and it is also named as the program: a bare
   // or relative name would be searched for in the current folder and along
   // the search path. The path is put in quotes on the command line; a quote
@@ -744,12 +744,24 @@ bool IsAbsoluteProgramPath(const XpString& path) {
   const XpString directory = GetDirectory(program);
   PROCESS_INFORMATION process;
   ZeroMemory(&process, sizeof(process));
-  if (!CreateProcessW(program.c_str(), commandLine, nullptr, nullptr, FALSE, 0, nullptr,
+  if (!CreateProcessW(program.c_str(), commandLine, nullptr, nullptr, FALSE, creationFlags, nullptr,
                       directory.IsEmpty() ? nullptr : directory.c_str(), &startup, &process)) {
     return XP_E_FAIL;
   }
   XpUniqueHandle thread(process.hThread);
   XpUniqueHandle child(process.hProcess);
+  if (threadHandle != nullptr) *threadHandle = thread.release();
+  if (processHandle != nullptr) *processHandle = child.release();
+  return XP_OK;
+}
+
+[[nodiscard]] XpResult RunProgram(const XpString& program, const XpString& arguments, DWORD* exitCode,
+                                  HANDLE* processHandle) {
+  // The program's own choice of error dialogs, not whatever this process set
+  // for its drive probes and scoring runs.
+  XpUniqueHandle child;
+  XpResult started = StartProgram(program, arguments, CREATE_DEFAULT_ERROR_MODE, child.put(), nullptr);
+  if (XpFailed(started)) return started;
   if (exitCode != nullptr) {
     WaitForSingleObject(child.get(), INFINITE);
     DWORD code = 0;

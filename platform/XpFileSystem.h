@@ -215,5 +215,12 @@ bool IsAbsoluteProgramPath(const XpString& path);
 // closes it. 0, XP_E_FILE_BAD_ARGUMENT when program and arguments together are
 // longer than 499 characters (nothing is started), XP_E_FAIL when the
 // process cannot be created.
+// The program starts with the system's default error mode
+// (CREATE_DEFAULT_ERROR_MODE), not this process's.
 [[nodiscard]] XpResult RunProgram(const XpString& program, const XpString& arguments, DWORD* exitCode,
                                   HANDLE* processHandle);
+// The start of RunProgram with the CreateProcess flags given (without
+// CREATE_DEFAULT_ERROR_MODE the child inherits this process's error mode);
+// hands out the process and, when asked, its first thread. Same results.
+[[nodiscard]] XpResult StartProgram(const XpString& program, const XpString& arguments, DWORD creationFlags,
+                                    HANDLE* processHandle, HANDLE* threadHandle);

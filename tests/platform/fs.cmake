@@ -8,3 +8,6 @@ xp_add_gtest(platform_fs_tests
 add_dependencies(platform_fs_tests xp_run_child)
 # The per-thread error mode of drive probes.
 target_sources(platform_fs_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR}/XpErrorMode_test.cpp)
+# Bounded runs: their children, their error mode.
+target_sources(platform_fs_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR}/XpBoundedRun_test.cpp)
+target_link_libraries(platform_fs_tests PRIVATE xptestsupport)
