@@ -1,14 +1,18 @@
 #include "app/VolumeDecision.h"
 
 #include "device/XpDriveDeviceInfo.h"
+#include "platform/XpErrorMode.h"
 
 XpString ReadVolumeLabel(const XpString& rootPath, bool* known) {
   wchar_t label[MAX_PATH + 1];
   label[0] = L'\0';
-  // No "insert a disk" box for a reader slot without a card.
-  UINT previous = SetErrorMode(SEM_FAILCRITICALERRORS);
-  BOOL ok = GetVolumeInformationW(rootPath.c_str(), label, MAX_PATH + 1, NULL, NULL, NULL, NULL, 0);
-  SetErrorMode(previous);
+  // No "insert a disk" box for a reader slot without a card; this thread's
+  // mode only, since other threads probe drives at the same time.
+  BOOL ok;
+  {
+    XpThreadErrorMode quiet;
+    ok = GetVolumeInformationW(rootPath.c_str(), label, MAX_PATH + 1, NULL, NULL, NULL, NULL, 0);
+  }
   label[MAX_PATH] = L'\0';
   if (known) *known = ok != FALSE;
   return ok ? XpString(label) : XpString();

@@ -228,7 +228,7 @@ XpResult GetDriveSerialText(wchar_t letter, XpString* serial) {
   // The registry trees of Windows 95/98/Me do not hold the device's serial text.
   if (platform != VER_PLATFORM_WIN32_NT) return XP_E_NOT_SUPPORTED;
 
-  XpUniqueModule library(LoadLibraryW(L"UsbDriveInfo.dll"));
+  XpUniqueModule library(LoadProgramLibrary(XpString(L"UsbDriveInfo.dll")));
   if (!library) return XP_E_FAIL;
   XpStgDeviceGetUSBSerialTextFn entry = reinterpret_cast<XpStgDeviceGetUSBSerialTextFn>(
       reinterpret_cast<void*>(GetProcAddress(library.get(), "XpStgDeviceGetUSBSerialText")));
