@@ -152,6 +152,12 @@ struct DialogState {
   std::vector<XpString> columns;
   std::vector<Row> rows;
   unsigned generation;
+  // One listing and one scoring at a time: a device that hangs holds up one
+  // worker, never a growing pile of them. A change seen while listing is
+  // listed again once the listing ends.
+  bool listing;
+  bool listAgain;
+  bool scoring;
   SIZE minimum;
   SIZE client;
   RECT controls[kAnchorCount];
@@ -166,7 +172,28 @@ XpCriticalSection& WindowLock() {
 }
 HWND g_dialog = NULL;
 XpThread* g_windowThread = nullptr;
-volatile LONG g_workers = 0;
+// The workers still to be joined, under the window lock. Like the lock, never
+// destroyed: nothing that waits may run in static destruction.
+std::vector<XpThread*>& Workers() {
+  static std::vector<XpThread*>* workers = new std::vector<XpThread*>;
+  return *workers;
+}
+// Set while scoring runs of the window must end: at its close, at exit and
+// while the session is disconnected.
+HANDLE CancelEvent() {
+  static HANDLE cancel = CreateEventW(NULL, TRUE, FALSE, NULL);
+  return cancel;
+}
+
+// Joins the workers that have ended; the caller holds the window lock.
+void ReapWorkers() {
+  std::vector<XpThread*>& workers = Workers();
+  for (size_t i = workers.size(); i-- > 0;) {
+    if (WaitForSingleObject(workers[i]->GetHandle(), 0) != WAIT_OBJECT_0) continue;
+    (void)XpThread::Join(workers[i]);  // it has ended
+    workers.erase(workers.begin() + static_cast<std::ptrdiff_t>(i));
+  }
+}
 
 XpString LoadText(HMODULE resources, UINT id, const wchar_t* fallback) {
   wchar_t text[1024];
@@ -175,16 +202,14 @@ XpString LoadText(HMODULE resources, UINT id, const wchar_t* fallback) {
   return fallback;
 }
 
-// Runs work on a thread of its own that nobody joins; the count lets the
-// window's end wait a bounded time for workers still running.
+// Runs work on a thread of its own, joined when it has ended or, with a
+// bound, at the window's close.
 bool StartWorker(XpThreadFunction function, void* work) {
-  InterlockedIncrement(&g_workers);
+  XpSingleLock guard(&WindowLock());
+  ReapWorkers();
   XpThread* thread = XpThread::Create(function, work);
-  if (!thread) {
-    InterlockedDecrement(&g_workers);
-    return false;
-  }
-  delete thread;  // closes the handle only; the thread runs on
+  if (!thread) return false;
+  Workers().push_back(thread);
   return true;
 }
 
@@ -199,7 +224,6 @@ unsigned int ListWorker(void* argument) {
   std::vector<XpString> roots = VolumeWatcherApp::presentRemovableVolumes();
   for (size_t i = 0; i < roots.size(); ++i) work->decisions.push_back(DecideForVolume(roots[i], true));
   PostResult(work->dialog, kListResult, work);
-  InterlockedDecrement(&g_workers);
   return 0;
 }
 
@@ -210,15 +234,18 @@ unsigned int ScoreWorker(void* argument) {
     const SfImporterModuleList& modules = manager->modules();
     for (size_t i = 0; i < modules.size(); ++i) {
       if ((modules[i]->supportedDevices() & SF_DEVICE_VOLUME) == 0) continue;
+      if (WaitForSingleObject(CancelEvent(), 0) == WAIT_OBJECT_0) break;
       int score = 0;
-      // A module that cannot be started claims nothing and is not listed.
-      if (XpFailed(modules[i]->runImportScore(work->root, &score))) continue;
+      // The bound the watcher's own decisions use; a module that cannot be
+      // started or answer in time claims nothing and is not listed.
+      if (XpFailed(modules[i]->runImportScore(work->root, VolumeWatcherApp::readScoreTimeout(), CancelEvent(),
+                                              &score)))
+        continue;
       ModuleScore entry = {modules[i]->visibleName(), score};
       work->scores.push_back(entry);
     }
   }
   PostResult(work->dialog, kScoreResult, work);
-  InterlockedDecrement(&g_workers);
   return 0;
 }
 
@@ -226,7 +253,6 @@ unsigned int RunWorker(void* argument) {
   RunWork* work = static_cast<RunWork*>(argument);
   getApp().OnVolumeArrival(work->root);
   delete work;
-  InterlockedDecrement(&g_workers);
   return 0;
 }
 
@@ -329,11 +355,17 @@ void FillList(HWND dialog, const XpString& keepSelected) {
 void Refresh(HWND dialog) {
   DialogState* state = State(dialog);
   if (!state) return;
+  if (state->listing) {
+    state->listAgain = true;
+    return;
+  }
   ListWork* work = new (std::nothrow) ListWork;
   if (!work) return;
   work->dialog = dialog;
   work->generation = ++state->generation;
-  if (!StartWorker(&ListWorker, work)) delete work;
+  state->listAgain = false;
+  state->listing = StartWorker(&ListWorker, work);
+  if (!state->listing) delete work;
 }
 
 void OnListResult(HWND dialog, ListWork* work) {
@@ -363,11 +395,16 @@ void OnListResult(HWND dialog, ListWork* work) {
     FillList(dialog, keep);
   }
   delete work;
+  if (state) {
+    state->listing = false;
+    if (state->listAgain) Refresh(dialog);
+  }
 }
 
 void OnScoreResult(HWND dialog, ScoreWork* work) {
   DialogState* state = State(dialog);
   if (state) {
+    state->scoring = false;
     for (size_t i = 0; i < state->rows.size(); ++i) {
       if (state->rows[i].decision.rootPath.CompareNoCase(work->root.c_str()) != 0) continue;
       state->rows[i].scored = true;
@@ -418,11 +455,13 @@ void OnCommand(HWND dialog, int id) {
     work->root = row.decision.rootPath;
     if (!StartWorker(&RunWorker, work)) delete work;
   } else if (id == IDC_DEVICES_SCORE) {
+    if (state->scoring) return;
     ScoreWork* work = new (std::nothrow) ScoreWork;
     if (!work) return;
     work->dialog = dialog;
     work->root = row.decision.rootPath;
-    if (!StartWorker(&ScoreWorker, work)) delete work;
+    state->scoring = StartWorker(&ScoreWorker, work);
+    if (!state->scoring) delete work;
   } else if (id == IDC_DEVICES_IGNORE) {
     if (!row.decision.identified) return;
     XpString name;
@@ -597,6 +636,7 @@ unsigned int WindowThread(void* argument) {
   if (!state) return 0;
   state->resources = resources;
   state->generation = 0;
+  state->listing = state->listAgain = state->scoring = false;
   state->minimum.cx = state->minimum.cy = 0;
   HWND dialog = CreateDialogParamW(resources, MAKEINTRESOURCEW(IDD_DEVICES), NULL, &DevicesProc,
                                    reinterpret_cast<LPARAM>(state));
@@ -646,7 +686,8 @@ void Open(HMODULE resources) {
   }
 }
 
-void Close(DWORD waitMs) {
+bool Close(DWORD waitMs) {
+  CancelWork();
   XpThread* thread;
   {
     XpSingleLock guard(&WindowLock());
@@ -655,14 +696,35 @@ void Close(DWORD waitMs) {
     g_windowThread = nullptr;
   }
   DWORD start = GetTickCount();
+  bool ended = true;
   if (thread) {
-    if (WaitForSingleObject(thread->GetHandle(), waitMs) == WAIT_OBJECT_0)
+    if (WaitForSingleObject(thread->GetHandle(), waitMs) == WAIT_OBJECT_0) {
       (void)XpThread::Join(thread);  // it has ended
-    else
+    } else {
       delete thread;  // left to end on its own
+      ended = false;
+    }
   }
-  // Workers post to a window that is gone and end; give them the rest of the time.
-  while (InterlockedCompareExchange(&g_workers, 0, 0) > 0 && GetTickCount() - start < waitMs) Sleep(20);
+  // Workers post to a window that is gone and end; their scoring runs were
+  // ended above. They get the rest of the time.
+  for (;;) {
+    {
+      XpSingleLock guard(&WindowLock());
+      ReapWorkers();
+      if (Workers().empty()) break;
+    }
+    if (GetTickCount() - start >= waitMs) return false;
+    Sleep(20);
+  }
+  return ended;
+}
+
+void CancelWork() {
+  if (CancelEvent() != NULL) SetEvent(CancelEvent());
+}
+
+void ResumeWork() {
+  if (CancelEvent() != NULL) ResetEvent(CancelEvent());
 }
 
 void VolumesChanged() {

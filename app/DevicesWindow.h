@@ -18,8 +18,12 @@ namespace DevicesWindow {
 // Opens the window from the localisation library's template, or brings the
 // open one to the front. Nothing happens without the template.
 void Open(HMODULE resources);
-// Closes an open window and waits at most waitMs for its thread and workers.
-void Close(DWORD waitMs);
+// Closes an open window, ends its scoring runs and waits at most waitMs for
+// its thread and workers; false when one of them was still running then.
+bool Close(DWORD waitMs);
+// Scoring runs of the window end now and no new one starts, until ResumeWork.
+void CancelWork();
+void ResumeWork();
 // The window's handle while it is open (null otherwise).
 HWND Window();
 // Called on any thread when a volume arrives or leaves: the list is read again.

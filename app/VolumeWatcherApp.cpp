@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <new>
 
+#include "app/DevicesWindow.h"
 #include "app/WatcherNames.h"
 #include "app/res/LocResources.h"
 #include "modules/SuiteKeys.h"
@@ -139,6 +140,7 @@ SingleInstanceGuard::~SingleInstanceGuard() {}
 VolumeWatcherApp::VolumeWatcherApp()
     : XpVolumeWatchDogWrapper(1, true),
       m_instanceGuard(nullptr),
+      m_moduleManagerBuilding(0),
       m_ignoreMountWithShift(false),
       m_epoch(0),
       m_stopped(0),
@@ -226,6 +228,9 @@ bool VolumeWatcherApp::shutdown(DWORD boundMs) {
   }
   DWORD spent = GetTickCount() - started;
   if (!reapDeviceDecisions(spent < boundMs ? boundMs - spent : 0)) return false;
+  // The Devices window's workers call into this object: they end here too.
+  spent = GetTickCount() - started;
+  if (!DevicesWindow::Close(spent < boundMs ? boundMs - spent : 0)) return false;
   // No call is in progress any more, so these return at once; all were
   // added in the constructor, so all are found.
   (void)XpVolumeWatchDogWrapper::RemoveCallback(static_cast<IXpVolumeWatchDogCallback*>(this));
@@ -272,7 +277,28 @@ bool VolumeWatcherApp::reapDeviceDecisions(DWORD boundMs) {
   }
 }
 
+namespace {
+
+// Asks the system to start the watcher again when an update ended it
+// (Windows Vista and later; looked up, so older systems simply go without).
+// Not after a crash, a hang or a reboot: the autostart shortcut covers that.
+void RegisterForRestart() {
+  static volatile LONG registered = 0;
+  if (InterlockedExchange(&registered, 1) != 0) return;
+  typedef HRESULT(WINAPI * RegisterRestartFn)(PCWSTR, DWORD);
+  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  RegisterRestartFn registerRestart = kernel ? reinterpret_cast<RegisterRestartFn>(reinterpret_cast<void*>(
+                                                   GetProcAddress(kernel, "RegisterApplicationRestart")))
+                                             : NULL;
+  const DWORD kNoCrash = 1, kNoHang = 2, kNoReboot = 8;
+  // Without it the watcher is only back at the next sign-in.
+  if (registerRestart) (void)registerRestart(L"/noballoononstart", kNoCrash | kNoHang | kNoReboot);
+}
+
+}  // namespace
+
 int VolumeWatcherApp::start() {
+  RegisterForRestart();
   InterlockedExchange(&m_stopped, 0);
   if (!m_identificationLibrary) {
     // By its full path beside the program: the identification's own load by
@@ -283,6 +309,7 @@ int VolumeWatcherApp::start() {
   }
   XpSharedPtr<SfImporterModuleManager> manager = existingModuleManager();
   if (manager) manager->resumeSelections();
+  DevicesWindow::ResumeWork();
   XpResult result = XpVolumeWatchDogWrapper::Start();
   if (result != XP_OK) return static_cast<int>(result);
   result = XpIEEE1394WatchDog::Start();
@@ -361,6 +388,7 @@ int VolumeWatcherApp::stop() {
   InterlockedIncrement(&m_epoch);
   XpSharedPtr<SfImporterModuleManager> manager = existingModuleManager();
   if (manager) manager->cancelSelections();
+  DevicesWindow::CancelWork();
   // Its decisions were cancelled above, so the wait is short and bounded.
   endVolumesAtStart(3000);
   XpResult portable = m_portableWatchDog.Stop();
@@ -509,8 +537,10 @@ bool VolumeWatcherApp::confirmExit() {
     return false;
   }
   bool answer = true;
-  XpSharedPtr<SfImporterModuleManager> manager = moduleManager();
-  if (manager && manager->hasDiskAccessor()) {
+  // While an arrival still builds the registry, the accessor is not known
+  // yet: the question is asked rather than waited for.
+  XpSharedPtr<SfImporterModuleManager> manager = readyModuleManager();
+  if (!manager || manager->hasDiskAccessor()) {
     XpString text = loadString(IDS_CONFIRM_EXIT);
     XpString caption = loadString(IDS_APP_NAME);
     answer = MessageBoxW(NULL, text.c_str(), caption.c_str(), MB_OKCANCEL | MB_ICONWARNING | MB_DEFBUTTON2) ==
@@ -579,17 +609,35 @@ int VolumeWatcherApp::exitAll() {
 // ---- module registry ----
 
 XpSharedPtr<SfImporterModuleManager> VolumeWatcherApp::moduleManager() {
-  XpSingleLock guard(&m_moduleManagerLock);
-  if (m_moduleManager.IsNull()) {
-    SfImporterModuleManager* manager = new (std::nothrow) SfImporterModuleManager();
-    if (manager) {
-      manager->setScoreTimeout(readScoreTimeout());
-      // Made by a decision that met a stop on its way: it scores nothing.
-      if (InterlockedCompareExchange(&m_stopped, 0, 0) != 0) manager->cancelSelections();
-      m_moduleManager = XpSharedPtr<SfImporterModuleManager>(manager);
-    }
+  XpSharedPtr<SfImporterModuleManager> existing = existingModuleManager();
+  if (existing) return existing;
+  // The build reads the registry, loads libraries, lists folders that may be
+  // network shares and parses files: it holds only its own lock, never the
+  // one that stop() and the user interface take to look at the registry.
+  XpSingleLock building(&m_moduleManagerBuildLock);
+  existing = existingModuleManager();
+  if (existing) return existing;
+  InterlockedExchange(&m_moduleManagerBuilding, 1);
+  SfImporterModuleManager* manager = new (std::nothrow) SfImporterModuleManager();
+  XpSharedPtr<SfImporterModuleManager> made;
+  if (manager) {
+    manager->setScoreTimeout(readScoreTimeout());
+    made = XpSharedPtr<SfImporterModuleManager>(manager);
+    // Published and checked under the lock stop() reads it with: a stop
+    // either finds it and cancels it, or is seen here.
+    XpSingleLock guard(&m_moduleManagerLock);
+    // Made by a decision that met a stop on its way: it scores nothing.
+    if (InterlockedCompareExchange(&m_stopped, 0, 0) != 0) manager->cancelSelections();
+    m_moduleManager = made;
   }
-  return m_moduleManager;
+  InterlockedExchange(&m_moduleManagerBuilding, 0);
+  return made;
+}
+
+XpSharedPtr<SfImporterModuleManager> VolumeWatcherApp::readyModuleManager() {
+  XpSharedPtr<SfImporterModuleManager> existing = existingModuleManager();
+  if (existing || InterlockedCompareExchange(&m_moduleManagerBuilding, 0, 0) != 0) return existing;
+  return moduleManager();
 }
 
 // ---- version text ----

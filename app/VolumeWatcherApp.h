@@ -102,7 +102,11 @@ class VolumeWatcherApp : public IXpVolumeWatchDogCallback,
   static const DWORD kExitWaitMs = 10000;
   static const DWORD kExitAllSendMs = 5000;
 
+  // Built on first use; waits while another thread builds it.
   XpSharedPtr<SfImporterModuleManager> moduleManager();
+  // For the user interface: never waits for a build under way on another
+  // thread (null then); builds it here only when nobody has begun.
+  XpSharedPtr<SfImporterModuleManager> readyModuleManager();
 
   bool ignoreMountWithShift() const { return m_ignoreMountWithShift; }
   XpPortableDeviceWatchDog& portableDeviceWatchDog() { return m_portableWatchDog; }
@@ -168,6 +172,9 @@ class VolumeWatcherApp : public IXpVolumeWatchDogCallback,
   SingleInstanceGuard* m_instanceGuard;
   XpSharedPtr<SfImporterModuleManager> m_moduleManager;
   XpCriticalSection m_moduleManagerLock;
+  // Held for the whole build only; nobody holding m_moduleManagerLock takes it.
+  XpCriticalSection m_moduleManagerBuildLock;
+  volatile LONG m_moduleManagerBuilding;
   XpUniqueModule m_locLibrary;
   bool m_ignoreMountWithShift;
   // Every stop starts a new epoch: a decision begun before it starts nothing.

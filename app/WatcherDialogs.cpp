@@ -16,8 +16,9 @@ struct AutostartState {
 AutostartState* g_autostart = nullptr;
 
 bool AskBeforeAutostartOff(HWND dialog) {
-  XpSharedPtr<SfImporterModuleManager> manager = getApp().moduleManager();
-  if (!manager || !manager->hasDiskAccessor()) return true;
+  // While an arrival still builds the registry the question is asked.
+  XpSharedPtr<SfImporterModuleManager> manager = getApp().readyModuleManager();
+  if (manager && !manager->hasDiskAccessor()) return true;
   XpString text = getApp().loadString(IDS_CONFIRM_NO_AUTOSTART);
   XpString caption = getApp().loadString(IDS_APP_NAME);
   return MessageBoxW(dialog, text.c_str(), caption.c_str(), MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) ==

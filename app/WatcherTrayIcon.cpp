@@ -39,7 +39,11 @@ WatcherTrayIcon::WatcherTrayIcon(HINSTANCE instance, HMODULE locLibrary)
 // icon's, so the bounded wait here ends soon.
 WatcherTrayIcon::~WatcherTrayIcon() { DevicesWindow::Close(5000); }
 
-bool WatcherTrayIcon::preTranslate(HWND, UINT message, WPARAM wParam, LPARAM lParam) {
+bool WatcherTrayIcon::preTranslate(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_ENDSESSION) {
+    onSessionEnd(window, wParam != 0, (static_cast<DWORD>(lParam) & ENDSESSION_CLOSEAPP) != 0);
+    return true;
+  }
   // The Devices command also reaches the window as a plain command message
   // (from a keyboard accelerator or a helper program): it only opens a window.
   if (message == WM_COMMAND && lParam == 0 && LOWORD(wParam) == ID_TRAY_DEVICES) {
@@ -59,6 +63,21 @@ void WatcherTrayIcon::onSessionDisconnected() { getApp().stop(); }
 void WatcherTrayIcon::onSessionConnected() { getApp().start(); }
 
 void WatcherTrayIcon::onQuit() { PostQuitMessage(0); }
+
+// Nothing is refused and nothing is stopped yet: another program may still
+// keep the session from ending.
+int WatcherTrayIcon::onQueryEndSession() { return TRUE; }
+
+void WatcherTrayIcon::onSessionEnd(HWND window, bool ending, bool closeApp) {
+  if (!ending) return;
+  // The process may be ended as soon as this returns: watching stops, the
+  // scoring runs end and the icon goes first.
+  (void)getApp().stop();
+  remove();
+  // Asked to close for an update: the window goes, the message loop ends and
+  // the resident run ends as on exit.
+  if (closeApp) DestroyWindow(window);
+}
 
 int WatcherTrayIcon::onCommand(UINT id) {
   VolumeWatcherApp& app = getApp();
@@ -88,7 +107,7 @@ int WatcherTrayIcon::onCommand(UINT id) {
   } else if (id == ID_TRAY_DEVICES) {
     DevicesWindow::Open(m_locLibrary);
   } else if (id == ID_TRAY_DESTINATION) {
-    XpSharedPtr<SfImporterModuleManager> manager = app.moduleManager();
+    XpSharedPtr<SfImporterModuleManager> manager = app.readyModuleManager();
     // A folder window that does not open is its own answer to the user.
     if (manager) (void)manager->openCameraFolderDestination(window(), nullptr, false);
   } else if (id >= ID_TRAY_MODULE_FIRST &&
@@ -104,7 +123,8 @@ int WatcherTrayIcon::onCommand(UINT id) {
 
 void WatcherTrayIcon::prepareMenu(HMENU menu) {
   if (m_settingsModules.empty()) {
-    XpSharedPtr<SfImporterModuleManager> manager = getApp().moduleManager();
+    // Without the modules' items while an arrival still builds the registry.
+    XpSharedPtr<SfImporterModuleManager> manager = getApp().readyModuleManager();
     if (manager) m_settingsModules = manager->modulesWithSettings();
   }
   if (m_settingsModules.empty()) return;

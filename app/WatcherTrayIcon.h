@@ -24,6 +24,10 @@ class WatcherTrayIcon : public SfAbstractTrayIcon {
   void onSessionConnected() override;
   void prepareMenu(HMENU menu) override;
   void onQuit() override;
+  int onQueryEndSession() override;
+  // The session ends (ending) or goes on; closeApp: the system asks this
+  // program to end (an update in progress), not the session.
+  void onSessionEnd(HWND window, bool ending, bool closeApp);
 
  private:
   HMODULE m_locLibrary;

@@ -298,3 +298,59 @@ TEST_F(WatcherTray, AutostartDialogPresetsTheBoxAndAppliesTheChoice) {
 }
 
 }  // namespace
+
+namespace {
+
+// The registry build held up inside a library load, until released.
+HANDLE g_buildEntered = NULL;
+HANDLE g_buildRelease = NULL;
+void* g_realLoadLibraryEx = nullptr;
+
+HMODULE WINAPI HeldLoadLibraryEx(LPCWSTR name, HANDLE file, DWORD flags) {
+  SetEvent(g_buildEntered);
+  WaitForSingleObject(g_buildRelease, 20000);
+  return reinterpret_cast<HMODULE(WINAPI*)(LPCWSTR, HANDLE, DWORD)>(g_realLoadLibraryEx)(name, file, flags);
+}
+
+DWORD WINAPI BuildRegistry(void* app) {
+  return static_cast<VolumeWatcherApp*>(app)->moduleManager().IsNull() ? 1 : 0;
+}
+
+DWORD WINAPI StopApp(void* app) {
+  (void)static_cast<VolumeWatcherApp*>(app)->stop();
+  return 0;
+}
+
+}  // namespace
+
+TEST(ModuleRegistryBuild, StopAndTheUserInterfaceDoNotWaitForIt) {
+  std::wstring importer = std::wstring(kVantolo) + L"\\Importer\\Slow";
+  SetString(importer, L"CurrentVersion", L"1");
+  SetString(importer + L"\\1", L"InstalledLocation", L"C:\\windows");
+  SetString(importer + L"\\1", L"ExeName", L"slow.exe");
+  g_buildEntered = CreateEventW(NULL, TRUE, FALSE, NULL);
+  g_buildRelease = CreateEventW(NULL, TRUE, FALSE, NULL);
+  g_realLoadLibraryEx = xptest::PatchImport("LoadLibraryExW", reinterpret_cast<void*>(&HeldLoadLibraryEx));
+  ASSERT_NE(nullptr, g_realLoadLibraryEx);
+  {
+    VolumeWatcherApp app;
+    HANDLE builder = CreateThread(NULL, 0, &BuildRegistry, &app, 0, NULL);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(g_buildEntered, 20000)) << "the build did not begin";
+    HANDLE stopper = CreateThread(NULL, 0, &StopApp, &app, 0, NULL);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(stopper, 3000)) << "stop() waited for the registry build";
+    EXPECT_TRUE(app.readyModuleManager().IsNull()) << "the user interface got a registry still being built";
+    SetEvent(g_buildRelease);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(builder, 20000));
+    WaitForSingleObject(stopper, 20000);
+    DWORD built = 1;
+    GetExitCodeThread(builder, &built);
+    EXPECT_EQ(0u, built);
+    EXPECT_FALSE(app.readyModuleManager().IsNull());
+    CloseHandle(stopper);
+    CloseHandle(builder);
+  }
+  xptest::PatchImport("LoadLibraryExW", g_realLoadLibraryEx);
+  CloseHandle(g_buildEntered);
+  CloseHandle(g_buildRelease);
+  SHDeleteKeyW(HKEY_LOCAL_MACHINE, importer.c_str());
+}

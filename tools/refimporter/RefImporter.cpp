@@ -20,7 +20,8 @@
 // further lines of the same run start with "# ". Files beside the program
 // steer it: <exe>.score holds a fixed score, <exe>.negative makes the next
 // scoring run answer -1 once (the file is consumed), <exe>.exitcode holds the
-// /destdir exit code and <exe>.sleep a delay in milliseconds before exiting.
+// /destdir exit code and <exe>.sleep a delay in milliseconds before exiting;
+// with <exe>.crash a scoring run logs and then dies of an access violation.
 #include <windows.h>
 #include <shellapi.h>
 
@@ -193,6 +194,13 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     swprintf(note, 600, L"# parent %08lX window=%d enabled=%d", (unsigned long)(ULONG_PTR)parent,
              IsWindow(parent) ? 1 : 0, IsWindowEnabled(parent) ? 1 : 0);
     log.push_back(note);
+  }
+  if (verb == L"/importscore" && GetFileAttributesW(SideFile(L".crash").c_str()) != INVALID_FILE_ATTRIBUTES) {
+    log.push_back(L"# crash");
+    WriteLog(log);
+    // A write through a null pointer, as a faulty module makes it.
+    volatile int* nowhere = nullptr;
+    *nowhere = 1;
   }
   if (verb == L"/importscore") {
     std::wstring negative = SideFile(L".negative");

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <dbt.h>
+#include <shlobj.h>
 #include <tlhelp32.h>
 
 #include <gtest/gtest.h>
@@ -123,11 +124,11 @@ class ResilienceE2e : public ::testing::Test {
     good_ = {kGood, root_ + L"\\good", L"GoodImporter.exe"};
     for (Module* m : {&hang_, &crash_, &good_})
       CopyInto(dir + L"RefImporter.exe", m->folder, m->exeName.c_str());
-    // The hanging module never answers on its own; the crashing one ends with
-    // an access violation's code; the good one claims everything with 100.
+    // The hanging module never answers on its own; the crashing one dies of
+    // an access violation; the good one claims everything with 100.
     WriteText(hang_.side(L".sleep"), "600000");
     WriteText(hang_.side(L".score"), "50");
-    WriteText(crash_.side(L".score"), "-1073741819");
+    WriteText(crash_.side(L".crash"), "");
     WriteText(good_.side(L".score"), "100");
     ClearConfiguration();
   }
@@ -271,11 +272,22 @@ TEST_F(ResilienceE2e, HungScoringRunIsEndedAtTheBoundAndTheNextModuleStarts) {
 TEST_F(ResilienceE2e, CrashingModuleBeforeOneThatScores100) {
   Register(crash_);
   Register(good_);
+  // A scoring run starts without the crash dialog on Windows (it inherits
+  // the watcher's error mode); Wine passes no error mode on and shows its
+  // debugger's dialog instead, so that dialog is turned off for the test.
+  const wchar_t kWineDbg[] = L"Software\\Wine\\WineDbg";
+  SetDword(HKEY_CURRENT_USER, kWineDbg, L"ShowCrashDialog", 0);
+  struct Restore {
+    const wchar_t* key;
+    ~Restore() { xptest::DeleteTree(HKEY_CURRENT_USER, key); }
+  } restore = {kWineDbg};
   Process watcher;
   ASSERT_TRUE(StartWatcher(&watcher));
   ASSERT_EQ(0u, InsertCard());
-  EXPECT_TRUE(WaitUntil(30000, [&] { return Imports(good_, kRoot) == 1; }))
+  // The crash ends the run at once: no dialog of the system waits for a user.
+  EXPECT_TRUE(WaitUntil(15000, [&] { return Imports(good_, kRoot) == 1; }))
       << "a crashed module kept the one that scores 100 from starting";
+  EXPECT_TRUE(WaitUntil(5000, [&] { return RunningCount(crash_.exeName) == 0; }));
   Sleep(4000);  // a rescan would come within this time
   EXPECT_EQ(1, Scorings(crash_)) << "a crash is no request to be asked again";
   EXPECT_EQ(1, Scorings(good_));
@@ -422,6 +434,139 @@ TEST_F(ResilienceE2e, DisconnectDropsAQueuedArrivalAndCutsAScoringRunShort) {
   EXPECT_NE(0, SendMessageTimeoutW(window, kSessionChange, 1, 0, SMTO_NORMAL, 5000, &result));
   EXPECT_EQ(0u, Verb(L"/exit"));
   EXPECT_TRUE(watcher.Wait(1000));
+}
+
+// A registration as a file, written as text: name, level, the installation it
+// names (empty: none) and its program.
+std::string Registration(const char* app, const char* installName, const char* folder) {
+  std::string xml = "<?xml version=\"1.0\" encoding=\"utf-8\" ?><plist version=\"1.0\"><dict>";
+  xml += std::string("<key>AppName</key><string>") + app + "</string>";
+  xml += "<key>DisplayLevel</key><integer>1</integer>";
+  if (*installName) xml += std::string("<key>InstallSettingName</key><string>") + installName + "</string>";
+  xml += std::string("<key>InstalledLocation</key><string>") + folder + "</string>";
+  xml += "<key>ExeName</key><string>tool.exe</string></dict></plist>";
+  return xml;
+}
+
+TEST_F(ResilienceE2e, SkippedRegistrationsKeepTheirFilesThroughTheWriteBack) {
+  wchar_t appData[MAX_PATH] = {0};
+  ASSERT_TRUE(SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, 0, appData)));
+  const std::wstring tools = std::wstring(appData) + L"\\Zelm Corporation\\Vantolo\\ExtTools";
+  const std::wstring regs = root_ + L"\\regs";
+  const std::wstring browser = std::wstring(kVantolo) + L"\\Browser";
+  xptest::RemoveTree(tools);
+  ASSERT_TRUE(xptest::MakeDirs(tools));
+  ASSERT_TRUE(xptest::MakeDirs(regs));
+  // The user's list: a tool switched off, one whose program is on a drive
+  // that is not there now, and two that stay listed around them.
+  const std::string off = Registration("Off", "E2e\\Off", "C:\\windows");
+  const std::string away = Registration("Away", "E2e\\Away", "Q:\\unplugged");
+  WriteText(tools + L"\\1.xml", Registration("First", "", "C:\\windows").c_str());
+  WriteText(tools + L"\\2.xml", off.c_str());
+  WriteText(tools + L"\\3.xml", away.c_str());
+  WriteText(tools + L"\\4.xml", Registration("Last", "", "C:\\windows").c_str());
+  SetDword(HKEY_CURRENT_USER, browser + L"\\ExtProgramXML\\Ignore", L"E2e\\Off", 1);
+  // A tool registered since, in a folder the machine names.
+  WriteText(regs + L"\\new.xml", Registration("Added", "", "C:\\windows").c_str());
+  SetString(HKEY_LOCAL_MACHINE, browser + L"\\ExtProgramXML", L"E2e", regs);
+
+  // The exit question reads the module registry, which writes the list back.
+  EXPECT_EQ(0u, Verb(L"/exit"));
+  DeleteTree(HKEY_LOCAL_MACHINE, browser);
+  DeleteTree(HKEY_CURRENT_USER, browser);
+  EXPECT_EQ(off, xptest::ReadBytes(tools + L"\\2.xml")) << "the switched-off tool's file was overwritten";
+  EXPECT_EQ(away, xptest::ReadBytes(tools + L"\\3.xml")) << "the file of a tool away for now was lost";
+  EXPECT_NE(std::string::npos, xptest::ReadBytes(tools + L"\\1.xml").find("First"));
+  EXPECT_NE(std::string::npos, xptest::ReadBytes(tools + L"\\4.xml").find("Last"));
+  EXPECT_NE(std::string::npos, xptest::ReadBytes(tools + L"\\5.xml").find("Added"))
+      << "the new tool did not get a number of its own";
+  xptest::RemoveTree(tools);
+}
+
+// The Devices window of the icon menu and its controls.
+const UINT kDevicesCommand = 0x8016;
+const int kDetailsId = 1011;
+const int kScoreButtonId = 1015;
+
+HWND DevicesWindowOf(DWORD processId) {
+  HWND w = nullptr;
+  while ((w = FindWindowExW(nullptr, w, nullptr, nullptr)) != nullptr) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(w, &owner);
+    if (owner == processId && GetDlgItem(w, kDetailsId) != nullptr) return w;
+  }
+  return nullptr;
+}
+
+TEST_F(ResilienceE2e, ExitWhileTheDevicesWindowScoresAHungModuleLeavesNoModuleRunning) {
+  Register(hang_);
+  SetScoreTimeout(600);
+  // Present before the start, so that only the window asks the module.
+  ASSERT_EQ(0u, InsertCard());
+  Process watcher;
+  ASSERT_TRUE(StartWatcher(&watcher));
+  HWND icon = WaitForWatcherWindow(watcher, 1000);
+  ASSERT_NE(nullptr, icon);
+  ASSERT_TRUE(PostMessageW(icon, WM_COMMAND, kDevicesCommand, 0));
+  HWND dialog = nullptr;
+  ASSERT_TRUE(WaitUntil(15000, [&] { return (dialog = DevicesWindowOf(watcher.Id())) != nullptr; }))
+      << "no Devices window";
+  HWND details = GetDlgItem(dialog, kDetailsId);
+  ASSERT_TRUE(WaitUntil(20000, [&] {
+    wchar_t text[2048] = {};
+    DWORD_PTR copied = 0;
+    SendMessageTimeoutW(details, WM_GETTEXT, 2048, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 5000,
+                        &copied);
+    return std::wstring(text).find(kRoot) != std::wstring::npos;
+  })) << "the card is not listed";
+  EXPECT_EQ(0, RunningCount(hang_.exeName));
+  // Pressed twice: one scoring at a time.
+  for (int i = 0; i < 2; ++i)
+    ASSERT_TRUE(PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(kScoreButtonId, BN_CLICKED),
+                             reinterpret_cast<LPARAM>(GetDlgItem(dialog, kScoreButtonId))));
+  ASSERT_TRUE(WaitUntil(15000, [&] { return RunningCount(hang_.exeName) >= 1; })) << "no scoring run began";
+  EXPECT_EQ(1, RunningCount(hang_.exeName));
+
+  EXPECT_EQ(0u, Verb(L"/exit"));
+  EXPECT_TRUE(watcher.Wait(10000)) << "the exit waited for the window's scoring run";
+  EXPECT_TRUE(WaitUntil(5000, [&] { return RunningCount(hang_.exeName) == 0; }))
+      << "the window's scoring run was left behind";
+}
+
+// Wine never ends a session; the test sends the messages as the system would.
+TEST_F(ResilienceE2e, SessionEndCancelsScoringAndAnUpdateClosesTheWatcher) {
+  Register(hang_);
+  SetScoreTimeout(600);
+  Process watcher;
+  ASSERT_TRUE(StartWatcher(&watcher));
+  HWND window = WaitForWatcherWindow(watcher, 1000);
+  ASSERT_NE(nullptr, window);
+  ASSERT_EQ(0u, InsertCard());
+  ASSERT_TRUE(WaitUntil(15000, [&] { return RunningCount(hang_.exeName) >= 1; })) << "no scoring run began";
+  DWORD_PTR answer = 0;
+  // A logoff that another program refuses changes nothing.
+  ASSERT_NE(
+      0, SendMessageTimeoutW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_NORMAL, 5000, &answer));
+  EXPECT_NE(0u, answer);
+  ASSERT_NE(0,
+            SendMessageTimeoutW(window, WM_ENDSESSION, FALSE, ENDSESSION_LOGOFF, SMTO_NORMAL, 5000, &answer));
+  EXPECT_EQ(1, RunningCount(hang_.exeName));
+  // Logging off: before the end is answered the scoring run is gone.
+  ASSERT_NE(
+      0, SendMessageTimeoutW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_NORMAL, 5000, &answer));
+  ASSERT_NE(0,
+            SendMessageTimeoutW(window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_NORMAL, 10000, &answer))
+      << "the end of the session waited without bound";
+  EXPECT_EQ(0, RunningCount(hang_.exeName)) << "the scoring run outlived the session";
+
+  // An update asks the watcher itself to close.
+  ASSERT_NE(
+      0, SendMessageTimeoutW(window, WM_QUERYENDSESSION, 0, ENDSESSION_CLOSEAPP, SMTO_NORMAL, 5000, &answer));
+  EXPECT_NE(0u, answer);
+  ASSERT_NE(
+      0, SendMessageTimeoutW(window, WM_ENDSESSION, TRUE, ENDSESSION_CLOSEAPP, SMTO_NORMAL, 10000, &answer));
+  EXPECT_TRUE(watcher.Wait(15000)) << "the watcher did not end when asked to close";
+  EXPECT_TRUE(WatcherWindows(watcher.Id()).empty());
 }
 
 }  // namespace
