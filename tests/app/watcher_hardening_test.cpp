@@ -206,8 +206,16 @@ class WatcherHardening : public ::testing::Test {
     DWORD begin = GetTickCount();
     bool imported = false;
     while (!imported && GetTickCount() - begin < 20000) {
+      // An import start's command line, not the scoring run's, which names
+      // the volume too.
       std::string text = xptest::ReadBytes(log);
-      imported = text.find(" /import ") != std::string::npos || text.find("X:\\") != std::string::npos;
+      for (size_t at = 0, end = 0; !imported && at < text.size(); at = end + 1) {
+        end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(at, end - at);
+        imported = line.compare(0, 2, "# ") != 0 && line.find("/importscore") == std::string::npos &&
+                   (line.find(" /import ") != std::string::npos || line.find("X:\\") != std::string::npos);
+      }
       if (!imported) Sleep(200);
     }
     EXPECT_TRUE(imported) << "the importer was not started";

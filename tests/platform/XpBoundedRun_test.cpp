@@ -23,8 +23,9 @@ std::wstring Folder() {
 XpString Child() { return XpString((Folder() + L"\\xp_run_child.exe").c_str()); }
 
 DWORD ReadId(const std::wstring& path) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE file =
+      CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return 0;
   char text[32] = {0};
   DWORD read = 0;
@@ -66,10 +67,10 @@ BOOL WINAPI RecordCreateProcess(LPCWSTR application, LPWSTR commandLine, LPSECUR
   g_flags = flags;
   g_parentMode = SetErrorMode(0);
   SetErrorMode(g_parentMode);
-  typedef BOOL(WINAPI * Fn)(LPCWSTR, LPWSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL, DWORD, LPVOID,
-                            LPCWSTR, LPSTARTUPINFOW, LPPROCESS_INFORMATION);
+  typedef BOOL(WINAPI * Fn)(LPCWSTR, LPWSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL, DWORD,
+                            LPVOID, LPCWSTR, LPSTARTUPINFOW, LPPROCESS_INFORMATION);
   return reinterpret_cast<Fn>(g_realCreateProcess)(application, commandLine, process, thread, inherit, flags,
-                                                  environment, folder, startup, information);
+                                                   environment, folder, startup, information);
 }
 
 }  // namespace
