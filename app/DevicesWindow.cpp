@@ -224,7 +224,7 @@ unsigned int ScoreWorker(void* argument) {
 
 unsigned int RunWorker(void* argument) {
   RunWork* work = static_cast<RunWork*>(argument);
-  getApp().OnVolumeArrival(work->root);
+  getApp().decideVolumeOnRequest(work->root);
   delete work;
   InterlockedDecrement(&g_workers);
   return 0;
