@@ -14,7 +14,7 @@ void VolumeWatcherApp::OnPortableDeviceArrival(const XpString& interfacePath) {
   if (interfacePath.IsEmpty()) return;
   // A device that stays connected is decided once, however many interfaces
   // it announces (a camera speaks two classes) and however far apart.
-  if (!m_arrivals.IsNew(XpDeviceOfInterfacePath(interfacePath), XpString())) return;
+  if (!m_arrivals.IsNew(XpPortableDevicePath::DeviceOf(interfacePath), XpString())) return;
   XpString versioned = WatcherVersionedKeyPath();
   if (!versioned.IsEmpty()) {
     XpString entry;
@@ -36,5 +36,5 @@ void VolumeWatcherApp::OnPortableDeviceArrival(const XpString& interfacePath) {
 }
 
 void VolumeWatcherApp::OnPortableDeviceRemoval(const XpString& interfacePath) {
-  m_arrivals.Forget(XpDeviceOfInterfacePath(interfacePath));
+  m_arrivals.Forget(XpPortableDevicePath::DeviceOf(interfacePath));
 }

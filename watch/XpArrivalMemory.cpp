@@ -1,7 +1,5 @@
 #include "XpArrivalMemory.h"
 
-#include <cwchar>
-
 #include "platform/XpErrorMode.h"
 
 bool XpArrivalMemory::IsNew(const XpString& key, const XpString& identity) {
@@ -55,16 +53,4 @@ XpString XpVolumeIdentity(const wchar_t* rootPath) {
   text[8] = L' ';
   text[9] = 0;
   return XpString(text) + XpString(label);
-}
-
-XpString XpDeviceOfInterfacePath(const XpString& interfacePath) {
-  const wchar_t* path = interfacePath.c_str();
-  if (std::wcsncmp(path, L"\\\\?\\", 4) != 0 && std::wcsncmp(path, L"\\??\\", 4) != 0) return interfacePath;
-  const wchar_t* device = path + 4;
-  const wchar_t* classPart = std::wcsstr(device, L"#{");
-  if (classPart == nullptr) return interfacePath;
-  // The device part is everything before the last "#{", as a device
-  // instance id never holds "#{" itself.
-  for (const wchar_t* next = classPart; next != nullptr; next = std::wcsstr(next + 2, L"#{")) classPart = next;
-  return XpString(device).Left(static_cast<int>(classPart - device));
 }

@@ -45,9 +45,3 @@ class XpArrivalMemory {
 // The identity of the volume at a root: its serial number and label.
 // Empty when the volume cannot be read (then every notice counts as new).
 XpString XpVolumeIdentity(const wchar_t* rootPath);
-
-// The device an interface path belongs to: the path without its "\\?\"
-// prefix and its interface-class part ("#{...}" and what follows), so the
-// portable-device and the still-image interface of one camera give the same
-// device. A path of another form is its own device.
-XpString XpDeviceOfInterfacePath(const XpString& interfacePath);

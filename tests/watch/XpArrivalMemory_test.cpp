@@ -1,4 +1,5 @@
 #include "watch/XpArrivalMemory.h"
+#include "watch/XpPortableDeviceWatchDog.h"
 
 #include <gtest/gtest.h>
 
@@ -28,19 +29,14 @@ TEST(XpArrivalMemory, OneCardOneDecisionAndAnotherCardInTheSlotIsNew) {
 TEST(XpArrivalMemory, CameraThroughBothInterfaceClassesIsOneDevice) {
   const wchar_t wpd[] = L"\\\\?\\usb#vid_04a9&pid_3218#0123abcd#{6ac27878-a6fa-4155-ba85-f98f491d4f33}";
   const wchar_t still[] = L"\\\\?\\USB#VID_04A9&PID_3218#0123ABCD#{6bdd1fc6-810f-11d0-bec7-08002be2092f}";
-  XpString device = XpDeviceOfInterfacePath(wpd);
-  EXPECT_EQ(device, XpString(L"usb#vid_04a9&pid_3218#0123abcd"));
+  XpString device = XpPortableDevicePath::DeviceOf(wpd);
   XpArrivalMemory memory;
   EXPECT_TRUE(memory.IsNew(device, XpString()));
   // The second class, and the first again later: the memory holds no time.
-  EXPECT_FALSE(memory.IsNew(XpDeviceOfInterfacePath(still), XpString()));
-  EXPECT_FALSE(memory.IsNew(XpDeviceOfInterfacePath(wpd), XpString()));
-  memory.Forget(XpDeviceOfInterfacePath(still));
+  EXPECT_FALSE(memory.IsNew(XpPortableDevicePath::DeviceOf(still), XpString()));
+  EXPECT_FALSE(memory.IsNew(XpPortableDevicePath::DeviceOf(wpd), XpString()));
+  memory.Forget(XpPortableDevicePath::DeviceOf(still));
   EXPECT_TRUE(memory.IsNew(device, XpString()));
-  // Paths of another form stand for themselves.
-  EXPECT_EQ(XpDeviceOfInterfacePath(L"usb#vid_1#x"), XpString(L"usb#vid_1#x"));
-  EXPECT_EQ(XpDeviceOfInterfacePath(L"\\\\?\\no-class-part"), XpString(L"\\\\?\\no-class-part"));
-  EXPECT_EQ(XpDeviceOfInterfacePath(XpString()), XpString());
 }
 
 TEST(XpArrivalMemory, MadeUpDevicesKeepItBoundedAndVolumesHaveAnIdentity) {
