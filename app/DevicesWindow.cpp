@@ -251,7 +251,7 @@ unsigned int ScoreWorker(void* argument) {
 
 unsigned int RunWorker(void* argument) {
   RunWork* work = static_cast<RunWork*>(argument);
-  getApp().OnVolumeArrival(work->root);
+  getApp().decideVolumeOnRequest(work->root);
   delete work;
   return 0;
 }

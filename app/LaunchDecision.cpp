@@ -15,7 +15,11 @@ struct VolumeWatcherApp::DeviceDecision {
   LONG epoch;
 };
 
-void VolumeWatcherApp::OnVolumeArrival(const XpString& rootPath) {
+void VolumeWatcherApp::OnVolumeArrival(const XpString& rootPath) { decideVolume(rootPath, false); }
+
+void VolumeWatcherApp::decideVolumeOnRequest(const XpString& rootPath) { decideVolume(rootPath, true); }
+
+void VolumeWatcherApp::decideVolume(const XpString& rootPath, bool onRequest) {
   CallbackScope inside(m_inCallbacks);
   const LONG epoch = InterlockedCompareExchange(&m_epoch, 0, 0);
   // Stopped (session disconnected, or the icon is going): an arrival that was
@@ -23,6 +27,17 @@ void VolumeWatcherApp::OnVolumeArrival(const XpString& rootPath) {
   if (!mayStart(epoch)) return;
   if (rootPath.IsEmpty()) return;
   DevicesWindow::VolumesChanged();
+  // A network drive holds no card: neither the lists nor the importers are asked.
+  if (GetDriveTypeW(rootPath.c_str()) == DRIVE_REMOTE) return;
+  // One card, one decision: a further notice for the card that is still in
+  // the slot is not decided again. A volume that cannot be read has no
+  // identity and is decided at every notice. A request is always decided.
+  XpString identity = XpVolumeIdentity(rootPath.c_str());
+  if (onRequest) {
+    if (!identity.IsEmpty()) m_arrivals.Remember(rootPath, identity);
+  } else if (!identity.IsEmpty() && !m_arrivals.IsNew(rootPath, identity)) {
+    return;
+  }
   // The physical state of the key: this thread reads no keyboard input, so
   // its own key state never changes.
   if (m_ignoreMountWithShift && (GetAsyncKeyState(VK_SHIFT) & 0x8000) != 0) return;
@@ -46,7 +61,10 @@ void VolumeWatcherApp::OnVolumeArrival(const XpString& rootPath) {
   (void)module->startImport(XpString(), rootPath, false, nullptr);
 }
 
-void VolumeWatcherApp::OnVolumeRemoval(const XpString&) { DevicesWindow::VolumesChanged(); }
+void VolumeWatcherApp::OnVolumeRemoval(const XpString& rootPath) {
+  m_arrivals.Forget(rootPath);
+  DevicesWindow::VolumesChanged();
+}
 
 void VolumeWatcherApp::decideDevice(const XpString& device, LONG epoch) {
   if (!mayStart(epoch)) return;

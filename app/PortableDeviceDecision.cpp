@@ -12,6 +12,9 @@ void VolumeWatcherApp::OnPortableDeviceArrival(const XpString& interfacePath) {
   // Stopped (session disconnected, or the icon is going): nothing starts.
   if (!mayStart(epoch)) return;
   if (interfacePath.IsEmpty()) return;
+  // A device that stays connected is decided once, however many interfaces
+  // it announces (a camera speaks two classes) and however far apart.
+  if (!m_arrivals.IsNew(XpPortableDevicePath::DeviceOf(interfacePath), XpString())) return;
   XpString versioned = WatcherVersionedKeyPath();
   if (!versioned.IsEmpty()) {
     XpString entry;
@@ -32,4 +35,6 @@ void VolumeWatcherApp::OnPortableDeviceArrival(const XpString& interfacePath) {
   (void)module->startImport(XpString(), interfacePath, false, nullptr);
 }
 
-void VolumeWatcherApp::OnPortableDeviceRemoval(const XpString&) {}
+void VolumeWatcherApp::OnPortableDeviceRemoval(const XpString& interfacePath) {
+  m_arrivals.Forget(XpPortableDevicePath::DeviceOf(interfacePath));
+}

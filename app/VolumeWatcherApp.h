@@ -13,6 +13,7 @@
 #include "platform/XpString.h"
 #include "platform/XpSync.h"
 #include "platform/XpThread.h"
+#include "watch/XpArrivalMemory.h"
 #include "watch/XpIEEE1394WatchDog.h"
 #include "watch/XpPortableDeviceWatchDog.h"
 #include "watch/XpVolumeWatchDog.h"
@@ -48,6 +49,9 @@ class VolumeWatcherApp : public IXpVolumeWatchDogCallback,
   // The launch decision for an arrived volume root such as E:\.
   void OnVolumeArrival(const XpString& rootPath) override;
   void OnVolumeRemoval(const XpString& rootPath) override;
+  // The same decision asked for by the user ("Run Decision Now"): decided
+  // even when the card in the slot was decided already.
+  void decideVolumeOnRequest(const XpString& rootPath);
   // Arrived IEEE 1394 devices go to the importer modules directly.
   void OnDeviceArrival(const wchar_t* interfaceName) override;
   void OnDeviceRemoval(const wchar_t* interfaceName) override;
@@ -147,6 +151,7 @@ class VolumeWatcherApp : public IXpVolumeWatchDogCallback,
   struct DeviceDecision;
   static unsigned int DeviceDecisionThread(void* argument);
   void decideDevice(const XpString& device, LONG epoch);
+  void decideVolume(const XpString& rootPath, bool onRequest);
   // Joins the decision threads that have ended; with a bound, waits that
   // long for the others. True when none is left.
   bool reapDeviceDecisions(DWORD boundMs);
@@ -190,6 +195,9 @@ class VolumeWatcherApp : public IXpVolumeWatchDogCallback,
   XpCriticalSection m_deviceDecisionLock;
   std::vector<XpThread*> m_deviceDecisions;
   XpPortableDeviceWatchDog m_portableWatchDog;
+  // What arrived and was decided, while it stays: cards by drive root and
+  // identity, portable devices by device.
+  XpArrivalMemory m_arrivals;
 
   static unsigned int VolumesAtStartThread(void* argument);
   void startVolumesAtStart();

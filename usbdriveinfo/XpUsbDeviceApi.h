@@ -15,7 +15,6 @@ class IXpUsbDeviceApi {
  public:
   virtual ~IXpUsbDeviceApi() {}
 
-  virtual DWORD QueryDosDeviceW(const wchar_t* name, wchar_t* targets, DWORD maxChars) = 0;
   // Security attributes and template are always null.
   virtual HANDLE CreateFileW(const wchar_t* path, DWORD access, DWORD share, DWORD disposition,
                              DWORD flags) = 0;
@@ -26,44 +25,39 @@ class IXpUsbDeviceApi {
 
   // Enumerator and parent window are always null.
   virtual HDEVINFO SetupDiGetClassDevsW(const GUID* interfaceClass, DWORD flags) = 0;
-  virtual BOOL SetupDiEnumDeviceInfo(HDEVINFO set, DWORD index, SP_DEVINFO_DATA* device) = 0;
-  virtual BOOL SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD property,
-                                                 BYTE* buffer, DWORD size, DWORD* required) = 0;
   // Every device of the set (the device filter is always null).
   virtual BOOL SetupDiEnumDeviceInterfaces(HDEVINFO set, const GUID* interfaceClass, DWORD index,
                                            SP_DEVICE_INTERFACE_DATA* data) = 0;
-  // The device-data output is always null.
+  // device, when not null, receives the device that exposes the interface.
   virtual BOOL SetupDiGetDeviceInterfaceDetailW(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* data,
                                                 SP_DEVICE_INTERFACE_DETAIL_DATA_W* detail, DWORD size,
-                                                DWORD* required) = 0;
+                                                DWORD* required, SP_DEVINFO_DATA* device) = 0;
   virtual BOOL SetupDiDestroyDeviceInfoList(HDEVINFO set) = 0;
 
   virtual CONFIGRET CM_Get_Parent(DEVINST* parent, DEVINST node, ULONG flags) = 0;
   virtual CONFIGRET CM_Get_DevNode_Registry_PropertyW(DEVINST node, ULONG property, ULONG* type, void* buffer,
                                                       ULONG* length, ULONG flags) = 0;
+  virtual CONFIGRET CM_Get_Device_IDW(DEVINST node, wchar_t* buffer, ULONG length, ULONG flags) = 0;
 };
 
 // Forwards every call to the system. Keeps no state; one object serves every thread.
 class XpSystemUsbDeviceApi : public IXpUsbDeviceApi {
  public:
-  DWORD QueryDosDeviceW(const wchar_t* name, wchar_t* targets, DWORD maxChars) override;
   HANDLE CreateFileW(const wchar_t* path, DWORD access, DWORD share, DWORD disposition, DWORD flags) override;
   BOOL DeviceIoControl(HANDLE device, DWORD code, void* in, DWORD inSize, void* out, DWORD outSize,
                        DWORD* returned) override;
   BOOL CloseHandle(HANDLE handle) override;
   HDEVINFO SetupDiGetClassDevsW(const GUID* interfaceClass, DWORD flags) override;
-  BOOL SetupDiEnumDeviceInfo(HDEVINFO set, DWORD index, SP_DEVINFO_DATA* device) override;
-  BOOL SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD property, BYTE* buffer,
-                                         DWORD size, DWORD* required) override;
   BOOL SetupDiEnumDeviceInterfaces(HDEVINFO set, const GUID* interfaceClass, DWORD index,
                                    SP_DEVICE_INTERFACE_DATA* data) override;
   BOOL SetupDiGetDeviceInterfaceDetailW(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* data,
                                         SP_DEVICE_INTERFACE_DETAIL_DATA_W* detail, DWORD size,
-                                        DWORD* required) override;
+                                        DWORD* required, SP_DEVINFO_DATA* device) override;
   BOOL SetupDiDestroyDeviceInfoList(HDEVINFO set) override;
   CONFIGRET CM_Get_Parent(DEVINST* parent, DEVINST node, ULONG flags) override;
   CONFIGRET CM_Get_DevNode_Registry_PropertyW(DEVINST node, ULONG property, ULONG* type, void* buffer,
                                               ULONG* length, ULONG flags) override;
+  CONFIGRET CM_Get_Device_IDW(DEVINST node, wchar_t* buffer, ULONG length, ULONG flags) override;
 };
 
 // Owners of what the interface hands out, closing through the same interface

@@ -18,18 +18,18 @@ const DWORD kIoctlUsbGetDescriptorFromNodeConnection = 0x220410;
 const GUID kDiskInterface = {0x53F56307, 0xB6BF, 0x11D0, {0x94, 0xF2, 0x00, 0xA0, 0xC9, 0x1E, 0xFB, 0x8B}};
 const GUID kHubInterface = {0xF18A0E88, 0xC30C, 0x11D0, {0x88, 0x15, 0x00, 0xA0, 0xC9, 0x06, 0xBE, 0xD8}};
 
-// Room for every MS-DOS device name of the system, as one list of strings.
-const DWORD kNameListChars = 65536;
-const DWORD kTargetChars = 256;
 // Manufacturer and description are read with 256 bytes.
 const ULONG kNodeTextBytes = 256;
 const int kNodeTextChars = kNodeTextBytes / sizeof(wchar_t);
 const int kCallerTextChars = 256;
-// A device name longer than this cannot be a disk's name; it is not opened.
-const size_t kMaxDeviceNameChars = 260;
+// A device instance id is at most 200 characters.
+const ULONG kDeviceIdChars = 200;
+// No real tree holds a disk this far below its USB device; a tree whose
+// parents loop is cut off here.
+const int kMaxClimb = 16;
 // An enumeration that never reports its end is cut off here.
-const DWORD kMaxDevices = 4096;
-// A hub's interface path never comes near this; larger answers are refused.
+const DWORD kMaxDevices = 65536;
+// An interface path never comes near this; larger answers are refused.
 const DWORD kMaxInterfaceDetailBytes = 65536;
 
 // Record layouts of the hub requests.
@@ -56,7 +56,10 @@ struct NodeTexts {
 
 // What the disk walk found out about the drive's USB device.
 struct UsbDevicePlace {
-  DWORD port;
+  DEVINST usbNode;  // 0: none found
+  int vendorId;
+  int productId;
+  DWORD port;  // on its hub; 0: unknown
   DEVINST hubNode;
 };
 
@@ -85,25 +88,6 @@ bool ReadDeviceNumber(IXpUsbDeviceApi& api, HANDLE device, STORAGE_DEVICE_NUMBER
   return true;
 }
 
-// The first MS-DOS name of the list whose target is objectName, or null.
-const wchar_t* FindDosName(IXpUsbDeviceApi& api, const wchar_t* names, DWORD count,
-                           const wchar_t* objectName) {
-  const wchar_t* end = names + count;
-  const wchar_t* name = names;
-  while (name < end && *name != 0) {
-    // The list is terminated past count, so wcslen stays inside the buffer.
-    size_t length = std::wcslen(name);
-    wchar_t target[kTargetChars + 1];
-    std::memset(target, 0, sizeof(target));
-    if (api.QueryDosDeviceW(name, target, kTargetChars) != 0) {
-      target[kTargetChars] = 0;
-      if (_wcsicmp(target, objectName) == 0) return name;
-    }
-    name += length + 1;
-  }
-  return nullptr;
-}
-
 // Cleared first, so a property that does not fit gives an empty text.
 void ReadNodeText(IXpUsbDeviceApi& api, DEVINST node, ULONG property, wchar_t (&text)[kNodeTextChars + 1]) {
   std::memset(text, 0, sizeof(text));
@@ -122,27 +106,90 @@ bool GetParent(IXpUsbDeviceApi& api, DEVINST node, DEVINST below, DEVINST* paren
   return true;
 }
 
-// Examines one disk of the set; fills place and texts when it is the volume's
-// USB disk with a hub port.
-void ExamineDisk(IXpUsbDeviceApi& api, HDEVINFO set, SP_DEVINFO_DATA* disk, const wchar_t* names,
-                 DWORD nameCount, const STORAGE_DEVICE_NUMBER& volume, UsbDevicePlace* place,
-                 NodeTexts* texts) {
-  wchar_t objectName[kTargetChars + 1];
-  std::memset(objectName, 0, sizeof(objectName));
-  if (!api.SetupDiGetDeviceRegistryPropertyW(set, disk, SPDRP_PHYSICAL_DEVICE_OBJECT_NAME,
-                                             reinterpret_cast<BYTE*>(objectName),
-                                             kTargetChars * sizeof(wchar_t), nullptr))
-    return;
-  objectName[kTargetChars] = 0;
-  if (objectName[0] == 0) return;
+// The path of one interface of the set, in block, and the device exposing it.
+const wchar_t* ReadInterfaceDetail(IXpUsbDeviceApi& api, HDEVINFO set, SP_DEVICE_INTERFACE_DATA* iface,
+                                   XpUniqueHeapBlock* block, SP_DEVINFO_DATA* device) {
+  DWORD required = 0;
+  (void)api.SetupDiGetDeviceInterfaceDetailW(set, iface, nullptr, 0, &required, nullptr);
+  const DWORD header = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath);
+  if (required < header + sizeof(wchar_t) || required > kMaxInterfaceDetailBytes) return nullptr;
+  // One spare terminator behind what the system fills.
+  block->reset(std::calloc(required + sizeof(wchar_t) + sizeof(DWORD), 1));
+  SP_DEVICE_INTERFACE_DETAIL_DATA_W* detail = static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(block->get());
+  if (detail == nullptr) return nullptr;
+  // The fixed part's own size: 6 bytes on 32-bit systems, 8 on 64-bit ones.
+  detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+  std::memset(device, 0, sizeof(*device));
+  device->cbSize = sizeof(*device);
+  if (!api.SetupDiGetDeviceInterfaceDetailW(set, iface, detail, required, nullptr, device)) return nullptr;
+  wchar_t* path = detail->DevicePath;
+  path[(required - header) / sizeof(wchar_t)] = 0;
+  return path[0] != 0 ? path : nullptr;
+}
 
-  const wchar_t* dosName = FindDosName(api, names, nameCount, objectName);
-  if (dosName == nullptr || _wcsnicmp(dosName, L"USBST", 5) != 0) return;
-  size_t nameLength = std::wcslen(dosName);
-  if (nameLength > kMaxDeviceNameChars) return;
-  wchar_t path[4 + kMaxDeviceNameChars + 1];
-  std::memcpy(path, L"\\\\.\\", 4 * sizeof(wchar_t));
-  std::memcpy(path + 4, dosName, (nameLength + 1) * sizeof(wchar_t));
+// Exactly four hexadecimal digits.
+bool ParseHex4(const wchar_t* text, int* value) {
+  int result = 0;
+  for (int i = 0; i < 4; ++i) {
+    wchar_t c = text[i];
+    int digit;
+    if (c >= L'0' && c <= L'9')
+      digit = c - L'0';
+    else if (c >= L'a' && c <= L'f')
+      digit = c - L'a' + 10;
+    else if (c >= L'A' && c <= L'F')
+      digit = c - L'A' + 10;
+    else
+      return false;
+    result = result * 16 + digit;
+  }
+  *value = result;
+  return true;
+}
+
+// "USB\VID_xxxx&PID_yyyy\instance" is a USB device. With anything after the
+// product id ("&MI_nn") it is one interface of a composite device, whose
+// ancestor is the device; hubs' own ids ("USB\ROOT_HUB30\...") have no ids.
+bool ParseUsbDeviceId(const wchar_t* id, int* vendorId, int* productId) {
+  if (_wcsnicmp(id, L"USB\\VID_", 8) != 0 || !ParseHex4(id + 8, vendorId)) return false;
+  if (_wcsnicmp(id + 12, L"&PID_", 5) != 0 || !ParseHex4(id + 17, productId)) return false;
+  return id[21] == L'\\';
+}
+
+// The nearest ancestor of the disk that is a USB device: directly above a
+// bulk-only disk, above the SCSI adapter node of a UASP disk, above the
+// interface node of a composite device. Returns 0 when the disk is not USB.
+DEVINST FindUsbDevice(IXpUsbDeviceApi& api, DEVINST disk, int* vendorId, int* productId) {
+  DEVINST below = 0;
+  DEVINST node = disk;
+  for (int depth = 0; depth < kMaxClimb; ++depth) {
+    DEVINST parent = 0;
+    if (!GetParent(api, node, below, &parent)) return 0;
+    wchar_t id[kDeviceIdChars + 1];
+    std::memset(id, 0, sizeof(id));
+    // A node that cannot tell its id ends the climb: going on would take the
+    // hub above it for the device.
+    if (api.CM_Get_Device_IDW(parent, id, kDeviceIdChars, 0) != CR_SUCCESS) return 0;
+    id[kDeviceIdChars] = 0;
+    if (ParseUsbDeviceId(id, vendorId, productId)) return parent;
+    below = node;
+    node = parent;
+  }
+  return 0;
+}
+
+// Examines one disk interface of the set; fills place and texts when it is
+// the volume's disk and sits below a USB device.
+void ExamineDisk(IXpUsbDeviceApi& api, HDEVINFO set, SP_DEVICE_INTERFACE_DATA* iface,
+                 const STORAGE_DEVICE_NUMBER& volume, UsbDevicePlace* place, NodeTexts* texts) {
+  XpUniqueHeapBlock block;
+  SP_DEVINFO_DATA disk;
+  const wchar_t* path = ReadInterfaceDetail(api, set, iface, &block, &disk);
+  if (path == nullptr) return;
+  // The tree is asked first: a disk that is not USB is never opened.
+  int vendorId = 0, productId = 0;
+  DEVINST usbNode = FindUsbDevice(api, disk.DevInst, &vendorId, &productId);
+  if (usbNode == 0) return;
 
   XpUsbApiHandle device(OpenDevice(api, path), XpUsbApiHandleTraits(&api));
   if (!device.valid()) return;
@@ -151,8 +198,6 @@ void ExamineDisk(IXpUsbDeviceApi& api, HDEVINFO set, SP_DEVINFO_DATA* disk, cons
   // The partition number is not compared: the volume is one partition of the disk.
   if (number.DeviceType != volume.DeviceType || number.DeviceNumber != volume.DeviceNumber) return;
 
-  DEVINST usbNode = 0;
-  if (!GetParent(api, disk->DevInst, 0, &usbNode)) return;
   DWORD address = 0;
   ULONG length = sizeof(address);
   if (api.CM_Get_DevNode_Registry_PropertyW(usbNode, CM_DRP_ADDRESS, nullptr, &address, &length, 0) !=
@@ -161,7 +206,10 @@ void ExamineDisk(IXpUsbDeviceApi& api, HDEVINFO set, SP_DEVINFO_DATA* disk, cons
   ReadNodeText(api, usbNode, CM_DRP_MFG, texts->manufacturer);
   ReadNodeText(api, usbNode, CM_DRP_DEVICEDESC, texts->description);
   DEVINST hubNode = 0;
-  if (!GetParent(api, usbNode, disk->DevInst, &hubNode)) return;
+  if (!GetParent(api, usbNode, disk.DevInst, &hubNode)) hubNode = 0;
+  place->usbNode = usbNode;
+  place->vendorId = vendorId;
+  place->productId = productId;
   place->port = address;
   place->hubNode = hubNode;
 }
@@ -169,32 +217,14 @@ void ExamineDisk(IXpUsbDeviceApi& api, HDEVINFO set, SP_DEVINFO_DATA* disk, cons
 // Opens the hub whose device node is hubNode, through its interface path.
 HANDLE OpenHub(IXpUsbDeviceApi& api, HDEVINFO hubs, DEVINST hubNode) {
   for (DWORD index = 0; index < kMaxDevices; ++index) {
-    SP_DEVINFO_DATA device;
-    std::memset(&device, 0, sizeof(device));
-    device.cbSize = sizeof(device);
-    if (!api.SetupDiEnumDeviceInfo(hubs, index, &device)) break;
-    if (device.DevInst != hubNode) continue;
-
     SP_DEVICE_INTERFACE_DATA iface;
     std::memset(&iface, 0, sizeof(iface));
     iface.cbSize = sizeof(iface);
-    if (!api.SetupDiEnumDeviceInterfaces(hubs, &kHubInterface, index, &iface)) return INVALID_HANDLE_VALUE;
-    DWORD required = 0;
-    api.SetupDiGetDeviceInterfaceDetailW(hubs, &iface, nullptr, 0, &required);
-    const DWORD header = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath);
-    if (required < header + sizeof(wchar_t) || required > kMaxInterfaceDetailBytes)
-      return INVALID_HANDLE_VALUE;
-    // One spare terminator behind what the system fills.
-    XpUniqueHeapBlock block(std::calloc(required + sizeof(wchar_t) + sizeof(DWORD), 1));
-    SP_DEVICE_INTERFACE_DETAIL_DATA_W* detail = static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(block.get());
-    if (detail == nullptr) return INVALID_HANDLE_VALUE;
-    // The fixed part's own size: 6 bytes on 32-bit systems, 8 on 64-bit ones.
-    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
-    if (!api.SetupDiGetDeviceInterfaceDetailW(hubs, &iface, detail, required, nullptr))
-      return INVALID_HANDLE_VALUE;
-    wchar_t* path = detail->DevicePath;
-    path[(required - header) / sizeof(wchar_t)] = 0;
-    return OpenDevice(api, path);
+    if (!api.SetupDiEnumDeviceInterfaces(hubs, &kHubInterface, index, &iface)) break;
+    XpUniqueHeapBlock block;
+    SP_DEVINFO_DATA device;
+    const wchar_t* path = ReadInterfaceDetail(api, hubs, &iface, &block, &device);
+    if (path != nullptr && device.DevInst == hubNode) return OpenDevice(api, path);
   }
   return INVALID_HANDLE_VALUE;
 }
@@ -328,15 +358,6 @@ std::uint32_t Search(IXpUsbDeviceApi& api, wchar_t letter, int* busType, int* ve
   if (bcdDevice != nullptr) *bcdDevice = 0;
   Put(busType, 0);
 
-  XpUniqueHeapBlock nameBlock(std::calloc(kNameListChars * sizeof(wchar_t), 1));
-  wchar_t* names = static_cast<wchar_t*>(nameBlock.get());
-  if (names == nullptr) return kOutOfMemory;
-  // Two units stay free so the list always ends in two terminators.
-  DWORD nameCount = api.QueryDosDeviceW(nullptr, names, kNameListChars - 2);
-  if (nameCount > kNameListChars - 2) nameCount = kNameListChars - 2;
-  names[nameCount] = 0;
-  names[nameCount + 1] = 0;
-
   if (!IsDriveLetter(letter)) return kOpenFailed;
   wchar_t volumePath[] = L"\\\\.\\?:";
   volumePath[4] = letter;
@@ -349,60 +370,58 @@ std::uint32_t Search(IXpUsbDeviceApi& api, wchar_t letter, int* busType, int* ve
     volumeKnown = ReadDeviceNumber(api, handle.get(), &volume);
   }
 
-  std::uint32_t result = kOutOfMemory;
-  UsbDevicePlace place = {0, 0};
+  UsbDevicePlace place = {0, 0, 0, 0, 0};
   NodeTexts texts;
   std::memset(&texts, 0, sizeof(texts));
   {
-    XpUsbApiDevInfo disks(
-        api.SetupDiGetClassDevsW(&kDiskInterface, DIGCF_PRESENT | DIGCF_ALLCLASSES | DIGCF_DEVICEINTERFACE),
-        XpUsbApiDevInfoTraits(&api));
-    if (!disks.valid()) return result;
+    XpUsbApiDevInfo disks(api.SetupDiGetClassDevsW(&kDiskInterface, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE),
+                          XpUsbApiDevInfoTraits(&api));
+    if (!disks.valid()) return kOutOfMemory;
     // Without the volume's number no disk can be its disk.
-    for (DWORD index = 0; volumeKnown && index < kMaxDevices && place.port == 0; ++index) {
-      SP_DEVINFO_DATA disk;
-      std::memset(&disk, 0, sizeof(disk));
-      disk.cbSize = sizeof(disk);
-      if (!api.SetupDiEnumDeviceInfo(disks.get(), index, &disk)) break;
-      ExamineDisk(api, disks.get(), &disk, names, nameCount, volume, &place, &texts);
+    for (DWORD index = 0; volumeKnown && index < kMaxDevices && place.usbNode == 0; ++index) {
+      SP_DEVICE_INTERFACE_DATA iface;
+      std::memset(&iface, 0, sizeof(iface));
+      iface.cbSize = sizeof(iface);
+      if (!api.SetupDiEnumDeviceInterfaces(disks.get(), &kDiskInterface, index, &iface)) break;
+      ExamineDisk(api, disks.get(), &iface, volume, &place, &texts);
     }
   }
-  if (place.port == 0) return kNotSupported;
+  if (place.usbNode == 0) return kNotSupported;
+  Put(busType, XP_USB_BUS_TYPE_USB_STORAGE);
+  Put(vendorId, place.vendorId);
+  Put(productId, place.productId);
+  CopyText(manufacturer, texts.manufacturer);
+  CopyText(product, texts.description);
 
+  // The hub is asked only for what the device id does not carry.
+  bool wantsPort = serial != nullptr || bcdDevice != nullptr || serialText != nullptr;
+  if (!wantsPort || place.port == 0 || place.hubNode == 0) return kOk;
   XpUsbApiDevInfo hubs(api.SetupDiGetClassDevsW(&kHubInterface, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE),
                        XpUsbApiDevInfoTraits(&api));
-  if (!hubs.valid()) return result;
+  if (!hubs.valid()) return kOk;
   XpUsbApiHandle hub(OpenHub(api, hubs.get(), place.hubNode), XpUsbApiHandleTraits(&api));
-  if (!hub.valid()) return kNotSupported;
+  if (!hub.valid()) return kOk;
 
   BYTE connection[kConnectionInfoBytes];
   std::memset(connection, 0, sizeof(connection));
   std::memcpy(connection, &place.port, sizeof(place.port));
   DWORD returned = 0;
-  BYTE serialIndex = 0;
-  if (api.DeviceIoControl(hub.get(), kIoctlUsbGetNodeConnectionInformation, connection, sizeof(connection),
-                          connection, sizeof(connection), &returned) &&
-      returned > kConnSerialIndex) {
-    WORD idVendor, idProduct, release;
-    std::memcpy(&idVendor, connection + kConnIdVendor, sizeof(idVendor));
-    std::memcpy(&idProduct, connection + kConnIdProduct, sizeof(idProduct));
-    std::memcpy(&release, connection + kConnBcdDevice, sizeof(release));
-    serialIndex = connection[kConnSerialIndex];
-    Put(busType, XP_USB_BUS_TYPE_USB_STORAGE);
-    Put(vendorId, idVendor);
-    Put(productId, idProduct);
-    CopyText(manufacturer, texts.manufacturer);
-    CopyText(product, texts.description);
-    if (bcdDevice != nullptr) *bcdDevice = release;
-    result = kOk;
-  } else {
-    result = kNotSupported;
-  }
-
+  if (!api.DeviceIoControl(hub.get(), kIoctlUsbGetNodeConnectionInformation, connection, sizeof(connection),
+                           connection, sizeof(connection), &returned) ||
+      returned <= kConnSerialIndex)
+    return kOk;
+  WORD idVendor, idProduct, release;
+  std::memcpy(&idVendor, connection + kConnIdVendor, sizeof(idVendor));
+  std::memcpy(&idProduct, connection + kConnIdProduct, sizeof(idProduct));
+  std::memcpy(&release, connection + kConnBcdDevice, sizeof(release));
+  // Another device at that port (the address went stale): its serial is not this one's.
+  if (idVendor != place.vendorId || idProduct != place.productId) return kOk;
+  BYTE serialIndex = connection[kConnSerialIndex];
+  if (bcdDevice != nullptr) *bcdDevice = release;
   if (serial != nullptr && serialIndex != 0) ReadSerial(api, hub.get(), place.port, serialIndex, serial);
   if (serialText != nullptr && serialIndex != 0)
     ReadSerialText(api, hub.get(), place.port, serialIndex, *serialText);
-  return result;
+  return kOk;
 }
 
 }  // namespace

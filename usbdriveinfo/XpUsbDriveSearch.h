@@ -1,7 +1,10 @@
-// The drive-to-USB-device search behind the three library exports. It walks
-// from the volume to its disk, from the disk to the USB device node and its
-// hub port, and asks the hub for the device descriptor and, on request, the
-// serial-number string. Every system call goes through IXpUsbDeviceApi.
+// The drive-to-USB-device search behind the three library exports. It finds
+// the volume's disk among the disk interfaces by device number, climbs the
+// device tree from the disk to the nearest USB device (bulk-only, UASP and
+// composite devices alike, behind hubs at any depth) and takes the vendor and
+// product ids from that device's id. Only the device release and the serial
+// number are asked of the hub the device hangs on. Every system call goes
+// through IXpUsbDeviceApi.
 #pragma once
 
 #include "usbdriveinfo/XpUsbDeviceApi.h"
@@ -13,7 +16,7 @@
 namespace XpUsbDriveResult {
 const std::uint32_t kOk = 0;
 const std::uint32_t kOpenFailed = 0x810D;      // the volume does not open
-const std::uint32_t kNotSupported = 0x8116;    // not USB storage, or no hub port found
+const std::uint32_t kNotSupported = 0x8116;    // the volume's disk is not below a USB device
 const std::uint32_t kOutOfMemory = 0x8401;     // a device information query failed
 const std::uint32_t kNoSerial = 0x8601;        // no serial number obtained
 const std::uint32_t kBadArgument = 0x8102;     // a required buffer is null or has no room

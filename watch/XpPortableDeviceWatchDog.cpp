@@ -1,6 +1,7 @@
 #include "XpPortableDeviceWatchDog.h"
 
 #include <dbt.h>
+#include <setupapi.h>
 
 #include <cstddef>
 #include <cstring>
@@ -102,7 +103,8 @@ XpPortableDeviceWatchDog::XpPortableDeviceWatchDog()
     : _XpDeviceWatchDog(kClassName),
       m_ending(false),
       m_wake(CreateEventW(NULL, FALSE, FALSE, NULL)),
-      m_quit(CreateEventW(NULL, TRUE, FALSE, NULL)) {
+      m_quit(CreateEventW(NULL, TRUE, FALSE, NULL)),
+      m_isCamera(&XpPortableDevicePath::IsStillImageCamera) {
   const GUID* classes[2] = {&kPortableClass, &kStillImageClass};
   for (size_t i = 0; i < 2; ++i) {
     DEV_BROADCAST_DEVICEINTERFACE_W filter;
@@ -251,7 +253,11 @@ unsigned int XpPortableDeviceWatchDog::DeliveryLoop() {
       if (WaitForSingleObject(m_quit.get(), 0) == WAIT_OBJECT_0) return XP_OK;
       // A burst that ends as it began reports that change once; one that
       // ends where the device was before reports nothing.
-      if (due[i].first == due[i].last) Deliver(due[i].path, due[i].first);
+      if (due[i].first != due[i].last) continue;
+      // A device heard only through the still-image class is asked whether
+      // it is a camera; its removal needs no answer.
+      if (due[i].first && !due[i].pathIsPortable && !m_isCamera(due[i].path)) continue;
+      Deliver(due[i].path, due[i].first);
     }
     if (!due.empty()) continue;
     HANDLE waits[2] = {m_quit.get(), m_wake.get()};
@@ -267,4 +273,31 @@ void XpPortableDeviceWatchDog::Deliver(const XpString& path, bool arrival) {
     else
       callback->OnPortableDeviceRemoval(path);
   });
+}
+
+bool XpPortableDevicePath::IsStillImageCamera(const XpString& interfacePath) {
+  const DWORD kCameraType = 2;
+  XpUniqueDevInfo set(SetupDiCreateDeviceInfoList(NULL, NULL));
+  if (!set.valid()) return false;
+  SP_DEVICE_INTERFACE_DATA iface;
+  memset(&iface, 0, sizeof(iface));
+  iface.cbSize = sizeof(iface);
+  if (!SetupDiOpenDeviceInterfaceW(set.get(), interfacePath.c_str(), 0, &iface)) return false;
+  // Opening the interface put its device into the set.
+  SP_DEVINFO_DATA device;
+  memset(&device, 0, sizeof(device));
+  device.cbSize = sizeof(device);
+  if (!SetupDiEnumDeviceInfo(set.get(), 0, &device)) return false;
+  HKEY opened = SetupDiOpenDevRegKey(set.get(), &device, DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_READ);
+  // The call fails with INVALID_HANDLE_VALUE, which the key owner would take for a key.
+  if (opened == reinterpret_cast<HKEY>(INVALID_HANDLE_VALUE)) return false;
+  XpUniqueKey key(opened);
+  if (!key.valid()) return false;
+  DWORD type = 0, kind = 0, size = sizeof(type);
+  if (RegQueryValueExW(key.get(), L"DeviceType", NULL, &kind, reinterpret_cast<BYTE*>(&type), &size) !=
+          ERROR_SUCCESS ||
+      kind != REG_DWORD || size != sizeof(type))
+    return false;
+  // Stored as the installer's number, or as the major type in the high word.
+  return type == kCameraType || HIWORD(type) == kCameraType;
 }

@@ -1,5 +1,6 @@
 // Reports portable devices (cameras and phones over MTP or PTP) that get no
-// drive letter, by the arrival and removal of their device interfaces. One
+// drive letter, by the arrival and removal of their device interfaces; of
+// still-image devices only cameras. One
 // device shows several interfaces and, while the user unlocks it, may drop off
 // and come back: its events are merged per device and reported after the
 // device has been quiet for one second, on a delivery thread of this watcher
@@ -51,6 +52,12 @@ bool IsMassStorageShadow(const XpString& interfacePath);
 // prefix). False, with the outputs untouched, for any other path.
 bool ParseUsbIds(const XpString& interfacePath, DWORD* vendorId, DWORD* productId);
 
+// A still-image interface belongs to a camera when the device's driver key
+// says so ("DeviceType" 2, as the still-image class installer writes it);
+// scanners and multifunction printers speak the same class. False when the
+// device or its key cannot be read.
+bool IsStillImageCamera(const XpString& interfacePath);
+
 }  // namespace XpPortableDevicePath
 
 class XpPortableDeviceWatchDog : public _XpDeviceWatchDog {
@@ -87,6 +94,10 @@ class XpPortableDeviceWatchDog : public _XpDeviceWatchDog {
   // Call after RemoveCallback, when no delivery can be calling out.
   void ReleaseDelivery() { EndDelivery(); }
 
+  // For tests: what tells a camera among still-image devices (set before Start).
+  typedef bool (*CameraTest)(const XpString& interfacePath);
+  void SetCameraTest(CameraTest test) { m_isCamera = test; }
+
   static constexpr DWORD kQuietMs = 1000;
   // Beyond this many waiting devices, new ones are dropped until some are
   // delivered (a flood of made-up names cannot grow the queue).
@@ -117,4 +128,5 @@ class XpPortableDeviceWatchDog : public _XpDeviceWatchDog {
   bool m_ending;                                      // no new delivery thread
   XpUniqueHandle m_wake;                              // auto-reset: the queue changed
   XpUniqueHandle m_quit;                              // manual: the thread ends
+  CameraTest m_isCamera;
 };

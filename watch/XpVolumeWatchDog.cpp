@@ -209,9 +209,13 @@ DWORD XpVolumeWatchDog::ScanMask() const {
   DWORD mask = 0;
   for (int i = 0; i < 26; ++i) {
     DWORD bit = 1u << i;
-    if ((candidates & bit) &&
-        IsVolumePresent(static_cast<wchar_t>(L'A' + i), false, static_cast<int>(m_platformId)))
-      mask |= bit;
+    if (!(candidates & bit)) continue;
+    wchar_t root[] = L"A:\\";
+    root[0] = static_cast<wchar_t>(L'A' + i);
+    // A network drive is never a card: probing it every few seconds would
+    // stall on a slow server and keep its disks spinning.
+    if (GetDriveTypeW(root) == DRIVE_REMOTE) continue;
+    if (IsVolumePresent(root[0], false, static_cast<int>(m_platformId))) mask |= bit;
   }
   return mask;
 }

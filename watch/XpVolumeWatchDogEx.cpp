@@ -19,6 +19,19 @@ const LONG kShellEvents = SHCNE_MEDIAINSERTED | SHCNE_MEDIAREMOVED | SHCNE_DRIVE
 const int kShellPathChars = 4160;
 const DWORD kUnitMaskBits = 0x3FFFFFF;
 const DWORD kGatherMs = 20;
+// A notifier that heard nothing for this long ends its thread; the next
+// event for its path makes a new one.
+const int kNotifierIdleSeconds = 30;
+// Notifiers of paths other than drive roots: any program of the session can
+// make up such paths, so they never hold more threads than this. Drive roots
+// are at most 26 and always get theirs.
+const size_t kMaxOtherNotifiers = 16;
+
+bool IsDriveRoot(const wchar_t* path) {
+  wchar_t c = path[0];
+  return ((c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z')) && path[1] == L':' &&
+         (path[2] == 0 || (path[2] == L'\\' && path[3] == 0));
+}
 
 typedef HANDLE(WINAPI* ShellLockFn)(HANDLE, DWORD, PIDLIST_ABSOLUTE**, LONG*);
 typedef BOOL(WINAPI* ShellUnlockFn)(HANDLE);
@@ -78,7 +91,8 @@ _XpVolumeNotifier::_XpVolumeNotifier(XpVolumeWatchDogEx* owner, const XpString& 
       m_first(0),
       m_last(0),
       m_queued(0),
-      m_signalled(false) {
+      m_signalled(false),
+      m_retired(false) {
   m_thread = XpScopedThread(XpThread::Create(&_XpVolumeNotifier::ThreadEntry, this));
 }
 
@@ -92,9 +106,22 @@ _XpVolumeNotifier::~_XpVolumeNotifier() {
   (void)m_thread.Join();
 }
 
-void _XpVolumeNotifier::Queue(bool arrival) {
+bool _XpVolumeNotifier::IsRetired() {
+  XpSingleLock guard(&m_lock);
+  return m_retired;
+}
+
+bool _XpVolumeNotifier::Retire() {
+  XpSingleLock guard(&m_lock);
+  if (m_queued != 0 || m_signalled) return false;
+  m_retired = true;
+  return true;
+}
+
+bool _XpVolumeNotifier::Queue(bool arrival) {
   unsigned char event = arrival ? 1 : 0;
   XpSingleLock guard(&m_lock);
+  if (m_retired) return false;
   if (m_queued == 0) m_first = event;
   m_last = event;
   if (m_queued < 2) ++m_queued;
@@ -104,6 +131,7 @@ void _XpVolumeNotifier::Queue(bool arrival) {
     m_signalled = true;
     m_pending.Set(true);
   }
+  return true;
 }
 
 void _XpVolumeNotifier::ClearPending() {
@@ -120,10 +148,18 @@ unsigned int _XpVolumeNotifier::ThreadEntry(void* argument) {
 unsigned int _XpVolumeNotifier::Loop() {
   for (;;) {
     {
-      XpMultiLockOne wait(false, &m_pending, &m_quit, &m_wakeUp, -1);
-      // A wait without limit that fails would fail again at once: the
-      // thread ends, and the next event makes a new notifier.
-      if (wait.GetResult() != XP_OK) return wait.GetResult();
+      XpMultiLockOne wait(false, &m_pending, &m_quit, &m_wakeUp, kNotifierIdleSeconds);
+      // Idle: the thread ends unless an event came in just now.
+      if (wait.GetResult() == XP_E_TIMEOUT) {
+        if (Retire()) return XP_OK;
+        continue;
+      }
+      // A wait that fails would fail again at once: the thread ends, and the
+      // next event makes a new notifier.
+      if (wait.GetResult() != XP_OK) {
+        (void)Retire();
+        return wait.GetResult();
+      }
       if (wait.GetIndex() == 1) return XP_OK;
       if (wait.GetIndex() != 0) continue;
     }
@@ -250,7 +286,8 @@ LRESULT XpVolumeWatchDogEx::OnDeviceChange(WPARAM event, LPARAM header) {
   if ((event == DBT_DEVICEARRIVAL || event == DBT_DEVICEREMOVECOMPLETE) && hdr &&
       hdr->dbch_devicetype == DBT_DEVTYP_VOLUME && hdr->dbch_size >= sizeof(DEV_BROADCAST_VOLUME)) {
     const DEV_BROADCAST_VOLUME* volume = reinterpret_cast<const DEV_BROADCAST_VOLUME*>(hdr);
-    DWORD mask = volume->dbcv_unitmask & kUnitMaskBits;
+    // A network volume holds no card: nothing is offered for it.
+    DWORD mask = (volume->dbcv_flags & DBTF_NET) != 0 ? 0 : volume->dbcv_unitmask & kUnitMaskBits;
     wchar_t path[4] = {L'A', L':', L'\\', 0};
     while (mask != 0) {
       if (mask & 1) Notify(path, event == DBT_DEVICEARRIVAL);
@@ -271,22 +308,37 @@ void XpVolumeWatchDogEx::Notify(const wchar_t* path, bool arrival) {
     Deliver(XpString(path), arrival);
     return;
   }
-  XpSharedPtr<_XpVolumeNotifier> notifier;
-  {
-    XpSingleLock guard(&m_notifierLock);
-    XpString key(path);
-    auto found = m_notifiers.find(key);
-    if (found != m_notifiers.end() && found->second->IsRunning()) {
-      notifier = found->second;
-    } else {
-      XpSharedPtr<_XpVolumeNotifier> created(new (std::nothrow) _XpVolumeNotifier(this, key));
-      // Without its thread the event is dropped; the next one tries again.
-      if (created.IsNull() || !created->IsRunning()) return;
-      m_notifiers[key] = created;
-      notifier = created;
-    }
+  // A notifier that retires between the look-up and the queueing refuses
+  // the event; the second round finds it retired and makes a new one.
+  for (int round = 0; round < 2; ++round) {
+    XpSharedPtr<_XpVolumeNotifier> notifier = FindNotifier(path);
+    if (notifier.IsNull() || notifier->Queue(arrival)) return;
   }
-  notifier->Queue(arrival);
+}
+
+XpSharedPtr<_XpVolumeNotifier> XpVolumeWatchDogEx::FindNotifier(const wchar_t* path) {
+  XpSingleLock guard(&m_notifierLock);
+  XpString key(path);
+  auto found = m_notifiers.find(key);
+  if (found != m_notifiers.end() && found->second->IsRunning() && !found->second->IsRetired())
+    return found->second;
+  // Retired notifiers are leaving or gone; their joins do not wait.
+  size_t others = 0;
+  for (auto i = m_notifiers.begin(); i != m_notifiers.end();) {
+    if (!i->second->IsRunning() || i->second->IsRetired()) {
+      i = m_notifiers.erase(i);
+      continue;
+    }
+    if (!IsDriveRoot(i->first.c_str())) ++others;
+    ++i;
+  }
+  // Beyond the bound, an event for a made-up path is dropped.
+  if (!IsDriveRoot(path) && others >= kMaxOtherNotifiers) return XpSharedPtr<_XpVolumeNotifier>();
+  XpSharedPtr<_XpVolumeNotifier> created(new (std::nothrow) _XpVolumeNotifier(this, key));
+  // Without its thread the event is dropped; the next one tries again.
+  if (created.IsNull() || !created->IsRunning()) return XpSharedPtr<_XpVolumeNotifier>();
+  m_notifiers[key] = created;
+  return created;
 }
 
 void XpVolumeWatchDogEx::Deliver(const XpString& path, bool arrival) {

@@ -1,6 +1,7 @@
 // Event-driven volume watcher (Windows XP and later): volume broadcasts and
 // shell change notifications, reported directly or, in coalescing mode, through
-// one notifier per path that reports the net change after a quiet second.
+// one notifier per path that reports the net change after a quiet second and
+// ends after idling. Network volumes are not reported.
 #pragma once
 
 #include "XpDeviceWatchDog.h"
@@ -23,7 +24,9 @@ class _XpVolumeNotifier {
 
   // The thread was started and has not ended.
   bool IsRunning() const;
-  void Queue(bool arrival);
+  // False (nothing queued) once the notifier retired after idling.
+  [[nodiscard]] bool Queue(bool arrival);
+  bool IsRetired();
   const XpString& GetPath() const { return m_path; }
 
  private:
@@ -34,6 +37,8 @@ class _XpVolumeNotifier {
   unsigned int Loop();
   void Deliver();
   void ClearPending();
+  // Ends the notifier's life when nothing is queued; later events are refused.
+  bool Retire();
 
   XpVolumeWatchDogEx* m_owner;
   XpString m_path;
@@ -46,6 +51,7 @@ class _XpVolumeNotifier {
   int m_queued;
   // Mirrors m_pending under m_lock.
   bool m_signalled;
+  bool m_retired;
   XpCriticalSection m_lock;
 };
 
@@ -89,6 +95,9 @@ class XpVolumeWatchDogEx : public _XpDeviceWatchDog {
     bool operator()(const XpString& a, const XpString& b) const { return a.CompareNoCase(b.c_str()) < 0; }
   };
   void Notify(const wchar_t* path, bool arrival);
+  // The running notifier of the path, made if needed; null when the bound of
+  // notifiers for other paths than drive roots is reached.
+  XpSharedPtr<_XpVolumeNotifier> FindNotifier(const wchar_t* path);
   void OnShellNotification(WPARAM wParam, LPARAM lParam);
   void Deliver(const XpString& path, bool arrival);
 

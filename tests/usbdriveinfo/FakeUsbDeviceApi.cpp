@@ -41,38 +41,37 @@ FakeUsbDeviceApi::StringReply FakeUsbDeviceApi::Raw(std::vector<BYTE> bytes) {
   return reply;
 }
 
-DWORD FakeUsbDeviceApi::QueryDosDeviceW(const wchar_t* name, wchar_t* targets, DWORD maxChars) {
-  if (name == nullptr) {
-    std::vector<wchar_t> list = nameList;
-    if (!rawNameList) {
-      list.clear();
-      for (const auto& entry : dosNames) {
-        list.insert(list.end(), entry.first.begin(), entry.first.end());
-        list.push_back(0);
-      }
-      list.push_back(0);
-      if (list.size() > maxChars) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return 0;
-      }
-    }
-    DWORD count = static_cast<DWORD>(std::min<size_t>(list.size(), maxChars));
-    std::copy(list.begin(), list.begin() + count, targets);
-    return count;
-  }
-  for (const auto& entry : dosNames) {
-    if (entry.first != name) continue;
-    if (entry.second.size() + 2 > maxChars) {
-      SetLastError(ERROR_INSUFFICIENT_BUFFER);
-      return 0;
-    }
-    std::copy(entry.second.begin(), entry.second.end(), targets);
-    targets[entry.second.size()] = 0;
-    targets[entry.second.size() + 1] = 0;
-    return static_cast<DWORD>(entry.second.size() + 2);
-  }
-  SetLastError(ERROR_FILE_NOT_FOUND);
-  return 0;
+STORAGE_DEVICE_NUMBER FakeUsbDeviceApi::DiskNumber(DWORD number, DWORD partition) {
+  STORAGE_DEVICE_NUMBER n;
+  n.DeviceType = FILE_DEVICE_DISK;
+  n.DeviceNumber = number;
+  n.PartitionNumber = partition;
+  return n;
+}
+
+FakeUsbDeviceApi::Node& FakeUsbDeviceApi::AddNode(DEVINST node, DEVINST parent, const std::wstring& id,
+                                                  DWORD port) {
+  Node& n = nodes[node];
+  n.parent = parent;
+  n.id = id;
+  if (port != 0) n.address.bytes = Dword(port);
+  return n;
+}
+
+void FakeUsbDeviceApi::AddDisk(DEVINST node, DEVINST parent, const std::wstring& id, const std::wstring& path,
+                               DWORD number) {
+  AddNode(node, parent, id);
+  DiskEntry disk;
+  disk.node = node;
+  disk.path = path;
+  disks.push_back(disk);
+  devices[path].number = DiskNumber(number, 0);
+}
+
+void FakeUsbDeviceApi::AddVolume(wchar_t letter, DWORD number) {
+  std::wstring path = L"\\\\.\\?:";
+  path[4] = letter;
+  devices[path].number = DiskNumber(number, 1);
 }
 
 HANDLE FakeUsbDeviceApi::CreateFileW(const wchar_t* path, DWORD access, DWORD share, DWORD disposition,
@@ -163,7 +162,7 @@ BOOL FakeUsbDeviceApi::CloseHandle(HANDLE handle) {
 HDEVINFO FakeUsbDeviceApi::SetupDiGetClassDevsW(const GUID* interfaceClass, DWORD flags) {
   HDEVINFO set = INVALID_HANDLE_VALUE;
   if (IsEqualGUID(*interfaceClass, kDisk)) {
-    EXPECT_EQ(0x16u, flags);
+    EXPECT_EQ(0x12u, flags);
     if (!diskSetFails) set = kDiskSet;
   } else if (IsEqualGUID(*interfaceClass, kHub)) {
     EXPECT_EQ(0x12u, flags);
@@ -178,48 +177,19 @@ HDEVINFO FakeUsbDeviceApi::SetupDiGetClassDevsW(const GUID* interfaceClass, DWOR
   return set;
 }
 
-BOOL FakeUsbDeviceApi::SetupDiEnumDeviceInfo(HDEVINFO set, DWORD index, SP_DEVINFO_DATA* device) {
-  ++enumCalls;
-  EXPECT_EQ(sizeof(SP_DEVINFO_DATA), device->cbSize);
-  EXPECT_EQ(1u, openSets.count(set));
-  size_t count = set == kDiskSet ? disks.size() : hubs.size();
-  if (set == kDiskSet && endlessDisks && !disks.empty()) {
-    device->DevInst = disks[0].node;
-    device->Reserved = 0;
-    return TRUE;
-  }
-  if (index >= count) {
-    SetLastError(ERROR_NO_MORE_ITEMS);
-    return FALSE;
-  }
-  device->DevInst = set == kDiskSet ? disks[index].node : hubs[index].node;
-  device->Reserved = index;
-  return TRUE;
-}
-
-BOOL FakeUsbDeviceApi::SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, SP_DEVINFO_DATA* device,
-                                                         DWORD property, BYTE* buffer, DWORD size,
-                                                         DWORD* required) {
-  EXPECT_EQ(kDiskSet, set);
-  EXPECT_EQ(static_cast<DWORD>(SPDRP_PHYSICAL_DEVICE_OBJECT_NAME), property);
-  const DiskEntry& disk = disks.at(device->Reserved);
-  if (disk.objectNameFails) return FALSE;
-  std::vector<BYTE> bytes = Text(disk.objectName.c_str());
-  if (required != nullptr) *required = static_cast<DWORD>(bytes.size());
-  if (bytes.size() > size) {
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    return FALSE;
-  }
-  std::memcpy(buffer, bytes.data(), bytes.size());
-  return TRUE;
-}
-
 BOOL FakeUsbDeviceApi::SetupDiEnumDeviceInterfaces(HDEVINFO set, const GUID* interfaceClass, DWORD index,
                                                    SP_DEVICE_INTERFACE_DATA* data) {
-  EXPECT_EQ(kHubSet, set);
-  EXPECT_TRUE(IsEqualGUID(*interfaceClass, kHub));
+  EXPECT_EQ(1u, openSets.count(set));
+  EXPECT_TRUE(IsEqualGUID(*interfaceClass, set == kDiskSet ? kDisk : kHub));
   EXPECT_EQ(sizeof(SP_DEVICE_INTERFACE_DATA), data->cbSize);
-  if (index >= hubs.size() || hubs[index].noInterface) {
+  if (set == kDiskSet) {
+    ++enumCalls;
+    if (endlessDisks && !disks.empty()) index = 0;
+    if (index >= disks.size()) {
+      SetLastError(ERROR_NO_MORE_ITEMS);
+      return FALSE;
+    }
+  } else if (index >= hubs.size() || hubs[index].noInterface) {
     SetLastError(ERROR_NO_MORE_ITEMS);
     return FALSE;
   }
@@ -229,23 +199,33 @@ BOOL FakeUsbDeviceApi::SetupDiEnumDeviceInterfaces(HDEVINFO set, const GUID* int
 
 BOOL FakeUsbDeviceApi::SetupDiGetDeviceInterfaceDetailW(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* data,
                                                         SP_DEVICE_INTERFACE_DETAIL_DATA_W* detail, DWORD size,
-                                                        DWORD* required) {
-  EXPECT_EQ(kHubSet, set);
-  const HubEntry& hub = hubs.at(data->Reserved);
+                                                        DWORD* required, SP_DEVINFO_DATA* device) {
+  EXPECT_EQ(1u, openSets.count(set));
+  HubEntry entry;
+  if (set == kDiskSet) {
+    const DiskEntry& disk = disks.at(data->Reserved);
+    entry.node = disk.node;
+    entry.path = disk.path;
+    entry.detailFails = disk.detailFails;
+  } else {
+    entry = hubs.at(data->Reserved);
+  }
   DWORD header = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath);
-  DWORD needed = header + static_cast<DWORD>((hub.path.size() + 1) * sizeof(wchar_t));
-  if (required != nullptr) *required = hub.requiredOverride != 0 ? hub.requiredOverride : needed;
+  DWORD needed = header + static_cast<DWORD>((entry.path.size() + 1) * sizeof(wchar_t));
+  if (required != nullptr) *required = entry.requiredOverride != 0 ? entry.requiredOverride : needed;
   if (detail == nullptr || size < needed) {
     SetLastError(ERROR_INSUFFICIENT_BUFFER);
     return FALSE;
   }
   // What the system checks: the fixed part's size of this platform.
-  if (detail->cbSize != sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) {
+  if (detail->cbSize != sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W) ||
+      (device != nullptr && device->cbSize != sizeof(SP_DEVINFO_DATA))) {
     SetLastError(ERROR_INVALID_USER_BUFFER);
     return FALSE;
   }
-  if (hub.detailFails) return FALSE;
-  std::memcpy(detail->DevicePath, hub.path.c_str(), (hub.path.size() + 1) * sizeof(wchar_t));
+  if (entry.detailFails) return FALSE;
+  std::memcpy(detail->DevicePath, entry.path.c_str(), (entry.path.size() + 1) * sizeof(wchar_t));
+  if (device != nullptr) device->DevInst = entry.node;
   return TRUE;
 }
 
@@ -294,4 +274,17 @@ CONFIGRET FakeUsbDeviceApi::CM_Get_DevNode_Registry_PropertyW(DEVINST node, ULON
   std::memcpy(buffer, p->bytes.data(), p->bytes.size());
   *length = static_cast<ULONG>(p->bytes.size());
   return p->result;
+}
+
+CONFIGRET FakeUsbDeviceApi::CM_Get_Device_IDW(DEVINST node, wchar_t* buffer, ULONG length, ULONG flags) {
+  EXPECT_EQ(0u, flags);
+  auto found = nodes.find(node);
+  if (found == nodes.end()) return CR_NO_SUCH_DEVNODE;
+  if (found->second.idResult != CR_SUCCESS) return found->second.idResult;
+  const std::wstring& id = found->second.id;
+  if (id.size() > length) return CR_BUFFER_SMALL;
+  std::copy(id.begin(), id.end(), buffer);
+  // As the system does: the terminator only when there is room for it.
+  if (id.size() < length) buffer[id.size()] = 0;
+  return CR_SUCCESS;
 }

@@ -1,5 +1,5 @@
-// A made-up device tree behind IXpUsbDeviceApi: volumes and disks that open,
-// device nodes with parents and properties, hubs with ports that answer
+// A made-up device tree behind IXpUsbDeviceApi: volumes and disk interfaces
+// that open, device nodes with parents, instance ids and properties, hubs with ports that answer
 // connection and string-descriptor requests with whatever a test sets.
 #pragma once
 
@@ -49,14 +49,16 @@ class FakeUsbDeviceApi : public IXpUsbDeviceApi {
   struct Node {
     DEVINST parent = 0;
     CONFIGRET parentResult = CR_SUCCESS;
+    std::wstring id;  // the device instance id
+    CONFIGRET idResult = CR_SUCCESS;
     Property address;
     Property manufacturer;
     Property description;
   };
   struct DiskEntry {
     DEVINST node = 0;
-    std::wstring objectName;
-    bool objectNameFails = false;
+    std::wstring path;  // the disk interface path, opened as a device
+    bool detailFails = false;
   };
   struct HubEntry {
     DEVINST node = 0;
@@ -67,9 +69,6 @@ class FakeUsbDeviceApi : public IXpUsbDeviceApi {
   };
 
   // The tree.
-  std::vector<std::pair<std::wstring, std::wstring>> dosNames;  // name, target
-  bool rawNameList = false;  // answer the list query with nameList as given
-  std::vector<wchar_t> nameList;
   std::map<std::wstring, Device> devices;  // by path
   std::map<DEVINST, Node> nodes;
   std::vector<DiskEntry> disks;
@@ -83,7 +82,7 @@ class FakeUsbDeviceApi : public IXpUsbDeviceApi {
   std::set<HDEVINFO> openSets;
   std::vector<std::wstring> opened;
   int parentCalls = 0;
-  int enumCalls = 0;
+  int enumCalls = 0;  // disk interface enumerations
   int descriptorRequests = 0;
 
   // Helpers for building trees.
@@ -91,25 +90,29 @@ class FakeUsbDeviceApi : public IXpUsbDeviceApi {
   static std::vector<BYTE> Dword(DWORD value);
   static StringReply Descriptor(const wchar_t* text);
   static StringReply Raw(std::vector<BYTE> bytes);
+  static STORAGE_DEVICE_NUMBER DiskNumber(DWORD number, DWORD partition);
+  // A node with its parent and instance id; a USB device's port address on its hub.
+  Node& AddNode(DEVINST node, DEVINST parent, const std::wstring& id, DWORD port = 0);
+  // A disk node with its interface, answering the device number given.
+  void AddDisk(DEVINST node, DEVINST parent, const std::wstring& id, const std::wstring& path, DWORD number);
+  // A volume "\\.\X:" on partition 1 of disk number.
+  void AddVolume(wchar_t letter, DWORD number);
 
-  DWORD QueryDosDeviceW(const wchar_t* name, wchar_t* targets, DWORD maxChars) override;
   HANDLE CreateFileW(const wchar_t* path, DWORD access, DWORD share, DWORD disposition, DWORD flags) override;
   BOOL DeviceIoControl(HANDLE device, DWORD code, void* in, DWORD inSize, void* out, DWORD outSize,
                        DWORD* returned) override;
   BOOL CloseHandle(HANDLE handle) override;
   HDEVINFO SetupDiGetClassDevsW(const GUID* interfaceClass, DWORD flags) override;
-  BOOL SetupDiEnumDeviceInfo(HDEVINFO set, DWORD index, SP_DEVINFO_DATA* device) override;
-  BOOL SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, SP_DEVINFO_DATA* device, DWORD property, BYTE* buffer,
-                                         DWORD size, DWORD* required) override;
   BOOL SetupDiEnumDeviceInterfaces(HDEVINFO set, const GUID* interfaceClass, DWORD index,
                                    SP_DEVICE_INTERFACE_DATA* data) override;
   BOOL SetupDiGetDeviceInterfaceDetailW(HDEVINFO set, SP_DEVICE_INTERFACE_DATA* data,
                                         SP_DEVICE_INTERFACE_DETAIL_DATA_W* detail, DWORD size,
-                                        DWORD* required) override;
+                                        DWORD* required, SP_DEVINFO_DATA* device) override;
   BOOL SetupDiDestroyDeviceInfoList(HDEVINFO set) override;
   CONFIGRET CM_Get_Parent(DEVINST* parent, DEVINST node, ULONG flags) override;
   CONFIGRET CM_Get_DevNode_Registry_PropertyW(DEVINST node, ULONG property, ULONG* type, void* buffer,
                                               ULONG* length, ULONG flags) override;
+  CONFIGRET CM_Get_Device_IDW(DEVINST node, wchar_t* buffer, ULONG length, ULONG flags) override;
 
  private:
   std::map<HANDLE, std::wstring> m_handlePaths;

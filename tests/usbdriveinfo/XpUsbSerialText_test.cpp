@@ -13,8 +13,8 @@ namespace {
 
 using namespace XpUsbDriveResult;
 
-const wchar_t kUsbDiskName[] =
-    L"USBSTOR#Disk&Ven_Gen&Prod_Reader&Rev_1.00#0001&0#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
+const wchar_t kUsbDiskPath[] =
+    L"\\\\?\\usbstor#disk&ven_gen&prod_reader&rev_1.00#0001&0#{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
 const wchar_t kHubPath[] = L"\\\\?\\usb#root_hub#4&1&0#{f18a0e88-c30c-11d0-8815-00a0c906bed8}";
 const DEVINST kUsbDisk = 20, kReader = 30, kHub = 40;
 const DWORD kPort = 2;
@@ -23,16 +23,10 @@ const DWORD kPort = 2;
 class UsbSerialText : public ::testing::Test {
  protected:
   void SetUp() override {
-    api.dosNames = {{L"F:", L"\\Device\\HarddiskVolume6"}, {kUsbDiskName, L"\\Device\\00000062"}};
-    STORAGE_DEVICE_NUMBER number = {FILE_DEVICE_DISK, 3, 1};
-    api.devices[L"\\\\.\\F:"].number = number;
-    number.PartitionNumber = 0;
-    api.devices[std::wstring(L"\\\\.\\") + kUsbDiskName].number = number;
-    api.disks = {{kUsbDisk, L"\\Device\\00000062", false}};
-    api.nodes[kUsbDisk].parent = kReader;
-    api.nodes[kReader].parent = kHub;
-    api.nodes[kReader].address.bytes = FakeUsbDeviceApi::Dword(kPort);
-    api.nodes[kHub].parent = 1;
+    api.AddVolume(L'F', 3);
+    api.AddNode(kHub, 1, L"USB\\ROOT_HUB\\4&1&0");
+    api.AddNode(kReader, kHub, L"USB\\VID_1234&PID_5678\\0001", kPort);
+    api.AddDisk(kUsbDisk, kReader, L"USBSTOR\\DISK&VEN_GEN&PROD_READER&REV_1.00\\0001&0", kUsbDiskPath, 3);
     api.hubs = {{kHub, kHubPath, false, false, 0}};
     Port().idVendor = 0x1234;
     Port().idProduct = 0x5678;
@@ -138,7 +132,11 @@ TEST_F(UsbSerialText, FailedIdentificationGivesItsCodeAndAnEmptyText) {
   for (wchar_t& c : buffer) c = L'#';
   EXPECT_EQ(kOpenFailed, XpUsbGetSerialText(api, L'Q', buffer, 256));
   EXPECT_STREQ(L"", buffer);
+  // Identified, but the hub does not answer for the port.
   Port().connectionFails = true;
+  EXPECT_EQ(kNoSerial, Read());
+  EXPECT_STREQ(L"", buffer);
+  api.nodes[kReader].id = L"USB\\ROOT_HUB\\5&1&0";
   EXPECT_EQ(kNotSupported, Read());
   EXPECT_STREQ(L"", buffer);
 }

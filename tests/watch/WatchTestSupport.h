@@ -72,12 +72,13 @@ class Recorder final : public IXpVolumeWatchDogCallback {
   volatile LONG m_inCall;
 };
 
-inline LRESULT SendVolumeBroadcast(HWND window, WPARAM event, DWORD mask) {
+inline LRESULT SendVolumeBroadcast(HWND window, WPARAM event, DWORD mask, WORD flags = 0) {
   DEV_BROADCAST_VOLUME v;
   ZeroMemory(&v, sizeof(v));
   v.dbcv_size = sizeof(v);
   v.dbcv_devicetype = DBT_DEVTYP_VOLUME;
   v.dbcv_unitmask = mask;
+  v.dbcv_flags = flags;
   return SendMessageW(window, WM_DEVICECHANGE, event, reinterpret_cast<LPARAM>(&v));
 }
 

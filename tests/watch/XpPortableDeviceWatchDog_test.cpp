@@ -5,6 +5,7 @@
 #include <dbt.h>
 
 #include <cstring>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -91,9 +92,13 @@ LRESULT Send(HWND w, WPARAM event, std::vector<unsigned char>& record) {
 // Two interfaces of one phone, and the phone dropping off and coming back
 // while it is unlocked: one arrival with the portable-device name, a quiet
 // second after the last event, on neither the window thread nor the sender's.
+// The made-up trees' cameras: one vendor's devices; every other still-image device is a scanner.
+bool MadeUpCamera(const XpString& path) { return wcsstr(path.c_str(), L"VID_04A9") != nullptr; }
+
 TEST(XpPortableDeviceWatchDog, MergesOneDevicesInterfacesAndReportsAfterTheQuietSecond) {
   PortableRecorder client;
   XpPortableDeviceWatchDog watcher;
+  watcher.SetCameraTest(&MadeUpCamera);
   EXPECT_EQ(0x8102u, watcher.AddCallback(NULL));
   ASSERT_EQ(XP_OK, watcher.AddCallback(&client));
   ASSERT_EQ(XP_OK, watcher.Start());
@@ -131,6 +136,10 @@ TEST(XpPortableDeviceWatchDog, MergesOneDevicesInterfacesAndReportsAfterTheQuiet
   EXPECT_EQ(TRUE, Send(w, DBT_DEVICEREMOVECOMPLETE, still));
   const wchar_t camera[] = L"\\\\?\\USB#VID_04A9&PID_3218#0123#{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}";
   std::vector<unsigned char> cameraRecord = InterfaceRecord(camera, kStillImage);
+  // A scanner speaks the still-image class too, and is no portable device.
+  const wchar_t scanner[] = L"\\\\?\\USB#VID_04B8&PID_0142#5&1A2B&0&1#{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}";
+  std::vector<unsigned char> scannerRecord = InterfaceRecord(scanner, kStillImage);
+  EXPECT_EQ(TRUE, Send(w, DBT_DEVICEARRIVAL, scannerRecord));
   EXPECT_EQ(TRUE, Send(w, DBT_DEVICEARRIVAL, cameraRecord));
   ASSERT_TRUE(client.WaitFor(3, 5000));
   events = client.Events();
@@ -145,7 +154,10 @@ TEST(XpPortableDeviceWatchDog, MergesOneDevicesInterfacesAndReportsAfterTheQuiet
   EXPECT_EQ(camera, arrival.path);
   EXPECT_EQ(XP_OK, watcher.Stop());
   EXPECT_EQ(XP_OK, watcher.RemoveCallback(&client));
+  EXPECT_EQ(3u, client.Events().size());
   EXPECT_EQ(0x8101u, watcher.Stop());
+  // Without a driver key saying so, nothing is a camera.
+  EXPECT_FALSE(XpPortableDevicePath::IsStillImageCamera(camera));
 }
 
 // Every record the watcher was not made for answers TRUE and yields nothing;

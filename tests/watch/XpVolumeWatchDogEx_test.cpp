@@ -4,7 +4,9 @@
 
 #include "WatchTestSupport.h"
 
+#include <algorithm>
 #include <memory>
+#include <string>
 
 using watchtest::Event;
 using watchtest::Recorder;
@@ -142,6 +144,9 @@ TEST(XpVolumeWatchDogEx, OtherHeadersAndEventsGiveNothing) {
                            DBT_CONFIGCHANGED, DBT_DEVNODES_CHANGED};
   for (size_t i = 0; i < sizeof(others) / sizeof(others[0]); ++i)
     watchtest::SendVolumeBroadcast(w, others[i], Bit(L'E'));
+  // A mapped network drive, as the redirector announces it.
+  watchtest::SendVolumeBroadcast(w, DBT_DEVICEARRIVAL, Bit(L'Z'), DBTF_NET);
+  watchtest::SendVolumeBroadcast(w, DBT_DEVICEREMOVECOMPLETE, Bit(L'Z'), DBTF_NET);
   // A volume header shorter than a volume record is not read.
   DEV_BROADCAST_HDR shortVolume = {sizeof(DEV_BROADCAST_HDR), DBT_DEVTYP_VOLUME, 0};
   SendMessageW(w, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(&shortVolume));
@@ -222,6 +227,23 @@ TEST(XpVolumeWatchDogEx, BurstOfThousandsKeepsOneNotifierAndOneDeliveryPerPath) 
     ++seen[events[i].path[0] - L'A'];
   }
   for (int i = 0; i < 26; ++i) EXPECT_EQ(1, seen[i]) << i;
+}
+
+TEST(XpVolumeWatchDogEx, MadeUpPathsLeaveABoundedNumberOfNotifiers) {
+  Running r(true);
+  for (int i = 0; i < 1000; ++i) {
+    std::wstring path = L"C:\\made\\up\\" + std::to_wstring(i);
+    r.watcher->NotifyArrival(path.c_str());
+  }
+  // Drive roots still get theirs, in either spelling.
+  r.watcher->NotifyArrival(L"E:\\");
+  r.watcher->NotifyArrival(L"f:");
+  size_t count = r.watcher->GetNotifierCount();
+  EXPECT_GE(count, 3u);
+  EXPECT_LE(count, 16u + 2u);
+  ASSERT_TRUE(r.client.WaitFor(count, 6000));
+  std::vector<Event> events = r.client.Events();
+  EXPECT_TRUE(std::any_of(events.begin(), events.end(), [](const Event& e) { return e.path == L"E:\\"; }));
 }
 
 TEST(XpVolumeWatchDogEx, NoCallbackRunsAfterRemovalOrDuringDestruction) {
