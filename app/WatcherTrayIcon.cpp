@@ -1,5 +1,6 @@
 #include "app/WatcherTrayIcon.h"
 
+#include "app/AutoPlayVerb.h"
 #include "app/DevicesWindow.h"
 #include "app/VolumeWatcherApp.h"
 #include "app/WatcherNames.h"
@@ -40,6 +41,7 @@ WatcherTrayIcon::WatcherTrayIcon(HINSTANCE instance, HMODULE locLibrary)
 WatcherTrayIcon::~WatcherTrayIcon() { DevicesWindow::Close(5000); }
 
 bool WatcherTrayIcon::preTranslate(HWND, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (HandleAutoPlayVolumeMessage(message, wParam, lParam)) return true;
   // The Devices command also reaches the window as a plain command message
   // (from a keyboard accelerator or a helper program): it only opens a window.
   if (message == WM_COMMAND && lParam == 0 && LOWORD(wParam) == ID_TRAY_DEVICES) {

@@ -78,7 +78,8 @@ _XpVolumeNotifier::_XpVolumeNotifier(XpVolumeWatchDogEx* owner, const XpString& 
       m_first(0),
       m_last(0),
       m_queued(0),
-      m_signalled(false) {
+      m_signalled(false),
+      m_deliveringArrival(false) {
   m_thread = XpScopedThread(XpThread::Create(&_XpVolumeNotifier::ThreadEntry, this));
 }
 
@@ -104,6 +105,11 @@ void _XpVolumeNotifier::Queue(bool arrival) {
     m_signalled = true;
     m_pending.Set(true);
   }
+}
+
+bool _XpVolumeNotifier::IsArrivalPending() {
+  XpSingleLock guard(&m_lock);
+  return (m_queued > 0 && m_last == 1) || m_deliveringArrival;
 }
 
 void _XpVolumeNotifier::ClearPending() {
@@ -155,10 +161,13 @@ void _XpVolumeNotifier::Deliver() {
     first = m_first;
     last = m_last;
     m_queued = 0;
+    m_deliveringArrival = first == last && first == 1;
   }
   // Different ends mean the volume is back in the state it was in before.
   if (first != last) return;
   m_owner->Deliver(m_path, first == 1);
+  XpSingleLock guard(&m_lock);
+  m_deliveringArrival = false;
 }
 
 XpVolumeWatchDogEx::XpVolumeWatchDogEx(int, bool coalesce)
@@ -287,6 +296,17 @@ void XpVolumeWatchDogEx::Notify(const wchar_t* path, bool arrival) {
     }
   }
   notifier->Queue(arrival);
+}
+
+bool XpVolumeWatchDogEx::IsArrivalPending(const XpString& path) {
+  XpSharedPtr<_XpVolumeNotifier> notifier;
+  {
+    XpSingleLock guard(&m_notifierLock);
+    auto found = m_notifiers.find(path);
+    if (found == m_notifiers.end()) return false;
+    notifier = found->second;
+  }
+  return notifier->IsArrivalPending();
 }
 
 void XpVolumeWatchDogEx::Deliver(const XpString& path, bool arrival) {
