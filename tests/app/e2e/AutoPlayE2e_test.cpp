@@ -24,8 +24,10 @@ using xptest::InsertedDrive;
 
 const wchar_t kImporterName[] = L"E2eAutoPlayRef";
 // The watcher's class id in the running object table, as the package lists it.
-const CLSID kWatcherAutoPlayClass = {0x5e0b7c61, 0x2f4a, 0x4d8e, {0x9b, 0x37, 0x6a, 0x1c, 0x0f, 0x2d, 0x8e, 0x45}};
-const IID kIidQueryCancelAutoPlay = {0xddefe873, 0x6997, 0x4e68, {0xbe, 0x26, 0x39, 0xb6, 0x33, 0xad, 0xbe, 0x12}};
+const CLSID kWatcherAutoPlayClass = {
+    0x5e0b7c61, 0x2f4a, 0x4d8e, {0x9b, 0x37, 0x6a, 0x1c, 0x0f, 0x2d, 0x8e, 0x45}};
+const IID kIidQueryCancelAutoPlay = {
+    0xddefe873, 0x6997, 0x4e68, {0xbe, 0x26, 0x39, 0xb6, 0x33, 0xad, 0xbe, 0x12}};
 const HRESULT kNotAsked = static_cast<HRESULT>(0x8000FFFFL);
 const DWORD kAnswerBoundMs = 2000;
 const UINT kSessionChange = 0x02B1;  // WM_WTSSESSION_CHANGE
@@ -55,7 +57,8 @@ HRESULT AskAutoPlay(const wchar_t* path, DWORD* tookMs = nullptr) {
   if (SUCCEEDED(GetRunningObjectTable(0, &table)) &&
       SUCCEEDED(CreateClassMoniker(kWatcherAutoPlayClass, &moniker))) {
     result = table->GetObject(moniker, &object);
-    if (SUCCEEDED(result)) result = object->QueryInterface(kIidQueryCancelAutoPlay, reinterpret_cast<void**>(&question));
+    if (SUCCEEDED(result))
+      result = object->QueryInterface(kIidQueryCancelAutoPlay, reinterpret_cast<void**>(&question));
     if (SUCCEEDED(result)) {
       DWORD started = GetTickCount();
       // Pictures (ARCONTENT_PICTURES), with a label and a serial as the shell passes them.
@@ -232,20 +235,25 @@ TEST_F(AutoPlayE2e, AllowsAnIgnoredCard) {
 // The verb of the AutoPlay choice: refused for what is not a present volume's
 // root; with a watcher running the volume is handed to it, which starts the
 // importer at once although it decided the same card on its arrival; with
-// none, the verb's own process starts the importer. Once per request.
+// none, the verb's own process starts the importer. Once per request. The
+// user's switch keeps the object out of the table.
 TEST_F(AutoPlayE2e, AutoPlayVerbImportsOnceWithAndWithoutARunningWatcher) {
   EXPECT_EQ(0x8102u, AutoPlayVerb(L""));
   EXPECT_EQ(0x8102u, AutoPlayVerb(L"\"W:\\DCIM\""));
   EXPECT_EQ(0x8102u, AutoPlayVerb(L"\"%L\""));
   EXPECT_EQ(0x8105u, AutoPlayVerb(L"\"Q:\\\"")) << "no volume at Q:";
 
+  // The user's switch leaves AutoPlay alone; the choice still imports.
+  ASSERT_TRUE(SetDword(HKEY_CURRENT_USER, kVersioned, L"DoNotCancelAutoPlay", 1));
   Process watcher;
   ASSERT_TRUE(StartWatcher(&watcher));
   InsertedDrive card;
   ASSERT_TRUE(card.Insert(L'W', folders_.card));
   ASSERT_TRUE(WaitUntil(30000, [] { return Imports(L"W:\\") == 1; })) << "the arrival was not decided";
   EXPECT_EQ(0u, AutoPlayVerb(L"\"W:\\\""));
-  EXPECT_TRUE(WaitUntil(30000, [] { return Imports(L"W:\\") == 2; })) << "the handed-over volume was not decided";
+  EXPECT_TRUE(WaitUntil(30000, [] { return Imports(L"W:\\") == 2; }))
+      << "the handed-over volume was not decided";
+  EXPECT_FALSE(Registered()) << "registered although switched off";
   ExitWatcher(&watcher);
   ASSERT_FALSE(watcher.Running());
 
