@@ -72,7 +72,8 @@ int RunAutoPlayVerb(const XpString& argument) {
     // the watcher starts should get it.
     if (processId) AllowSetForegroundWindow(processId);
     DWORD_PTR answer = 0;
-    if (SendMessageTimeoutW(running, message, letter, 0, SMTO_ABORTIFHUNG | SMTO_NORMAL, kHandOverMs, &answer))
+    if (SendMessageTimeoutW(running, message, letter, 0, SMTO_ABORTIFHUNG | SMTO_NORMAL, kHandOverMs,
+                            &answer))
       return 0;
     // A watcher that closed meanwhile leaves the volume to this process.
     if (IsWindow(running)) return static_cast<int>(XP_E_TIMEOUT);
@@ -87,6 +88,7 @@ bool HandleAutoPlayVolumeMessage(UINT message, WPARAM wParam, LPARAM) {
   if (message == 0 || message != AutoPlayVolumeMessage()) return false;
   // Anything but a letter is ignored; the decision itself runs on its own
   // thread, so the window answers at once.
-  if (wParam >= L'A' && wParam <= L'Z') (void)getApp().requestVolumeDecision(RootOf(static_cast<wchar_t>(wParam)));
+  if (wParam >= L'A' && wParam <= L'Z')
+    (void)getApp().requestVolumeDecision(RootOf(static_cast<wchar_t>(wParam)));
   return true;
 }

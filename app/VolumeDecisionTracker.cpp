@@ -32,7 +32,8 @@ VolumeDecisionState VolumeDecisionTracker::state(const XpString& root) {
   XpSingleLock guard(&m_lock);
   const Entry& entry = m_entries[letter - L'A'];
   // A decision under way never expires: it always ends in a settled state.
-  if (entry.state != kVolumePending && GetTickCount() - entry.since >= kSettledMemoryMs) return kVolumeUnknown;
+  if (entry.state != kVolumePending && GetTickCount() - entry.since >= kSettledMemoryMs)
+    return kVolumeUnknown;
   return entry.state;
 }
 
@@ -41,7 +42,9 @@ VolumeDecisionMark::VolumeDecisionMark(VolumeDecisionTracker& tracker, const XpS
   m_tracker.set(m_root, kVolumePending);
 }
 
-VolumeDecisionMark::~VolumeDecisionMark() { m_tracker.set(m_root, m_acting ? kVolumeActing : kVolumeNotActing); }
+VolumeDecisionMark::~VolumeDecisionMark() {
+  m_tracker.set(m_root, m_acting ? kVolumeActing : kVolumeNotActing);
+}
 
 void VolumeDecisionMark::acting() {
   m_acting = true;
