@@ -80,6 +80,12 @@ bool AutoPlayCancel::switchedOff() {
 }
 
 void AutoPlayCancel::start() {
+  // A thread that outlived an earlier stop's bound and has ended since is
+  // joined now, so that a reconnect registers again.
+  if (m_thread && WaitForSingleObject(m_thread->GetHandle(), 0) == WAIT_OBJECT_0) {
+    (void)XpThread::Join(m_thread);
+    m_thread = nullptr;
+  }
   if (m_thread || switchedOff()) return;
   m_quit.reset(CreateEventW(NULL, TRUE, FALSE, NULL));
   if (!m_quit) return;
