@@ -153,25 +153,26 @@ run_choice() {
   local line=${command//%L/W:\\}
   local program=${line#\"}
   program=${program%%\"*}
-  local argument=${line##* \"}
-  wr "$program" /autoplay "${argument%\"}"
+  local rest=${line#"\"$program\" "}
+  local argument=${rest#* }
+  argument=${argument#\"}
+  wr "$program" "${rest%% *}" "${argument%\"}"
 }
 # Import runs: the program and the volume alone (scoring runs say /importscore).
 imports() { tr -d '\r' 2>/dev/null <"$work/importer/RefImporter.log" | grep -c 'RefImporter\.exe" *W:\\$'; }
-rm -f "$work/importer/RefImporter.log"
-run_choice; rc=$?
-check "the choice with the watcher running exits 0 (got $rc)" [ $rc = 0 ]
-check "the running watcher starts the importer" wait_for 30 eval '[ "$(imports)" -ge 1 ]'
-sleep 3
-check "the importer started once (got $(imports))" [ "$(imports)" = 1 ]
+# The choice once: it exits 0 and the importer starts once.
+choice_imports_once() {
+  rm -f "$work/importer/RefImporter.log"
+  run_choice; rc=$?
+  check "the choice $1 exits 0 (got $rc)" [ $rc = 0 ]
+  check "the importer starts $1" wait_for 30 eval '[ "$(imports)" -ge 1 ]'
+  sleep 3  # a second start would come within this time
+  check "the importer started once $1 (got $(imports))" [ "$(imports)" = 1 ]
+}
+choice_imports_once "with the watcher running"
 wr "$installdir/QRNVolumeWatcher.exe" /exit >/dev/null 2>&1
 check "the watcher ended" wait_for 15 no_watcher
-rm -f "$work/importer/RefImporter.log"
-run_choice; rc=$?
-check "the choice with no watcher exits 0 (got $rc)" [ $rc = 0 ]
-check "the choice's own process starts the importer" wait_for 30 eval '[ "$(imports)" -ge 1 ]'
-sleep 3
-check "the importer started once (got $(imports))" [ "$(imports)" = 1 ]
+choice_imports_once "with no watcher"
 check "the choice leaves no watcher running" no_watcher
 wr "$work/drivetool.exe" remove W >/dev/null
 
