@@ -6,6 +6,7 @@
 #include "app/LaunchSettings.h"
 #include "app/VolumeWatcherApp.h"
 #include "app/VolumeDecision.h"
+#include "app/VolumeDecisionTracker.h"
 #include "device/XpDriveDeviceInfo.h"
 #include "platform/XpFileSystem.h"
 
@@ -13,6 +14,8 @@ struct VolumeWatcherApp::DeviceDecision {
   VolumeWatcherApp* app;
   XpString device;
   LONG epoch;
+  // A volume root asked for from outside (AutoPlay's choice), not a device.
+  bool requestedVolume;
 };
 
 void VolumeWatcherApp::OnVolumeArrival(const XpString& rootPath) { decideVolume(rootPath, false); }
@@ -40,11 +43,22 @@ void VolumeWatcherApp::decideVolume(const XpString& rootPath, bool onRequest) {
   }
   // The physical state of the key: this thread reads no keyboard input, so
   // its own key state never changes.
-  if (m_ignoreMountWithShift && (GetAsyncKeyState(VK_SHIFT) & 0x8000) != 0) return;
+  if (m_ignoreMountWithShift && (GetAsyncKeyState(VK_SHIFT) & 0x8000) != 0) {
+    m_volumeDecisions.set(rootPath, kVolumeNotActing);
+    return;
+  }
+  decideVolumeNow(rootPath, epoch);
+}
+
+void VolumeWatcherApp::decideVolumeNow(const XpString& rootPath, LONG epoch) {
+  VolumeDecisionMark mark(m_volumeDecisions, rootPath);
   VolumeDecision decision = DecideForVolume(rootPath, false);
   if (decision.kind == kDeviceRuleLaunch) {
     // A configured start that fails still counts as handled.
-    if (mayStart(epoch)) (void)RunProgram(decision.program, decision.arguments, nullptr, nullptr);
+    if (mayStart(epoch)) {
+      mark.acting();
+      (void)RunProgram(decision.program, decision.arguments, nullptr, nullptr);
+    }
     return;
   }
   if (decision.kind == kDeviceRuleIgnore) return;
@@ -57,12 +71,14 @@ void VolumeWatcherApp::decideVolume(const XpString& rootPath, bool onRequest) {
   // user no longer expects anything to start.
   if (!module || !mayStart(epoch)) return;
   module->setParentWindow(NULL);
+  mark.acting();
   // Nothing waits on the import: a start that fails leaves the volume as it was.
   (void)module->startImport(XpString(), rootPath, false, nullptr);
 }
 
 void VolumeWatcherApp::OnVolumeRemoval(const XpString& rootPath) {
   m_arrivals.Forget(rootPath);
+  m_volumeDecisions.forget(rootPath);
   DevicesWindow::VolumesChanged();
 }
 
@@ -76,12 +92,23 @@ void VolumeWatcherApp::decideDevice(const XpString& device, LONG epoch) {
   (void)module->startImport(XpString(), device, false, nullptr);
 }
 
+void VolumeWatcherApp::decideRequestedVolume(const XpString& rootPath, LONG epoch) {
+  // The card asked for is the one in the slot now: a later notice for it is
+  // a repeat, not a second card.
+  XpString identity = XpVolumeIdentity(rootPath.c_str());
+  if (!identity.IsEmpty()) m_arrivals.Remember(rootPath, identity);
+  decideVolumeNow(rootPath, epoch);
+}
+
 unsigned int VolumeWatcherApp::DeviceDecisionThread(void* argument) {
   DeviceDecision* decision = static_cast<DeviceDecision*>(argument);
   if (!decision) return XP_E_FILE_BAD_ARGUMENT;
   {
     CallbackScope inside(decision->app->m_inCallbacks);
-    decision->app->decideDevice(decision->device, decision->epoch);
+    if (decision->requestedVolume)
+      decision->app->decideRequestedVolume(decision->device, decision->epoch);
+    else
+      decision->app->decideDevice(decision->device, decision->epoch);
   }
   delete decision;
   return XP_OK;
@@ -89,15 +116,24 @@ unsigned int VolumeWatcherApp::DeviceDecisionThread(void* argument) {
 
 void VolumeWatcherApp::OnDeviceArrival(const wchar_t* interfaceName) {
   if (!interfaceName) return;
+  startDecisionThread(XpString(interfaceName), false);
+}
+
+bool VolumeWatcherApp::requestVolumeDecision(const XpString& rootPath) {
+  return startDecisionThread(rootPath, true);
+}
+
+bool VolumeWatcherApp::startDecisionThread(const XpString& target, bool volume) {
   const LONG epoch = InterlockedCompareExchange(&m_epoch, 0, 0);
-  if (!mayStart(epoch)) return;
+  if (!mayStart(epoch)) return false;
   reapDeviceDecisions(0);
   // The name lives only as long as the broadcast; the copy goes with the thread.
   DeviceDecision* decision = new (std::nothrow) DeviceDecision;
-  if (!decision) return;
+  if (!decision) return false;
   decision->app = this;
-  decision->device = XpString(interfaceName);
+  decision->device = target;
   decision->epoch = epoch;
+  decision->requestedVolume = volume;
   // Counted from here, so that shutdown never misses a thread about to start.
   CallbackScope starting(m_inCallbacks);
   XpSingleLock guard(&m_deviceDecisionLock);
@@ -106,9 +142,10 @@ void VolumeWatcherApp::OnDeviceArrival(const wchar_t* interfaceName) {
     // Without a thread of its own this device is not offered; the window must
     // not block on its modules.
     delete decision;
-    return;
+    return false;
   }
   m_deviceDecisions.push_back(thread);
+  return true;
 }
 
 void VolumeWatcherApp::OnDeviceRemoval(const wchar_t*) {}

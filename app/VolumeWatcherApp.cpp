@@ -148,6 +148,7 @@ VolumeWatcherApp::VolumeWatcherApp()
       m_inCallbacks(0),
       m_shutDown(false),
       m_identificationLibrary(NULL),
+      m_autoPlayCancel(m_volumeDecisions, *this),
       m_volumesAtStartDone(false),
       m_volumesAtStartThread(nullptr),
       m_volumesAtStartCancel(0) {
@@ -326,6 +327,7 @@ int VolumeWatcherApp::start() {
     return static_cast<int>(result);
   }
   startVolumesAtStart();
+  m_autoPlayCancel.start();
   return 0;
 }
 
@@ -386,6 +388,9 @@ int VolumeWatcherApp::stop() {
   // First the decisions: arrivals still queued are dropped, scoring runs end.
   InterlockedExchange(&m_stopped, 1);
   InterlockedIncrement(&m_epoch);
+  // Paused or ending, the watcher decides nothing: AutoPlay has the volumes.
+  // Its questions in progress end at once, so the bound is not reached.
+  (void)m_autoPlayCancel.stop(kAutoPlayStopMs);
   XpSharedPtr<SfImporterModuleManager> manager = existingModuleManager();
   if (manager) manager->cancelSelections();
   DevicesWindow::CancelWork();

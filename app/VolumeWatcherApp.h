@@ -7,6 +7,8 @@
 
 #include <vector>
 
+#include "app/AutoPlayCancel.h"
+#include "app/VolumeDecisionTracker.h"
 #include "modules/SfImporterModule.h"
 #include "platform/XpHandle.h"
 #include "platform/XpResult.h"
@@ -60,6 +62,19 @@ class VolumeWatcherApp : public IXpVolumeWatchDogCallback,
   void OnPortableDeviceArrival(const XpString& interfacePath) override;
   void OnPortableDeviceRemoval(const XpString& interfacePath) override;
 
+  // Decides for a volume root at once on a thread of its own (AutoPlay's
+  // choice handed over by another process): no quiet second, and never taken
+  // for a repeat of an arrival already decided. False when watching is
+  // stopped or no thread could be started.
+  bool requestVolumeDecision(const XpString& rootPath);
+  // The same decision on the calling thread, for the process that has no
+  // watcher running (the "autoplay" verb).
+  void decideVolumeHere(const XpString& rootPath) {
+    decideVolume(rootPath, InterlockedCompareExchange(&m_epoch, 0, 0));
+  }
+  VolumeDecisionTracker& volumeDecisions() { return m_volumeDecisions; }
+  AutoPlayCancel& autoPlayCancel() { return m_autoPlayCancel; }
+
   // The volume watcher, the IEEE 1394 watcher, then the portable-device
   // watcher; the first failure is returned (and what was started is stopped).
   // Arrivals are decided only between start and stop.
@@ -105,6 +120,8 @@ class VolumeWatcherApp : public IXpVolumeWatchDogCallback,
   static const DWORD kExitSendMs = 10000;
   static const DWORD kExitWaitMs = 10000;
   static const DWORD kExitAllSendMs = 5000;
+  // Bound on revoking the AutoPlay answer when watching stops.
+  static const DWORD kAutoPlayStopMs = 3000;
 
   // Built on first use; waits while another thread builds it.
   XpSharedPtr<SfImporterModuleManager> moduleManager();
@@ -152,6 +169,10 @@ class VolumeWatcherApp : public IXpVolumeWatchDogCallback,
   static unsigned int DeviceDecisionThread(void* argument);
   void decideDevice(const XpString& device, LONG epoch);
   void decideVolume(const XpString& rootPath, bool onRequest);
+  // The Launch and Ignore lists, then the importer modules, for one volume.
+  void decideVolumeNow(const XpString& rootPath, LONG epoch);
+  void decideRequestedVolume(const XpString& rootPath, LONG epoch);
+  bool startDecisionThread(const XpString& target, bool volume);
   // Joins the decision threads that have ended; with a bound, waits that
   // long for the others. True when none is left.
   bool reapDeviceDecisions(DWORD boundMs);
@@ -198,6 +219,8 @@ class VolumeWatcherApp : public IXpVolumeWatchDogCallback,
   // What arrived and was decided, while it stays: cards by drive root and
   // identity, portable devices by device.
   XpArrivalMemory m_arrivals;
+  VolumeDecisionTracker m_volumeDecisions;
+  AutoPlayCancel m_autoPlayCancel;
 
   static unsigned int VolumesAtStartThread(void* argument);
   void startVolumesAtStart();

@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "app/AutoPlayVerb.h"
 #include "app/VolumeWatcherApp.h"
 #include "app/WatcherNames.h"
 #include "app/WatcherTrayIcon.h"
@@ -107,6 +108,9 @@ int RunResident(HINSTANCE instance, bool balloon) {
 }
 
 int WatcherMain(HINSTANCE instance, const wchar_t* commandLine) {
+  // The one verb with an argument: the volume AutoPlay offers.
+  XpString volume;
+  if (ParseAutoPlayVerb(commandLine, &volume)) return RunAutoPlayVerb(volume);
   WatcherVerb verb = ParseWatcherVerb(commandLine);
   if (verb == kVerbResident) return RunResident(instance, true);
   if (verb == kVerbResidentNoBalloon) return RunResident(instance, false);

@@ -26,5 +26,6 @@ int RunWatcherVerb(WatcherVerb verb);
 // The resident run; returns the quit message's code.
 int RunResident(HINSTANCE instance, bool balloon);
 
-// Everything the entry point does, after the process start-up settings.
+// Everything the entry point does, after the process start-up settings. The
+// "autoplay" verb with its volume (app/AutoPlayVerb.h) comes before the others.
 int WatcherMain(HINSTANCE instance, const wchar_t* commandLine);

@@ -1,5 +1,6 @@
 #include "app/WatcherTrayIcon.h"
 
+#include "app/AutoPlayVerb.h"
 #include "app/DevicesWindow.h"
 #include "app/VolumeWatcherApp.h"
 #include "app/WatcherNames.h"
@@ -44,6 +45,7 @@ bool WatcherTrayIcon::preTranslate(HWND window, UINT message, WPARAM wParam, LPA
     onSessionEnd(window, wParam != 0, (static_cast<DWORD>(lParam) & ENDSESSION_CLOSEAPP) != 0);
     return true;
   }
+  if (HandleAutoPlayVolumeMessage(message, wParam, lParam)) return true;
   // The Devices command also reaches the window as a plain command message
   // (from a keyboard accelerator or a helper program): it only opens a window.
   if (message == WM_COMMAND && lParam == 0 && LOWORD(wParam) == ID_TRAY_DEVICES) {

@@ -92,7 +92,8 @@ _XpVolumeNotifier::_XpVolumeNotifier(XpVolumeWatchDogEx* owner, const XpString& 
       m_last(0),
       m_queued(0),
       m_signalled(false),
-      m_retired(false) {
+      m_retired(false),
+      m_deliveringArrival(false) {
   m_thread = XpScopedThread(XpThread::Create(&_XpVolumeNotifier::ThreadEntry, this));
 }
 
@@ -132,6 +133,11 @@ bool _XpVolumeNotifier::Queue(bool arrival) {
     m_pending.Set(true);
   }
   return true;
+}
+
+bool _XpVolumeNotifier::IsArrivalPending() {
+  XpSingleLock guard(&m_lock);
+  return (m_queued > 0 && m_last == 1) || m_deliveringArrival;
 }
 
 void _XpVolumeNotifier::ClearPending() {
@@ -191,10 +197,13 @@ void _XpVolumeNotifier::Deliver() {
     first = m_first;
     last = m_last;
     m_queued = 0;
+    m_deliveringArrival = first == last && first == 1;
   }
   // Different ends mean the volume is back in the state it was in before.
   if (first != last) return;
   m_owner->Deliver(m_path, first == 1);
+  XpSingleLock guard(&m_lock);
+  m_deliveringArrival = false;
 }
 
 XpVolumeWatchDogEx::XpVolumeWatchDogEx(int, bool coalesce)
@@ -339,6 +348,17 @@ XpSharedPtr<_XpVolumeNotifier> XpVolumeWatchDogEx::FindNotifier(const wchar_t* p
   if (created.IsNull() || !created->IsRunning()) return XpSharedPtr<_XpVolumeNotifier>();
   m_notifiers[key] = created;
   return created;
+}
+
+bool XpVolumeWatchDogEx::IsArrivalPending(const XpString& path) {
+  XpSharedPtr<_XpVolumeNotifier> notifier;
+  {
+    XpSingleLock guard(&m_notifierLock);
+    auto found = m_notifiers.find(path);
+    if (found == m_notifiers.end()) return false;
+    notifier = found->second;
+  }
+  return notifier->IsArrivalPending();
 }
 
 void XpVolumeWatchDogEx::Deliver(const XpString& path, bool arrival) {

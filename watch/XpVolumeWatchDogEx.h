@@ -28,6 +28,8 @@ class _XpVolumeNotifier {
   [[nodiscard]] bool Queue(bool arrival);
   bool IsRetired();
   const XpString& GetPath() const { return m_path; }
+  // An arrival waits for its quiet second or is being delivered right now.
+  bool IsArrivalPending();
 
  private:
   _XpVolumeNotifier(const _XpVolumeNotifier&) = delete;
@@ -52,6 +54,7 @@ class _XpVolumeNotifier {
   // Mirrors m_pending under m_lock.
   bool m_signalled;
   bool m_retired;
+  bool m_deliveringArrival;
   XpCriticalSection m_lock;
 };
 
@@ -72,6 +75,10 @@ class XpVolumeWatchDogEx : public _XpDeviceWatchDog {
   // Called on the window thread by both sources (also usable from a test).
   void NotifyArrival(const wchar_t* path);
   void NotifyRemoval(const wchar_t* path);
+
+  // Whether an arrival of the path is still in its quiet second or being
+  // delivered, so that a question about the volume can wait for its decision.
+  bool IsArrivalPending(const XpString& path);
 
   // Ends every per-path notifier thread now (queued events are dropped), so
   // that an owner can finish them before static destruction. Call after

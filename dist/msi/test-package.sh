@@ -132,6 +132,48 @@ wr "$work/drivetool.exe" insert W 'C:\msitest\card' >/dev/null
 imported() { tr -d '\r' <"$work/importer/RefImporter.log" 2>/dev/null | grep -q '^# import\|^# arg W:\\$'; }
 check "the watcher imports an inserted card" wait_for 30 imported
 [ -f "$work/importer/RefImporter.log" ] && sed 's/^/     | /' "$work/importer/RefImporter.log" | tr -d '\r'
+
+echo "--- 3b. AutoPlay: the registration and its command as the shell runs it"
+ap='HKLM\Software\Microsoft\Windows\CurrentVersion\Explorer\AutoplayHandlers'
+handler=VantoloImportOnArrival
+check "CancelAutoplay lists the watcher's class id without braces" \
+  eval 'regq "$ap\CancelAutoplay\CLSID" /v 5E0B7C61-2F4A-4D8E-9B37-6A1C0F2D8E45 | grep -q REG_SZ'
+progid=$(value_of "$ap\Handlers\\$handler" InvokeProgID)
+verb=$(value_of "$ap\Handlers\\$handler" InvokeVerb)
+check "the handler names a ProgID and a verb ($progid, $verb)" [ -n "$progid" -a -n "$verb" ]
+check "the handler's icon is the program's" [ "$(value_of "$ap\Handlers\\$handler" DefaultIcon)" = "${wininstall}QRNVolumeWatcher.exe,0" ]
+for event in ShowPicturesOnArrival PlayVideoFilesOnArrival MixedContentOnArrival; do
+  check "handler listed for $event" eval 'regq "$ap\EventHandlers\\$event" /v "$handler" | grep -q REG_SZ'
+done
+command=$(regq "HKLM\Software\Classes\\$progid\shell\\$verb\command" /ve | awk '/REG_SZ/ { sub(/^.*REG_SZ +/, ""); print }')
+check "the command runs the autoplay verb ($command)" [ "$command" = "\"${wininstall}QRNVolumeWatcher.exe\" /autoplay \"%L\"" ]
+# As the shell runs it: %L becomes the volume's root, the program's path and
+# the argument are split as the command line's quotes say.
+run_choice() {
+  local line=${command//%L/W:\\}
+  local program=${line#\"}
+  program=${program%%\"*}
+  local rest=${line#"\"$program\" "}
+  local argument=${rest#* }
+  argument=${argument#\"}
+  wr "$program" "${rest%% *}" "${argument%\"}"
+}
+# Import runs: the program and the volume alone (scoring runs say /importscore).
+imports() { tr -d '\r' 2>/dev/null <"$work/importer/RefImporter.log" | grep -c 'RefImporter\.exe" *W:\\$'; }
+# The choice once: it exits 0 and the importer starts once.
+choice_imports_once() {
+  rm -f "$work/importer/RefImporter.log"
+  run_choice; rc=$?
+  check "the choice $1 exits 0 (got $rc)" [ $rc = 0 ]
+  check "the importer starts $1" wait_for 30 eval '[ "$(imports)" -ge 1 ]'
+  sleep 3  # a second start would come within this time
+  check "the importer started once $1 (got $(imports))" [ "$(imports)" = 1 ]
+}
+choice_imports_once "with the watcher running"
+wr "$installdir/QRNVolumeWatcher.exe" /exit >/dev/null 2>&1
+check "the watcher ended" wait_for 15 no_watcher
+choice_imports_once "with no watcher"
+check "the choice leaves no watcher running" no_watcher
 wr "$work/drivetool.exe" remove W >/dev/null
 
 echo "--- 4. silent removal"
@@ -142,6 +184,9 @@ check "installation folder gone" [ ! -e "$installdir" ]
 check "VolumeWatcher key gone" eval '! has_key "$key"'
 check "autostart shortcut gone" [ -z "$(shortcut)" ]
 check "no product registered" [ "$(products)" = 0 ]
+check "CancelAutoplay value gone" eval '! regq "$ap\CancelAutoplay\CLSID" /v 5E0B7C61-2F4A-4D8E-9B37-6A1C0F2D8E45 | grep -q REG_SZ'
+check "AutoPlay handler gone" eval '! has_key "$ap\Handlers\\$handler"'
+check "handler's ProgID gone" eval '! has_key "HKLM\Software\Classes\\$progid"'
 check "the suite's importer registration stays" has_key 'HKLM\Software\Zelm Corporation\Vantolo\Importer\RefImporter'
 check "the user's registration file stays" [ -f "$userfile" ]
 
