@@ -1,6 +1,7 @@
 #include "app/SfAbstractTrayIcon.h"
 
 #include <cwchar>
+#include <utility>
 
 #include "platform/XpFileSystem.h"
 #include "platform/XpHandle.h"
@@ -11,6 +12,13 @@ namespace {
 const UINT g_taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
 
 typedef BOOL(WINAPI* RegisterSessionNotificationFn)(HWND, DWORD);
+// Windows 7 and later, per window; Vista, per process. Neither exists earlier.
+typedef BOOL(WINAPI* ChangeWindowMessageFilterExFn)(HWND, UINT, DWORD, void*);
+typedef BOOL(WINAPI* ChangeWindowMessageFilterFn)(UINT, DWORD);
+// Common controls 6 (Vista and later): the icon image made for the size.
+typedef HRESULT(WINAPI* LoadIconMetricFn)(HINSTANCE, PCWSTR, int, HICON*);
+const DWORD kMessageFilterAllow = 1;     // MSGFLT_ALLOW and MSGFLT_ADD
+const UINT kDpiChangedMessage = 0x02E0;  // WM_DPICHANGED
 
 // Copies at most maxChars characters and always terminates.
 void CopyTruncated(wchar_t* target, size_t maxChars, const wchar_t* source) {
@@ -25,6 +33,43 @@ void CopyTruncated(wchar_t* target, size_t maxChars, const wchar_t* source) {
 }  // namespace
 
 UINT SfAbstractTrayIcon::taskbarCreatedMessage() { return g_taskbarCreated; }
+
+bool SfAbstractTrayIcon::allowMessageFromLowerRights(HWND window, UINT message) {
+  HMODULE user = GetModuleHandleW(L"user32.dll");
+  if (!user || message == 0) return false;
+  ChangeWindowMessageFilterExFn perWindow = reinterpret_cast<ChangeWindowMessageFilterExFn>(
+      reinterpret_cast<void*>(GetProcAddress(user, "ChangeWindowMessageFilterEx")));
+  if (perWindow && window) return perWindow(window, message, kMessageFilterAllow, NULL) != FALSE;
+  ChangeWindowMessageFilterFn perProcess = reinterpret_cast<ChangeWindowMessageFilterFn>(
+      reinterpret_cast<void*>(GetProcAddress(user, "ChangeWindowMessageFilter")));
+  // Before Vista there is no filter: every message arrives.
+  return perProcess ? perProcess(message, kMessageFilterAllow) != FALSE : true;
+}
+
+HICON SfAbstractTrayIcon::loadTrayIcon(HMODULE module, UINT iconId) {
+  if (!module) return NULL;
+  HMODULE controls = GetModuleHandleW(L"comctl32.dll");
+  LoadIconMetricFn metric = controls ? reinterpret_cast<LoadIconMetricFn>(reinterpret_cast<void*>(
+                                           GetProcAddress(controls, "LoadIconMetric")))
+                                     : NULL;
+  HICON icon = NULL;
+  if (metric && SUCCEEDED(metric(module, MAKEINTRESOURCEW(iconId), 0 /* LIM_SMALL */, &icon)) && icon)
+    return icon;
+  // Not shared: a shared icon keeps the size it was first loaded at.
+  return static_cast<HICON>(LoadImageW(module, MAKEINTRESOURCEW(iconId), IMAGE_ICON,
+                                       GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
+}
+
+void SfAbstractTrayIcon::reloadIcon() {
+  if (m_iconState == kStateRemoved) return;
+  XpUniqueIcon fresh(loadTrayIcon(m_iconModule, m_iconId));
+  if (!fresh) return;
+  m_iconData.hIcon = fresh.get();
+  m_iconData.uFlags = NIF_ICON;
+  notify(NIM_MODIFY);
+  m_iconState = kStateModified;
+  m_icon = std::move(fresh);
+}
 
 SfAbstractTrayIcon::SfAbstractTrayIcon(HINSTANCE windowInstance, HMODULE resourceModule,
                                        const wchar_t* className, UINT iconId, UINT menuId, UINT tipStringId)
@@ -73,6 +118,9 @@ void SfAbstractTrayIcon::createWindow(const wchar_t* className) {
   SetWindowLongPtrW(m_window.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
   ShowWindow(m_window.get(), SW_SHOWMINIMIZED);
   ShowWindow(m_window.get(), SW_HIDE);
+  // Run elevated anyway, the window still hears the shell's restart, which
+  // comes from a process of lower rights.
+  allowMessageFromLowerRights(m_window.get(), g_taskbarCreated);
 
   // Older systems have no session notifications; that is not an error.
   XpUniqueModule wts(LoadSystemLibrary(L"WTSAPI32.DLL"));
@@ -87,12 +135,8 @@ void SfAbstractTrayIcon::notify(DWORD operation) { Shell_NotifyIconW(operation, 
 
 void SfAbstractTrayIcon::show(const wchar_t* title, const wchar_t* text, DWORD infoFlags, UINT timeoutMs) {
   if (m_iconState != kStateRemoved) return;
-  HICON icon = NULL;
-  if (m_iconModule) {
-    icon = static_cast<HICON>(LoadImageW(m_iconModule, MAKEINTRESOURCEW(m_iconId), IMAGE_ICON,
-                                         GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON),
-                                         LR_SHARED));
-  }
+  m_icon.reset(loadTrayIcon(m_iconModule, m_iconId));
+  HICON icon = m_icon.get();
   ZeroMemory(&m_iconData, sizeof(m_iconData));
   m_iconData.cbSize = NOTIFYICONDATAW_V2_SIZE;
   m_iconData.hWnd = m_window.get();
@@ -169,6 +213,13 @@ void SfAbstractTrayIcon::onDefaultAction(HWND) {
 void SfAbstractTrayIcon::onTaskbarCreated() {
   if (m_iconState == kStateRemoved) return;
   m_iconState = kStateAdded;
+  // The restart may come with a new display scale (a changed logon, Windows
+  // 10's scale change): the image is made again for the size of now.
+  XpUniqueIcon fresh(loadTrayIcon(m_iconModule, m_iconId));
+  if (fresh) {
+    m_icon = std::move(fresh);
+    m_iconData.hIcon = m_icon.get();
+  }
   m_iconData.uFlags = NIF_MESSAGE | NIF_ICON;
   if (m_iconData.szTip[0] != L'\0') m_iconData.uFlags |= NIF_TIP;
   // A shell that announces itself after the icon was added already knows it;
@@ -286,6 +337,10 @@ LRESULT SfAbstractTrayIcon::handleMessage(HWND window, UINT message, WPARAM wPar
       return onIconEvent(window, LOWORD(lParam));
     default:
       break;
+  }
+  if (message == kDpiChangedMessage) {
+    reloadIcon();
+    return DefWindowProcW(window, message, wParam, lParam);
   }
   if (message == g_taskbarCreated && g_taskbarCreated != 0) {
     onTaskbarCreated();

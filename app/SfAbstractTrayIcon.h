@@ -47,6 +47,15 @@ class SfAbstractTrayIcon {
   const NOTIFYICONDATAW& iconData() const { return m_iconData; }
   // The registered "TaskbarCreated" message, shared by every icon.
   static UINT taskbarCreatedMessage();
+  // Lets message through the filter that keeps messages of processes with
+  // lower rights from an elevated one (functions looked up at run time;
+  // before Vista there is no filter and nothing to do).
+  static bool allowMessageFromLowerRights(HWND window, UINT message);
+  // The icon at the notification area's size now (LoadIconMetric where common
+  // controls 6 have it, else the small-icon metric), owned by the caller.
+  static HICON loadTrayIcon(HMODULE module, UINT iconId);
+  // A shown icon's image made again for the current size.
+  void reloadIcon();
 
  protected:
   virtual bool preTranslate(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -91,6 +100,8 @@ class SfAbstractTrayIcon {
   HINSTANCE m_windowInstance;
   XpUniqueWindow m_window;
   NOTIFYICONDATAW m_iconData;
+  // The image the shell shows; replaced only after the shell has the new one.
+  XpUniqueIcon m_icon;
   int m_iconState;
   ATOM m_classAtom;
 };

@@ -104,7 +104,26 @@ class VolumeWatcherApp : public IXpVolumeWatchDogCallback,
   void bringMessageWindowToFront();
 
   XpString autostartShortcutPath();
+  // The user's own shortcut, or the machine-wide start of every user's logon
+  // (the package's Run value naming this program) unless the user switched it
+  // off for themselves.
   bool isRegistered();
+  // HKLM "Software\Microsoft\Windows\CurrentVersion\Run" value of this name.
+  static const wchar_t kMachineAutostartValue[];
+  // HKCU DWORD of the versioned settings key: non-zero leaves this user out of
+  // the machine-wide start.
+  static const wchar_t kMachineAutostartOffValue[];
+  // The Run value exists and names this program's path.
+  bool machineAutostartPresent();
+  bool machineAutostartOptedOut();
+  // A start at logon ("/noballoononstart") that this user switched off: the
+  // machine-wide start is there, the user left it and has no shortcut of
+  // their own.
+  bool autostartSwitchedOff();
+  // The autostart dialog's choice. On: the user's opt-out goes, or, without a
+  // machine-wide start, the shortcut is made. Off: the shortcut goes and the
+  // user leaves the machine-wide start. The first failure is returned.
+  [[nodiscard]] XpResult setAutostart(bool on);
   int registerAutostart();
   [[nodiscard]] XpResult unregisterAutostart();
   int unregisterAutostartAll();

@@ -63,8 +63,13 @@ int RunWatcherVerb(WatcherVerb verb) {
 
 int RunResident(HINSTANCE instance, bool balloon) {
   VolumeWatcherApp& app = getApp();
+  // A logon start the user switched off for themselves (the machine-wide
+  // start of every user) ends here.
+  if (!balloon && app.autostartSwitchedOff()) return 0;
   if (!app.isFirstInstance()) {
-    HWND running = FindWindowW(kWatcherWindowClass, L"");
+    // A second start at logon (the user's own shortcut beside the machine-wide
+    // start) is quiet; a start by hand shows the running one's balloon.
+    HWND running = balloon ? FindWindowW(kWatcherWindowClass, L"") : NULL;
     if (running) PostMessageW(running, WatcherTrayIcon::kShowBalloonMessage, 0, 0);
     return 0;
   }

@@ -34,6 +34,8 @@ WatcherTrayIcon::WatcherTrayIcon(HINSTANCE instance, HMODULE locLibrary)
       m_autostartBusy(1, 1),
       m_exitBusy(1, 1) {
   setDefaultCommand(ID_TRAY_AUTOSTART);
+  // A second start of the user's own rights reaches an elevated watcher too.
+  allowMessageFromLowerRights(window(), kShowBalloonMessage);
 }
 
 // The Devices window closes with the icon; its thread never waits for the
@@ -100,11 +102,9 @@ int WatcherTrayIcon::onCommand(UINT id) {
     SetForegroundWindow(window());
     bool checked = false;
     if (RunAutostartDialog(m_locLibrary, window(), app.isRegistered(), &checked) == IDOK) {
-      // The dialog reads the state back from the shortcut each time it opens.
-      if (checked)
-        app.registerAutostart();
-      else
-        (void)app.unregisterAutostart();
+      // The dialog reads the state back each time it opens; a change that
+      // could not be written shows there.
+      (void)app.setAutostart(checked);
     }
   } else if (id == ID_TRAY_DEVICES) {
     DevicesWindow::Open(m_locLibrary);

@@ -9,10 +9,12 @@
 #include "app/WatcherTrayIcon.h"
 #include "app/res/LocResources.h"
 
+#include <shlobj.h>
 #include <shlwapi.h>
 
 #include <gtest/gtest.h>
 
+#include "platform/XpFileSystem.h"
 #include "tests/support/XpTestSupport.h"
 
 #include <string>
@@ -295,6 +297,74 @@ TEST_F(WatcherTray, AutostartDialogPresetsTheBoxAndAppliesTheChoice) {
   DialogDriver off(IDC_AUTOSTART_CHECK, IDOK, true);
   off.Drive(icon, ID_TRAY_AUTOSTART);
   EXPECT_FALSE(app.isRegistered());
+}
+
+bool Exists(const XpString& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// The package's start of every user's logon counts as this user's until the
+// user switches it off in the dialog; that leaves the user out without
+// touching the machine's value, and switching on again only withdraws that.
+TEST_F(WatcherTray, MachineWideStartIsSwitchedOffPerUser) {
+  TestTrayIcon icon;
+  VolumeWatcherApp& app = getApp();
+  (void)app.unregisterAutostart();
+  const std::wstring run = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+  const std::wstring exe = VolumeWatcherApp::executablePath().c_str();
+  ASSERT_TRUE(
+      SetString(run, VolumeWatcherApp::kMachineAutostartValue, L"\"" + exe + L"\" /noballoononstart"));
+  EXPECT_TRUE(app.isRegistered());
+  EXPECT_FALSE(app.autostartSwitchedOff());
+
+  DialogDriver off(IDC_AUTOSTART_CHECK, IDOK, true);
+  off.Drive(icon, ID_TRAY_AUTOSTART);
+  EXPECT_EQ(off.checked, static_cast<UINT>(BST_CHECKED));
+  EXPECT_FALSE(app.isRegistered());
+  EXPECT_TRUE(app.autostartSwitchedOff()) << "a logon start of this user must end at once";
+  EXPECT_TRUE(app.machineAutostartPresent()) << "the machine's value is every user's";
+  // The user's own shortcut ("regist") starts the watcher regardless.
+  app.registerAutostart();
+  EXPECT_TRUE(app.isRegistered());
+  EXPECT_FALSE(app.autostartSwitchedOff());
+  ASSERT_EQ(app.unregisterAutostart(), XP_OK);
+
+  DialogDriver on(IDC_AUTOSTART_CHECK, IDOK, true);
+  on.Drive(icon, ID_TRAY_AUTOSTART);
+  EXPECT_EQ(on.checked, static_cast<UINT>(BST_UNCHECKED));
+  EXPECT_TRUE(app.isRegistered());
+  EXPECT_FALSE(app.machineAutostartOptedOut());
+  EXPECT_FALSE(Exists(app.autostartShortcutPath())) << "the machine-wide start needs no shortcut";
+
+  // The start of another copy of the program is not this one's.
+  ASSERT_TRUE(SetString(run, VolumeWatcherApp::kMachineAutostartValue,
+                        L"\"C:\\Other\\QRNVolumeWatcher.exe\" /noballoononstart"));
+  EXPECT_FALSE(app.machineAutostartPresent());
+  EXPECT_FALSE(app.isRegistered());
+  SHDeleteValueW(HKEY_LOCAL_MACHINE, run.c_str(), VolumeWatcherApp::kMachineAutostartValue);
+}
+
+// Profiles come from the system's profile list, wherever their folders lie,
+// not from the folder that holds the caller's own profile.
+TEST_F(WatcherTray, UnregistAllFindsProfilesInTheProfileList) {
+  VolumeWatcherApp& app = getApp();
+  XpString own = app.autostartShortcutPath();
+  XpString ownProfile = GetSpecialFolderPath(XP_FOLDER_PROFILE, false);
+  ASSERT_FALSE(own.IsEmpty());
+  ASSERT_EQ(own.Left(ownProfile.GetLength()).CompareNoCase(ownProfile.c_str()), 0);
+  wchar_t temp[MAX_PATH] = {};
+  GetTempPathW(MAX_PATH, temp);
+  std::wstring elsewhere = std::wstring(temp) + L"vw-profile-list\\pupil";
+  std::wstring link = elsewhere + own.Right(own.GetLength() - ownProfile.GetLength()).c_str();
+  SHCreateDirectoryExW(NULL, link.substr(0, link.rfind(L'\\')).c_str(), NULL);
+  app.registerAutostart();
+  ASSERT_TRUE(CopyFileW(own.c_str(), link.c_str(), FALSE));
+  const std::wstring list = L"Software\\Microsoft\\Windows NT\\CurrentVersion\\ProfileList";
+  ASSERT_TRUE(SetString(list + L"\\S-1-5-21-1-2-3-1001", L"ProfileImagePath", elsewhere));
+
+  EXPECT_EQ(app.unregisterAutostartAll(), 0);
+  EXPECT_FALSE(Exists(own));
+  EXPECT_FALSE(Exists(link.c_str())) << "the listed profile's shortcut stays";
+  SHDeleteKeyW(HKEY_LOCAL_MACHINE, list.c_str());
+  xptest::RemoveTree(std::wstring(temp) + L"vw-profile-list");
 }
 
 }  // namespace
