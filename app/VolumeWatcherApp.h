@@ -72,8 +72,6 @@ class VolumeWatcherApp : public IXpVolumeWatchDogCallback,
   void decideVolumeHere(const XpString& rootPath) {
     decideVolume(rootPath, InterlockedCompareExchange(&m_epoch, 0, 0));
   }
-  VolumeDecisionTracker& volumeDecisions() { return m_volumeDecisions; }
-  AutoPlayCancel& autoPlayCancel() { return m_autoPlayCancel; }
 
   // The volume watcher, the IEEE 1394 watcher, then the portable-device
   // watcher; the first failure is returned (and what was started is stopped).
