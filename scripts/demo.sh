@@ -20,6 +20,13 @@ mode=${1:-start}
 wr="$top/scripts/wine-run"
 export WINEPREFIX="$state/prefix" WINEARCH=win64 WINEDEBUG=-all
 export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=d;mshtml=d"
+# Debian's "wine" starts the 32-bit loader whenever it is installed; where
+# 32-bit Linux programs cannot run, the 64-bit loader runs everything here.
+if [ -x /usr/lib/wine/wine ] && ! /usr/lib/wine/wine --version >/dev/null 2>&1 && [ -x /usr/lib/wine/wine64 ]; then
+  export WINELOADER=/usr/lib/wine/wine64
+  wine() { /usr/lib/wine/wine64 "$@"; }
+  wineboot() { /usr/lib/wine/wine64 wineboot "$@"; }
+fi
 stage="$WINEPREFIX/drive_c/VantoloDemo"
 win='C:\VantoloDemo'
 
@@ -65,6 +72,10 @@ start() {
   local version=${1:-default}
   pick_display
   [ -f "$WINEPREFIX/system.reg" ] || { wineboot -i >/dev/null 2>&1; wineserver -w; }
+  # XP_DEMO_DPI=144: the desktop at 150 % (Wine reads LogPixels when a program starts).
+  if [ -n "${XP_DEMO_DPI:-}" ]; then
+    wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$XP_DEMO_DPI" /f >/dev/null 2>&1 || true
+  fi
   stage_files
   # A card left in by an earlier run would be present from the start and never "arrive".
   wine "$stage/tools/drivetool.exe" undefine "$letter" >/dev/null 2>&1 || true
@@ -73,7 +84,7 @@ start() {
   [ "$version" = win98 ] && dc device98 "$letter"
   dc show
   # Wine's desktop shell has a taskbar with a notification area.
-  setsid nohup wine explorer /desktop=shell,1024x768 "$win\\watcher\\QRNVolumeWatcher.exe" \
+  setsid nohup "${WINELOADER:-wine}" explorer /desktop=shell,1024x768 "$win\\watcher\\QRNVolumeWatcher.exe" \
     >"$state/watcher.out" 2>&1 &
   if ! dc wait 60; then
     # Under the Windows 98 setting the search across desktops may not see the window.

@@ -7,11 +7,26 @@ set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
 out=${1:-$top/docs/screenshots}
 mkdir -p "$out"
+# XP_SCREENSHOT_DPI=144 makes the same pictures at 150 % scaling, named
+# <name>-150.png, in a prefix of their own.
+dpi=${XP_SCREENSHOT_DPI:-}
+suffix=
+if [ -n "$dpi" ]; then
+  export XP_DEMO_DPI=$dpi
+  suffix=-$((dpi * 100 / 96))
+fi
 # A state folder of its own, so that a running demo is left alone.
-export XP_DEMO_STATE=${XP_DEMO_STATE:-$top/build/screenshots}
+export XP_DEMO_STATE=${XP_DEMO_STATE:-$top/build/screenshots$suffix}
 state=$XP_DEMO_STATE
 export WINEPREFIX=$state/prefix WINEARCH=win64 WINEDEBUG=-all
 export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=d;mshtml=d"
+# Debian's "wine" starts the 32-bit loader whenever it is installed; where
+# 32-bit Linux programs cannot run, the 64-bit loader runs everything here.
+if [ -x /usr/lib/wine/wine ] && ! /usr/lib/wine/wine --version >/dev/null 2>&1 && [ -x /usr/lib/wine/wine64 ]; then
+  export WINELOADER=/usr/lib/wine/wine64
+  wine() { /usr/lib/wine/wine64 "$@"; }
+  wineboot() { /usr/lib/wine/wine64 wineboot "$@"; }
+fi
 dc() { wine "$WINEPREFIX/drive_c/VantoloDemo/tools/democonfig.exe" "$@"; }
 
 # Always on the private Xvfb, so that the pictures never show the user's screen.
@@ -23,8 +38,8 @@ trap 'bash "$top/scripts/demo.sh" stop >/dev/null 2>&1 || true' EXIT
 
 # The virtual desktop is the 1024x768 window at the top left of the Xvfb screen.
 shot() {
-  import -window root -display "$DISPLAY" -crop 1024x768+0+0 +repage "$out/$1.png"
-  echo "screenshots: $out/$1.png"
+  import -window root -display "$DISPLAY" -crop 1024x768+0+0 +repage "$out/$1$suffix.png"
+  echo "screenshots: $out/$1$suffix.png"
 }
 
 sleep 1
