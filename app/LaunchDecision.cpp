@@ -1,19 +1,11 @@
 // What the watcher starts for an arrived volume or IEEE 1394 device. Runs on
 // the watchers' threads; the only shared state is the module registry.
-#include <new>
-
 #include "app/DevicesWindow.h"
 #include "app/LaunchSettings.h"
 #include "app/VolumeWatcherApp.h"
 #include "app/VolumeDecision.h"
 #include "device/XpDriveDeviceInfo.h"
 #include "platform/XpFileSystem.h"
-
-struct VolumeWatcherApp::DeviceDecision {
-  VolumeWatcherApp* app;
-  XpString device;
-  LONG epoch;
-};
 
 void VolumeWatcherApp::OnVolumeArrival(const XpString& rootPath) { decideVolume(rootPath, false); }
 
@@ -76,39 +68,13 @@ void VolumeWatcherApp::decideDevice(const XpString& device, LONG epoch) {
   (void)module->startImport(XpString(), device, false, nullptr);
 }
 
-unsigned int VolumeWatcherApp::DeviceDecisionThread(void* argument) {
-  DeviceDecision* decision = static_cast<DeviceDecision*>(argument);
-  if (!decision) return XP_E_FILE_BAD_ARGUMENT;
-  {
-    CallbackScope inside(decision->app->m_inCallbacks);
-    decision->app->decideDevice(decision->device, decision->epoch);
-  }
-  delete decision;
-  return XP_OK;
-}
-
+// Called on the IEEE 1394 watcher's delivery thread, once per device and
+// quiet second: decided there, so arrivals never cost a thread each.
 void VolumeWatcherApp::OnDeviceArrival(const wchar_t* interfaceName) {
   if (!interfaceName) return;
+  CallbackScope inside(m_inCallbacks);
   const LONG epoch = InterlockedCompareExchange(&m_epoch, 0, 0);
-  if (!mayStart(epoch)) return;
-  reapDeviceDecisions(0);
-  // The name lives only as long as the broadcast; the copy goes with the thread.
-  DeviceDecision* decision = new (std::nothrow) DeviceDecision;
-  if (!decision) return;
-  decision->app = this;
-  decision->device = XpString(interfaceName);
-  decision->epoch = epoch;
-  // Counted from here, so that shutdown never misses a thread about to start.
-  CallbackScope starting(m_inCallbacks);
-  XpSingleLock guard(&m_deviceDecisionLock);
-  XpThread* thread = XpThread::Create(&VolumeWatcherApp::DeviceDecisionThread, decision);
-  if (!thread) {
-    // Without a thread of its own this device is not offered; the window must
-    // not block on its modules.
-    delete decision;
-    return;
-  }
-  m_deviceDecisions.push_back(thread);
+  decideDevice(XpString(interfaceName), epoch);
 }
 
 void VolumeWatcherApp::OnDeviceRemoval(const wchar_t*) {}

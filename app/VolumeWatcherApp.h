@@ -142,10 +142,6 @@ class VolumeWatcherApp : public IXpVolumeWatchDogCallback,
   VolumeWatcherApp(const VolumeWatcherApp&) = delete;
   VolumeWatcherApp& operator=(const VolumeWatcherApp&) = delete;
 
-  // One IEEE 1394 arrival decided on a thread of its own, so that the
-  // watcher's window keeps hearing devices while modules are scored.
-  struct DeviceDecision;
-  static unsigned int DeviceDecisionThread(void* argument);
   void decideDevice(const XpString& device, LONG epoch);
   void decideVolume(const XpString& rootPath, bool onRequest);
   // Joins the decision threads that have ended; with a bound, waits that
