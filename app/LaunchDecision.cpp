@@ -1,7 +1,5 @@
 // What the watcher starts for an arrived volume or IEEE 1394 device. Runs on
 // the watchers' threads; the only shared state is the module registry.
-#include <new>
-
 #include "app/DevicesWindow.h"
 #include "app/LaunchSettings.h"
 #include "app/VolumeWatcherApp.h"
@@ -93,6 +91,8 @@ void VolumeWatcherApp::decideDevice(const XpString& device, LONG epoch) {
 }
 
 void VolumeWatcherApp::decideRequestedVolume(const XpString& rootPath, LONG epoch) {
+  // A network drive holds no card, asked for or not.
+  if (GetDriveTypeW(rootPath.c_str()) == DRIVE_REMOTE) return;
   // The card asked for is the one in the slot now: a later notice for it is
   // a repeat, not a second card.
   XpString identity = XpVolumeIdentity(rootPath.c_str());
@@ -112,11 +112,6 @@ unsigned int VolumeWatcherApp::DeviceDecisionThread(void* argument) {
   }
   delete decision;
   return XP_OK;
-}
-
-void VolumeWatcherApp::OnDeviceArrival(const wchar_t* interfaceName) {
-  if (!interfaceName) return;
-  startDecisionThread(XpString(interfaceName), false);
 }
 
 bool VolumeWatcherApp::requestVolumeDecision(const XpString& rootPath) {
@@ -146,6 +141,15 @@ bool VolumeWatcherApp::startDecisionThread(const XpString& target, bool volume) 
   }
   m_deviceDecisions.push_back(thread);
   return true;
+}
+
+// Called on the IEEE 1394 watcher's delivery thread, once per device and
+// quiet second: decided there, so arrivals never cost a thread each.
+void VolumeWatcherApp::OnDeviceArrival(const wchar_t* interfaceName) {
+  if (!interfaceName) return;
+  CallbackScope inside(m_inCallbacks);
+  const LONG epoch = InterlockedCompareExchange(&m_epoch, 0, 0);
+  decideDevice(XpString(interfaceName), epoch);
 }
 
 void VolumeWatcherApp::OnDeviceRemoval(const wchar_t*) {}

@@ -239,10 +239,12 @@ bool VolumeWatcherApp::shutdown(DWORD boundMs) {
   (void)XpVolumeWatchDogWrapper::RemoveCallback(static_cast<IXpVolumeWatchDogCallback*>(this));
   (void)XpIEEE1394WatchDog::RemoveCallback(static_cast<IXpDeviceWatchDogCallback*>(this));
   (void)m_portableWatchDog.RemoveCallback(static_cast<IXpPortableDeviceWatchDogCallback*>(this));
-  // The per-path notifier threads and the portable-device delivery thread are
-  // idle now; they end here rather than in static destruction.
+  // The per-path notifier threads and the portable-device and IEEE 1394
+  // delivery threads are idle now; they end here rather than in static
+  // destruction.
   if (XpVolumeWatchDogEx* events = GetEventWatcher()) events->ReleaseNotifiers();
   m_portableWatchDog.ReleaseDelivery();
+  XpIEEE1394WatchDog::ReleaseDelivery();
   // A destination-folder dialog still open would make static destruction wait
   // for the user: that registry is kept to the end of the process instead.
   XpSharedPtr<SfImporterModuleManager> manager = existingModuleManager();

@@ -180,8 +180,8 @@ class VolumeWatcherApp : public IXpVolumeWatchDogCallback,
   VolumeWatcherApp(const VolumeWatcherApp&) = delete;
   VolumeWatcherApp& operator=(const VolumeWatcherApp&) = delete;
 
-  // One IEEE 1394 arrival decided on a thread of its own, so that the
-  // watcher's window keeps hearing devices while modules are scored.
+  // A volume asked for from outside (AutoPlay's choice) is decided on a
+  // thread of its own, so that the hidden window keeps answering meanwhile.
   struct DeviceDecision;
   static unsigned int DeviceDecisionThread(void* argument);
   void decideDevice(const XpString& device, LONG epoch);

@@ -1,5 +1,7 @@
 #include "XpIEEE1394WatchDog.h"
 
+#include "XpPortableDeviceWatchDog.h"
+
 #include <dbt.h>
 
 #include <cstddef>
@@ -17,7 +19,7 @@ const GUID kInterfaceClasses[2] = {
 
 }  // namespace
 
-XpIEEE1394WatchDog::XpIEEE1394WatchDog() : _XpDeviceWatchDog(kClassName) {
+XpIEEE1394WatchDog::XpIEEE1394WatchDog() : _XpDeviceWatchDog(kClassName), m_merger(this) {
   for (size_t i = 0; i < 2; ++i) {
     DEV_BROADCAST_DEVICEINTERFACE_W filter;
     memset(&filter, 0, sizeof(filter));
@@ -31,7 +33,16 @@ XpIEEE1394WatchDog::XpIEEE1394WatchDog() : _XpDeviceWatchDog(kClassName) {
 XpIEEE1394WatchDog::~XpIEEE1394WatchDog() {
   // The window thread calls into this object: end it before the list goes.
   (void)Stop();  // fails only when not running or on the watcher's own thread
+  m_merger.End();
   m_callbacks.Clear();
+}
+
+XpResult XpIEEE1394WatchDog::Stop() {
+  XpResult result = _XpDeviceWatchDog::Stop();
+  if (result == XP_E_SELF_JOIN) return result;
+  // Nothing is reported for a device that arrived before the stop.
+  m_merger.Drop();
+  return result;
 }
 
 XpResult XpIEEE1394WatchDog::AddCallback(IXpDeviceWatchDogCallback* callback) {
@@ -57,12 +68,18 @@ LRESULT XpIEEE1394WatchDog::OnDeviceChange(WPARAM event, LPARAM header) {
   bool terminated = false;
   for (size_t i = 0; i < chars && !terminated; ++i) terminated = name[i] == 0;
   if (!terminated) return TRUE;
-  bool arrival = event == DBT_DEVICEARRIVAL;
+  XpString path(name);
+  // The first class's name is the one reported when the device shows both.
+  bool preferred = memcmp(&device->dbcc_classguid, &kInterfaceClasses[0], sizeof(GUID)) == 0;
+  m_merger.Queue(XpPortableDevicePath::DeviceOf(path), path, event == DBT_DEVICEARRIVAL, preferred);
+  return TRUE;
+}
+
+void XpIEEE1394WatchDog::OnMerged(const XpString& name, bool, bool arrival) {
   m_callbacks.ForEach([&](IXpDeviceWatchDogCallback* callback) {
     if (arrival)
-      callback->OnDeviceArrival(name);
+      callback->OnDeviceArrival(name.c_str());
     else
-      callback->OnDeviceRemoval(name);
+      callback->OnDeviceRemoval(name.c_str());
   });
-  return TRUE;
 }

@@ -100,11 +100,7 @@ bool XpPortableDevicePath::ParseUsbIds(const XpString& interfacePath, DWORD* ven
 // ---- the watcher ----
 
 XpPortableDeviceWatchDog::XpPortableDeviceWatchDog()
-    : _XpDeviceWatchDog(kClassName),
-      m_ending(false),
-      m_wake(CreateEventW(NULL, FALSE, FALSE, NULL)),
-      m_quit(CreateEventW(NULL, TRUE, FALSE, NULL)),
-      m_isCamera(&XpPortableDevicePath::IsStillImageCamera) {
+    : _XpDeviceWatchDog(kClassName), m_merger(this), m_isCamera(&XpPortableDevicePath::IsStillImageCamera) {
   const GUID* classes[2] = {&kPortableClass, &kStillImageClass};
   for (size_t i = 0; i < 2; ++i) {
     DEV_BROADCAST_DEVICEINTERFACE_W filter;
@@ -128,23 +124,11 @@ XpPortableDeviceWatchDog::~XpPortableDeviceWatchDog() {
 XpResult XpPortableDeviceWatchDog::Stop() {
   XpResult result = _XpDeviceWatchDog::Stop();
   if (result == XP_E_SELF_JOIN) return result;
-  XpSingleLock guard(&m_lock);
-  m_pending.clear();
+  m_merger.Drop();
   return result;
 }
 
-void XpPortableDeviceWatchDog::EndDelivery() {
-  XpScopedThread thread;
-  {
-    XpSingleLock guard(&m_lock);
-    m_ending = true;
-    thread = std::move(m_delivery);
-    m_pending.clear();
-    if (m_quit.get()) SetEvent(m_quit.get());
-  }
-  // The delivery thread's exit code has no reader.
-  (void)thread.Join();
-}
+void XpPortableDeviceWatchDog::EndDelivery() { m_merger.End(); }
 
 XpResult XpPortableDeviceWatchDog::AddCallback(IXpPortableDeviceWatchDogCallback* callback) {
   return m_callbacks.Add(callback);
@@ -154,10 +138,7 @@ XpResult XpPortableDeviceWatchDog::RemoveCallback(IXpPortableDeviceWatchDogCallb
   return m_callbacks.Remove(callback);
 }
 
-size_t XpPortableDeviceWatchDog::GetPendingCount() {
-  XpSingleLock guard(&m_lock);
-  return m_pending.size();
-}
+size_t XpPortableDeviceWatchDog::GetPendingCount() { return m_merger.PendingCount(); }
 
 LRESULT XpPortableDeviceWatchDog::OnDeviceChange(WPARAM event, LPARAM header) {
   const DEV_BROADCAST_HDR* hdr = reinterpret_cast<const DEV_BROADCAST_HDR*>(header);
@@ -195,75 +176,14 @@ void XpPortableDeviceWatchDog::Queue(const wchar_t* interfacePath, bool arrival,
   if (!XpPortableDevicePath::IsAcceptable(interfacePath)) return;
   XpString path(interfacePath);
   if (XpPortableDevicePath::IsMassStorageShadow(path)) return;
-  XpString device = XpPortableDevicePath::DeviceOf(path);
-  DWORD now = GetTickCount();
-  XpSingleLock guard(&m_lock);
-  if (m_ending) return;
-  if (!m_delivery.get()) {
-    if (!m_wake.get() || !m_quit.get()) return;
-    ResetEvent(m_quit.get());
-    m_delivery = XpScopedThread(XpThread::Create(&XpPortableDeviceWatchDog::DeliveryEntry, this));
-    // Without its thread the event is dropped; the next one tries again.
-    if (!m_delivery.get()) return;
-  }
-  auto found = m_pending.find(device);
-  if (found == m_pending.end()) {
-    if (m_pending.size() >= kMaxPending) return;
-    Pending entry = {path, portableClass, arrival, arrival, now};
-    m_pending[device] = entry;
-  } else {
-    Pending& entry = found->second;
-    entry.last = arrival;
-    entry.lastTick = now;
-    // The portable-device name is the one the importers can open; the
-    // still-image name stands in only while no other has been seen.
-    if (portableClass || !entry.pathIsPortable) {
-      entry.path = path;
-      entry.pathIsPortable = portableClass;
-    }
-  }
-  SetEvent(m_wake.get());
+  m_merger.Queue(XpPortableDevicePath::DeviceOf(path), path, arrival, portableClass);
 }
 
-unsigned int XpPortableDeviceWatchDog::DeliveryEntry(void* argument) {
-  if (!argument) return XP_E_FILE_BAD_ARGUMENT;
-  return static_cast<XpPortableDeviceWatchDog*>(argument)->DeliveryLoop();
-}
-
-unsigned int XpPortableDeviceWatchDog::DeliveryLoop() {
-  for (;;) {
-    std::vector<Pending> due;
-    DWORD wait = INFINITE;
-    {
-      XpSingleLock guard(&m_lock);
-      DWORD now = GetTickCount();
-      for (auto it = m_pending.begin(); it != m_pending.end();) {
-        DWORD quiet = now - it->second.lastTick;
-        if (quiet >= kQuietMs) {
-          due.push_back(it->second);
-          it = m_pending.erase(it);
-        } else {
-          DWORD left = kQuietMs - quiet;
-          if (left < wait) wait = left;
-          ++it;
-        }
-      }
-    }
-    for (size_t i = 0; i < due.size(); ++i) {
-      if (WaitForSingleObject(m_quit.get(), 0) == WAIT_OBJECT_0) return XP_OK;
-      // A burst that ends as it began reports that change once; one that
-      // ends where the device was before reports nothing.
-      if (due[i].first != due[i].last) continue;
-      // A device heard only through the still-image class is asked whether
-      // it is a camera; its removal needs no answer.
-      if (due[i].first && !due[i].pathIsPortable && !m_isCamera(due[i].path)) continue;
-      Deliver(due[i].path, due[i].first);
-    }
-    if (!due.empty()) continue;
-    HANDLE waits[2] = {m_quit.get(), m_wake.get()};
-    DWORD got = WaitForMultipleObjects(2, waits, FALSE, wait);
-    if (got == WAIT_OBJECT_0 || got == WAIT_FAILED) return XP_OK;
-  }
+void XpPortableDeviceWatchDog::OnMerged(const XpString& path, bool portableClass, bool arrival) {
+  // A device heard only through the still-image class is asked whether it
+  // is a camera; its removal needs no answer.
+  if (arrival && !portableClass && !m_isCamera(path)) return;
+  Deliver(path, arrival);
 }
 
 void XpPortableDeviceWatchDog::Deliver(const XpString& path, bool arrival) {

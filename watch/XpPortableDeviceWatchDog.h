@@ -8,6 +8,7 @@
 #pragma once
 
 #include "XpDeviceWatchDog.h"
+#include "XpQuietMerger.h"
 #include "XpWatchCallbacks.h"
 
 #include "platform/XpHandle.h"
@@ -60,7 +61,7 @@ bool IsStillImageCamera(const XpString& interfacePath);
 
 }  // namespace XpPortableDevicePath
 
-class XpPortableDeviceWatchDog : public _XpDeviceWatchDog {
+class XpPortableDeviceWatchDog : public _XpDeviceWatchDog, private IXpQuietMergerClient {
  public:
   XpPortableDeviceWatchDog();
   // Ends the window thread and the delivery thread; events not yet
@@ -98,35 +99,17 @@ class XpPortableDeviceWatchDog : public _XpDeviceWatchDog {
   typedef bool (*CameraTest)(const XpString& interfacePath);
   void SetCameraTest(CameraTest test) { m_isCamera = test; }
 
-  static constexpr DWORD kQuietMs = 1000;
-  // Beyond this many waiting devices, new ones are dropped until some are
-  // delivered (a flood of made-up names cannot grow the queue).
-  static constexpr size_t kMaxPending = 64;
+  static constexpr DWORD kQuietMs = XpQuietMerger::kQuietMs;
+  static constexpr size_t kMaxPending = XpQuietMerger::kMaxPending;
 
  private:
-  struct Pending {
-    XpString path;        // the name to report
-    bool pathIsPortable;  // named by the portable-device class
-    bool first;           // arrival (true) or removal at the start of the burst
-    bool last;
-    DWORD lastTick;
-  };
-  struct NoCaseLess {
-    bool operator()(const XpString& a, const XpString& b) const { return a.CompareNoCase(b.c_str()) < 0; }
-  };
-
   void Queue(const wchar_t* interfacePath, bool arrival, bool portableClass);
-  static unsigned int DeliveryEntry(void* argument);
-  unsigned int DeliveryLoop();
+  void OnMerged(const XpString& path, bool portableClass, bool arrival) override;
   void Deliver(const XpString& path, bool arrival);
   void EndDelivery();
 
   XpWatchDetail::CallbackList<IXpPortableDeviceWatchDogCallback> m_callbacks;
-  XpCriticalSection m_lock;
-  std::map<XpString, Pending, NoCaseLess> m_pending;  // by device, under m_lock
-  XpScopedThread m_delivery;                          // made on the first event
-  bool m_ending;                                      // no new delivery thread
-  XpUniqueHandle m_wake;                              // auto-reset: the queue changed
-  XpUniqueHandle m_quit;                              // manual: the thread ends
+  // Declared after the callbacks: it ends its thread before they go.
+  XpQuietMerger m_merger;
   CameraTest m_isCamera;
 };

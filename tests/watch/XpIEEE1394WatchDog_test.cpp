@@ -10,11 +10,37 @@
 
 namespace {
 
+// Called on the watcher's delivery thread, read by the test.
 class DeviceRecorder final : public IXpDeviceWatchDogCallback {
  public:
-  void OnDeviceArrival(const wchar_t* name) override { events.push_back(L"+" + std::wstring(name)); }
-  void OnDeviceRemoval(const wchar_t* name) override { events.push_back(L"-" + std::wstring(name)); }
-  std::vector<std::wstring> events;  // written on the window thread, read after SendMessage
+  DeviceRecorder() { InitializeCriticalSection(&m_lock); }
+  ~DeviceRecorder() { DeleteCriticalSection(&m_lock); }
+  void OnDeviceArrival(const wchar_t* name) override { Record(L"+" + std::wstring(name)); }
+  void OnDeviceRemoval(const wchar_t* name) override { Record(L"-" + std::wstring(name)); }
+  std::vector<std::wstring> Events() {
+    EnterCriticalSection(&m_lock);
+    std::vector<std::wstring> copy = m_events;
+    LeaveCriticalSection(&m_lock);
+    return copy;
+  }
+  // Until n events were recorded, at most timeoutMs.
+  bool WaitFor(size_t n, DWORD timeoutMs) {
+    DWORD start = GetTickCount();
+    while (Events().size() < n) {
+      if (GetTickCount() - start >= timeoutMs) return false;
+      Sleep(20);
+    }
+    return true;
+  }
+
+ private:
+  void Record(const std::wstring& e) {
+    EnterCriticalSection(&m_lock);
+    m_events.push_back(e);
+    LeaveCriticalSection(&m_lock);
+  }
+  CRITICAL_SECTION m_lock;
+  std::vector<std::wstring> m_events;
 };
 
 // A device interface record with its name, as the system sends it.
@@ -32,6 +58,7 @@ std::vector<unsigned char> InterfaceRecord(const wchar_t* name, const GUID& cls)
 }
 
 const GUID kAvc = {0x095780C3, 0x48A1, 0x4570, {0xBD, 0x95, 0x46, 0x70, 0x7F, 0x78, 0xC2, 0xDC}};
+const GUID k1394 = {0xCC7BFB41, 0xF175, 0x11D1, {0xA3, 0x92, 0x00, 0xE0, 0x29, 0x1F, 0x39, 0x59}};
 
 }  // namespace
 
@@ -47,11 +74,21 @@ TEST(XpIEEE1394WatchDog, ReportsInterfaceArrivalAndRemovalSentToItsWindow) {
   GetClassNameW(w, name, 64);
   EXPECT_STREQ(L"Zelm_XpCommonLib_IEEE1394WatchDogDummyWindow", name);
 
-  const wchar_t* device = L"\\\\?\\1394#CAMCORDER&1#0800460104#{095780c3-48a1-4570-bd95-46707f78c2dc}";
-  std::vector<unsigned char> record = InterfaceRecord(device, kAvc);
+  // One camcorder, both interface classes: one arrival, named by the 1394 class.
+  const wchar_t* device = L"\\\\?\\1394#CAMCORDER&1#0800460104#{cc7bfb41-f175-11d1-a392-00e0291f3959}";
+  const wchar_t* avc = L"\\\\?\\1394#CAMCORDER&1#0800460104#{095780c3-48a1-4570-bd95-46707f78c2dc}";
+  std::vector<unsigned char> record = InterfaceRecord(device, k1394);
+  std::vector<unsigned char> avcRecord = InterfaceRecord(avc, kAvc);
+  EXPECT_EQ(TRUE,
+            SendMessageW(w, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(&avcRecord[0])));
   EXPECT_EQ(TRUE, SendMessageW(w, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(&record[0])));
+  EXPECT_EQ(1u, watcher.GetPendingCount());
+  ASSERT_TRUE(client.WaitFor(1, 5000));
   EXPECT_EQ(TRUE,
             SendMessageW(w, WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE, reinterpret_cast<LPARAM>(&record[0])));
+  EXPECT_EQ(TRUE, SendMessageW(w, WM_DEVICECHANGE, DBT_DEVICEREMOVECOMPLETE,
+                               reinterpret_cast<LPARAM>(&avcRecord[0])));
+  ASSERT_TRUE(client.WaitFor(2, 5000));
   // A volume header, a null header, other events and a name running past
   // its record give nothing but still answer TRUE.
   DEV_BROADCAST_VOLUME v;
@@ -69,9 +106,10 @@ TEST(XpIEEE1394WatchDog, ReportsInterfaceArrivalAndRemovalSentToItsWindow) {
   cut[29] = 0;
   EXPECT_EQ(TRUE, SendMessageW(w, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(&cut[0])));
   EXPECT_EQ(XP_OK, watcher.Stop());
-  ASSERT_EQ(2u, client.events.size());
-  EXPECT_EQ(L"+" + std::wstring(device), client.events[0]);
-  EXPECT_EQ(L"-" + std::wstring(device), client.events[1]);
+  std::vector<std::wstring> events = client.Events();
+  ASSERT_EQ(2u, events.size());
+  EXPECT_EQ(L"+" + std::wstring(device), events[0]);
+  EXPECT_EQ(L"-" + std::wstring(device), events[1]);
   EXPECT_EQ(XP_OK, watcher.RemoveCallback(&client));
   EXPECT_EQ(0x8101u, watcher.Stop());
 }
@@ -83,10 +121,18 @@ TEST(XpIEEE1394WatchDog, HandlerCanBeDrivenWithoutAWindow) {
   ASSERT_EQ(XP_OK, watcher.AddCallback(&client));  // twice: called twice
   std::vector<unsigned char> record = InterfaceRecord(L"dev1", kAvc);
   EXPECT_EQ(TRUE, watcher.OnDeviceChange(DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(&record[0])));
-  ASSERT_EQ(2u, client.events.size());
+  ASSERT_TRUE(client.WaitFor(2, 5000));
   EXPECT_EQ(XP_OK, watcher.RemoveCallback(&client));
+  record = InterfaceRecord(L"dev2", kAvc);
   EXPECT_EQ(TRUE, watcher.OnDeviceChange(DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(&record[0])));
-  EXPECT_EQ(2u, client.events.size());
+  // A flood of made-up devices waits in a bounded queue, on one thread.
+  for (int i = 0; i < 1000; ++i) {
+    std::vector<unsigned char> made = InterfaceRecord((L"made-up " + std::to_wstring(i)).c_str(), kAvc);
+    EXPECT_EQ(TRUE, watcher.OnDeviceChange(DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(&made[0])));
+  }
+  EXPECT_LE(watcher.GetPendingCount(), 64u);
+  watcher.ReleaseDelivery();
+  EXPECT_EQ(2u, client.Events().size());
 }
 
 namespace {
