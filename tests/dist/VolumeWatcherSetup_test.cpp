@@ -51,8 +51,9 @@ TEST(SetupActions, DeviceListRemovalIsUndoneByRollbackAndCompletedByCommit) {
   // The removal failed: the lists come back with their entries.
   EXPECT_EQ(restore(0), 0u);
   DWORD vid = 0, size = sizeof(vid);
-  EXPECT_EQ(SHGetValueW(HKEY_LOCAL_MACHINE, (versioned + L"\\Launch\\Viewer").c_str(), L"VID", NULL, &vid, &size),
-            static_cast<DWORD>(ERROR_SUCCESS));
+  EXPECT_EQ(
+      SHGetValueW(HKEY_LOCAL_MACHINE, (versioned + L"\\Launch\\Viewer").c_str(), L"VID", NULL, &vid, &size),
+      static_cast<DWORD>(ERROR_SUCCESS));
   EXPECT_EQ(vid, 0x1234u);
   EXPECT_TRUE(KeyExists(versioned + L"\\Ignore\\Hub"));
   EXPECT_FALSE(KeyExists(kRemoved));
