@@ -12,6 +12,12 @@ namespace {
 const UINT g_taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
 
 typedef BOOL(WINAPI* RegisterSessionNotificationFn)(HWND, DWORD);
+typedef BOOL(WINAPI* UnregisterSessionNotificationFn)(HWND);
+// Early in a logon the session service may not run yet: the registration is
+// tried again once a second for two minutes.
+const UINT_PTR kSessionRetryTimer = 0x5E55;
+const UINT kSessionRetryMs = 1000;
+const UINT kSessionRetries = 120;
 // Windows 7 and later, per window; Vista, per process. Neither exists earlier.
 typedef BOOL(WINAPI* ChangeWindowMessageFilterExFn)(HWND, UINT, DWORD, void*);
 typedef BOOL(WINAPI* ChangeWindowMessageFilterFn)(UINT, DWORD);
@@ -82,7 +88,9 @@ SfAbstractTrayIcon::SfAbstractTrayIcon(HINSTANCE windowInstance, HMODULE resourc
       m_defaultCommand(0),
       m_windowInstance(windowInstance),
       m_iconState(kStateRemoved),
-      m_classAtom(0) {
+      m_classAtom(0),
+      m_sessionRegistered(false),
+      m_sessionRetriesLeft(kSessionRetries) {
   ZeroMemory(&m_iconData, sizeof(m_iconData));
   createWindow(className);
 }
@@ -90,6 +98,7 @@ SfAbstractTrayIcon::SfAbstractTrayIcon(HINSTANCE windowInstance, HMODULE resourc
 SfAbstractTrayIcon::~SfAbstractTrayIcon() {
   if (m_window) {
     remove();
+    unregisterSession();
     // The subclass is gone already: the window's last messages go to the default procedure.
     SetWindowLongPtrW(m_window.get(), GWLP_USERDATA, 0);
     m_window.reset();
@@ -122,13 +131,34 @@ void SfAbstractTrayIcon::createWindow(const wchar_t* className) {
   // comes from a process of lower rights.
   allowMessageFromLowerRights(m_window.get(), g_taskbarCreated);
 
+  registerSession();
+}
+
+void SfAbstractTrayIcon::registerSession() {
+  if (m_sessionRegistered || !m_window) return;
   // Older systems have no session notifications; that is not an error.
-  XpUniqueModule wts(LoadSystemLibrary(L"WTSAPI32.DLL"));
-  if (wts) {
-    RegisterSessionNotificationFn registerFn = reinterpret_cast<RegisterSessionNotificationFn>(
-        reinterpret_cast<void*>(GetProcAddress(wts.get(), "WTSRegisterSessionNotification")));
-    if (registerFn) registerFn(m_window.get(), 0);  // this session only
+  if (!m_sessionLibrary) m_sessionLibrary.reset(LoadSystemLibrary(L"WTSAPI32.DLL"));
+  if (!m_sessionLibrary) return;
+  RegisterSessionNotificationFn registerFn = reinterpret_cast<RegisterSessionNotificationFn>(
+      reinterpret_cast<void*>(GetProcAddress(m_sessionLibrary.get(), "WTSRegisterSessionNotification")));
+  if (!registerFn) return;
+  if (registerFn(m_window.get(), 0)) {  // this session only
+    m_sessionRegistered = true;
+    return;
   }
+  // Typically RPC_S_INVALID_BINDING: the session service has not started yet.
+  if (m_sessionRetriesLeft == 0) return;
+  --m_sessionRetriesLeft;
+  SetTimer(m_window.get(), kSessionRetryTimer, kSessionRetryMs, NULL);
+}
+
+void SfAbstractTrayIcon::unregisterSession() {
+  if (m_window) KillTimer(m_window.get(), kSessionRetryTimer);
+  if (!m_sessionRegistered) return;
+  m_sessionRegistered = false;
+  UnregisterSessionNotificationFn unregisterFn = reinterpret_cast<UnregisterSessionNotificationFn>(
+      reinterpret_cast<void*>(GetProcAddress(m_sessionLibrary.get(), "WTSUnRegisterSessionNotification")));
+  if (unregisterFn && m_window) unregisterFn(m_window.get());
 }
 
 void SfAbstractTrayIcon::notify(DWORD operation) { Shell_NotifyIconW(operation, &m_iconData); }
@@ -311,6 +341,7 @@ LRESULT SfAbstractTrayIcon::handleMessage(HWND window, UINT message, WPARAM wPar
   switch (message) {
     case WM_DESTROY:
       onDestroy(window);
+      unregisterSession();
       return 0;
     case WM_CLOSE:
       onClose(window);
@@ -321,6 +352,11 @@ LRESULT SfAbstractTrayIcon::handleMessage(HWND window, UINT message, WPARAM wPar
       onEndSession(wParam != 0);
       return 0;
     case WM_TIMER: {
+      if (wParam == kSessionRetryTimer) {
+        KillTimer(window, kSessionRetryTimer);
+        registerSession();
+        return 0;
+      }
       LRESULT result = DefWindowProcW(window, message, wParam, lParam);
       onTimer(static_cast<UINT_PTR>(wParam));
       return result;

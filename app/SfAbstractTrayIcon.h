@@ -56,6 +56,10 @@ class SfAbstractTrayIcon {
   static HICON loadTrayIcon(HMODULE module, UINT iconId);
   // A shown icon's image made again for the current size.
   void reloadIcon();
+  // Whether the window hears session changes now: the registration is retried
+  // on a timer while the session service is not ready yet, and released with
+  // the window.
+  bool isSessionRegistered() const { return m_sessionRegistered; }
 
  protected:
   virtual bool preTranslate(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -89,6 +93,8 @@ class SfAbstractTrayIcon {
   LRESULT handleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   void createWindow(const wchar_t* className);
   void notify(DWORD operation);
+  void registerSession();
+  void unregisterSession();
 
   HMODULE m_iconModule;
   UINT m_iconId;
@@ -104,4 +110,8 @@ class SfAbstractTrayIcon {
   XpUniqueIcon m_icon;
   int m_iconState;
   ATOM m_classAtom;
+  // Held while registered: the release needs the library's function.
+  XpUniqueModule m_sessionLibrary;
+  bool m_sessionRegistered;
+  UINT m_sessionRetriesLeft;
 };

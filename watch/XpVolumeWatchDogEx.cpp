@@ -210,7 +210,9 @@ XpVolumeWatchDogEx::XpVolumeWatchDogEx(int, bool coalesce)
     : _XpDeviceWatchDog(kClassName),
       m_coalesce(coalesce),
       m_shellRegistration(0),
-      m_shellMessage(RegisterWindowMessageW(kShellMessageName)) {}
+      m_shellMessage(RegisterWindowMessageW(kShellMessageName)),
+      m_taskbarCreated(RegisterWindowMessageW(L"TaskbarCreated")),
+      m_shellRegistrations(0) {}
 
 XpVolumeWatchDogEx::~XpVolumeWatchDogEx() {
   // The window thread would otherwise still create notifiers while they are
@@ -244,6 +246,10 @@ size_t XpVolumeWatchDogEx::GetNotifierCount() {
 
 void XpVolumeWatchDogEx::RegisterNotifications() {
   _XpDeviceWatchDog::RegisterNotifications();
+  RegisterShell();
+}
+
+void XpVolumeWatchDogEx::RegisterShell() {
   // Notifications that cannot be opened safely are not asked for.
   if (!FindShellLockCalls().lock) return;  // volume broadcasts alone
   XpUniqueCoTaskMem<ITEMIDLIST> desktop;
@@ -254,18 +260,30 @@ void XpVolumeWatchDogEx::RegisterNotifications() {
   entry.fRecursive = TRUE;
   m_shellRegistration =
       SHChangeNotifyRegister(GetNotifyWindow(), kShellSources, kShellEvents, m_shellMessage, 1, &entry);
+  if (m_shellRegistration != 0) ++m_shellRegistrations;
 }
 
-void XpVolumeWatchDogEx::UnregisterNotifications() {
+void XpVolumeWatchDogEx::UnregisterShell() {
   if (m_shellRegistration != 0) {
     SHChangeNotifyDeregister(m_shellRegistration);
     m_shellRegistration = 0;
   }
+}
+
+void XpVolumeWatchDogEx::UnregisterNotifications() {
+  UnregisterShell();
   _XpDeviceWatchDog::UnregisterNotifications();
 }
 
 LRESULT XpVolumeWatchDogEx::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == m_shellMessage && m_shellMessage != 0) OnShellNotification(wParam, lParam);
+  // The window is top-level, so it hears the restarted shell's broadcast
+  // itself; the old registration died with the old shell (or there was no
+  // shell to register with at the start).
+  if (message == m_taskbarCreated && m_taskbarCreated != 0) {
+    UnregisterShell();
+    RegisterShell();
+  }
   return _XpDeviceWatchDog::WindowProc(window, message, wParam, lParam);
 }
 

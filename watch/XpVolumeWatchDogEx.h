@@ -90,6 +90,9 @@ class XpVolumeWatchDogEx : public _XpDeviceWatchDog {
   // The message id the shell notifications arrive with.
   UINT GetShellMessage() const { return m_shellMessage; }
   bool IsShellRegistered() const { return m_shellRegistration != 0; }
+  // Shell registrations made since construction: a restarted shell
+  // ("TaskbarCreated") has forgotten the old one and gets a new one.
+  unsigned GetShellRegistrationCount() const { return m_shellRegistrations; }
 
  protected:
   LRESULT WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override;
@@ -106,6 +109,8 @@ class XpVolumeWatchDogEx : public _XpDeviceWatchDog {
   // notifiers for other paths than drive roots is reached.
   XpSharedPtr<_XpVolumeNotifier> FindNotifier(const wchar_t* path);
   void OnShellNotification(WPARAM wParam, LPARAM lParam);
+  void RegisterShell();
+  void UnregisterShell();
   void Deliver(const XpString& path, bool arrival);
 
   XpWatchDetail::CallbackList<IXpVolumeWatchDogCallback> m_callbacks;
@@ -115,4 +120,6 @@ class XpVolumeWatchDogEx : public _XpDeviceWatchDog {
   XpCriticalSection m_notifierLock;
   ULONG m_shellRegistration;
   UINT m_shellMessage;
+  UINT m_taskbarCreated;
+  unsigned m_shellRegistrations;
 };

@@ -3,9 +3,11 @@
 // nowhere); the object's own record of them is what is checked.
 #include "app/SfAbstractTrayIcon.h"
 #include "app/res/LocResources.h"
+#include "tests/support/XpTestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -175,6 +177,69 @@ TEST(SfAbstractTrayIcon, ShellRestartReaddsAShownIconOnly) {
   icon.remove();
   SendMessageW(icon.window(), restart, 0, 0);
   EXPECT_EQ(icon.iconState(), SfAbstractTrayIcon::kStateRemoved);
+}
+
+namespace {
+
+// The session service as early in a logon: the first registration fails as
+// on Windows before the service runs, the next one succeeds.
+typedef FARPROC(WINAPI* GetProcAddressFn)(HMODULE, LPCSTR);
+GetProcAddressFn g_realGetProcAddress = NULL;
+int g_registerCalls = 0;
+HWND g_registered = NULL;
+HWND g_unregistered = NULL;
+
+BOOL WINAPI LateRegister(HWND window, DWORD) {
+  if (++g_registerCalls == 1) {
+    SetLastError(RPC_S_INVALID_BINDING);
+    return FALSE;
+  }
+  g_registered = window;
+  return TRUE;
+}
+
+BOOL WINAPI CountedUnregister(HWND window) {
+  g_unregistered = window;
+  return TRUE;
+}
+
+FARPROC WINAPI SessionServiceLate(HMODULE module, LPCSTR name) {
+  if (reinterpret_cast<ULONG_PTR>(name) > 0xFFFF) {
+    if (strcmp(name, "WTSRegisterSessionNotification") == 0)
+      return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&LateRegister));
+    if (strcmp(name, "WTSUnRegisterSessionNotification") == 0)
+      return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&CountedUnregister));
+  }
+  return g_realGetProcAddress(module, name);
+}
+
+}  // namespace
+
+TEST(SfAbstractTrayIcon, SessionRegistrationIsRetriedUntilTheServiceRunsAndReleasedWithTheWindow) {
+  g_realGetProcAddress = reinterpret_cast<GetProcAddressFn>(
+      xptest::PatchImport("GetProcAddress", reinterpret_cast<void*>(&SessionServiceLate)));
+  ASSERT_NE(g_realGetProcAddress, nullptr);
+  HWND window = NULL;
+  {
+    RecordingIcon icon(GetModuleHandleW(NULL), 901);
+    window = icon.window();
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(g_registerCalls, 1);
+    EXPECT_FALSE(icon.isSessionRegistered());
+    // The retry comes on the window's timer.
+    EXPECT_TRUE(xptest::WaitUntil(
+        10000,
+        [&] {
+          MSG msg;
+          while (PeekMessageW(&msg, NULL, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+          return icon.isSessionRegistered();
+        },
+        20));
+    EXPECT_EQ(g_registered, window);
+    EXPECT_EQ(g_unregistered, nullptr);
+  }
+  EXPECT_EQ(g_unregistered, window);
+  xptest::PatchImport("GetProcAddress", reinterpret_cast<void*>(g_realGetProcAddress));
 }
 
 TEST(SfAbstractTrayIcon, SessionChangesAndIconEventsReachTheirOperations) {

@@ -51,6 +51,11 @@ TEST(XpVolumeWatchDogEx, StateErrorsAndNullClient) {
   EXPECT_FALSE(IsWindowVisible(window));
   EXPECT_TRUE(GetParent(window) == NULL);  // broadcasts reach top-level windows only
   EXPECT_TRUE(watcher.IsShellRegistered());
+  // A restarted shell has forgotten the registration: it is made again.
+  EXPECT_EQ(1u, watcher.GetShellRegistrationCount());
+  SendMessageW(window, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+  EXPECT_EQ(2u, watcher.GetShellRegistrationCount());
+  EXPECT_TRUE(watcher.IsShellRegistered());
   EXPECT_EQ(XP_OK, watcher.Stop());
   EXPECT_FALSE(IsWindow(window));
   EXPECT_EQ(0x8101u, watcher.Stop());
