@@ -223,7 +223,9 @@ bool VolumeWatcherApp::shutdown(DWORD boundMs) {
   // Cancels the decisions under way; the window threads only hand arrivals
   // on, so stopping them does not wait for a scoring run. Watchers already
   // stopped by a disconnected session report it, which changes nothing here.
-  (void)stop();
+  // A watcher thread that did not end within its bound still uses this
+  // object: the process then ends without destroying it.
+  if (stop() == static_cast<int>(XP_E_TIMEOUT)) return false;
   DWORD started = GetTickCount();
   while (InterlockedCompareExchange(&m_inCallbacks, 0, 0) != 0) {
     if (GetTickCount() - started >= boundMs) return false;
@@ -403,6 +405,10 @@ int VolumeWatcherApp::stop() {
   XpResult portable = m_portableWatchDog.Stop();
   XpResult ieee = XpIEEE1394WatchDog::Stop();
   XpResult volume = XpVolumeWatchDogWrapper::Stop();
+  // A watcher thread still busy after its bound is reported first: the
+  // caller must then keep this object (and its watchers) alive.
+  if (portable == XP_E_TIMEOUT || ieee == XP_E_TIMEOUT || volume == XP_E_TIMEOUT)
+    return static_cast<int>(XP_E_TIMEOUT);
   if (ieee != XP_OK) return static_cast<int>(ieee);
   return static_cast<int>(volume != XP_OK ? volume : portable);
 }

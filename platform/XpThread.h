@@ -69,6 +69,15 @@ class XpScopedThread {
     if (result != XP_E_SELF_JOIN) m_thread = NULL;
     return result;
   }
+  // Join, waiting at most ms: XP_E_TIMEOUT when the thread still runs then,
+  // and it stays held (whoever owns what it uses must keep that alive).
+  [[nodiscard]] XpResult JoinWithin(DWORD ms) {
+    if (!m_thread) return XP_E_INVALID_HANDLE;
+    if (GetCurrentThreadId() != m_thread->GetId() &&
+        WaitForSingleObject(m_thread->GetHandle(), ms) == WAIT_TIMEOUT)
+      return XP_E_TIMEOUT;
+    return Join();
+  }
   XpThread* get() const { return m_thread; }
   XpThread* operator->() const { return m_thread; }
   explicit operator bool() const { return m_thread != NULL; }

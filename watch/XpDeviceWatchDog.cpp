@@ -8,6 +8,9 @@
 namespace {
 
 const wchar_t kWindowTitle[] = L"_XpDeviceWatchDog";
+// The window thread only hands events on, so it ends at once when nothing
+// holds it.
+const DWORD kDefaultStopBoundMs = 5000;
 
 }  // namespace
 
@@ -15,12 +18,16 @@ _XpDeviceWatchDog::_XpDeviceWatchDog(const wchar_t* className)
     : m_className(className),
       m_window(NULL),
       m_ready(CreateEventW(NULL, TRUE, FALSE, NULL)),
-      m_lastRunResult(XP_OK) {}
+      m_lastRunResult(XP_OK),
+      m_stopBoundMs(kDefaultStopBoundMs) {}
 
 _XpDeviceWatchDog::~_XpDeviceWatchDog() {
   // Derived watchers stop first (their window procedure must not run while
   // they are torn down); this covers a plain base object.
-  (void)Stop();  // fails only when not running or on the watcher's own thread
+  // Fails when not running or on the watcher's own thread; a thread held past
+  // the bound is joined by the member's own destructor. The owner that got
+  // XP_E_TIMEOUT from Stop ends the process instead of destroying this.
+  (void)Stop();
   FreeFilters();
 }
 
@@ -48,7 +55,9 @@ XpResult _XpDeviceWatchDog::Stop() {
   if (GetCurrentThreadId() == m_thread->GetId()) return XP_E_SELF_JOIN;
   HWND window = m_window;
   if (window) PostMessageW(window, WM_CLOSE, 0, 0);
-  m_lastRunResult = m_thread.Join();
+  XpResult joined = m_thread.JoinWithin(m_stopBoundMs);
+  if (joined == XP_E_TIMEOUT) return XP_E_TIMEOUT;
+  m_lastRunResult = joined;
   m_window = NULL;
   return XP_OK;
 }

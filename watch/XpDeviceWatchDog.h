@@ -21,8 +21,12 @@ class _XpDeviceWatchDog {
   // not be made). A second Start while running gives XP_E_FILE_NOT_ACTIVE.
   [[nodiscard]] virtual XpResult Start();
   // Closes the window and joins the thread; XP_E_FILE_NOT_ACTIVE when stopped,
-  // XP_E_SELF_JOIN (nothing done) from the window thread itself.
+  // XP_E_SELF_JOIN (nothing done) from the window thread itself. A thread that
+  // has not ended within the stop bound gives XP_E_TIMEOUT: it is told to end
+  // and stays held (a later Stop joins it), so the object must stay alive.
   [[nodiscard]] virtual XpResult Stop();
+  // How long Stop waits for the window thread (5 s unless set).
+  void SetStopBound(DWORD ms) { m_stopBoundMs = ms; }
   // Keeps a copy of a device broadcast filter (its first 32-bit word is its
   // size). Null, or a size below a broadcast header, is ignored.
   virtual void AddNotificationFilter(const void* filter);
@@ -65,4 +69,5 @@ class _XpDeviceWatchDog {
   // Set by the window thread once its window exists or has failed.
   XpUniqueHandle m_ready;
   XpResult m_lastRunResult;
+  DWORD m_stopBoundMs;
 };

@@ -12,6 +12,8 @@
 namespace {
 
 const int kDefaultInterval = 2000;
+// How long Stop waits for the polling thread to end.
+const DWORD kStopBoundMs = 5000;
 const int kVolumeInterval = 5000;
 const DWORD kAllLetters = 0x3FFFFFF;
 
@@ -163,9 +165,10 @@ XpResult XpAbstractWatchDog::Stop() {
   // From a callback on the watcher's own thread the join could never end.
   if (GetCurrentThreadId() == m_thread->GetId()) return XP_E_SELF_JOIN;
   m_stop.Set(true);
-  // The polling loop's own exit code carries nothing for the caller.
-  (void)m_thread.Join();
-  return XP_OK;
+  // A probe of a hung drive may hold the loop: after the bound the thread
+  // stays held (a later Stop joins it) and the caller keeps this object.
+  XpResult joined = m_thread.JoinWithin(kStopBoundMs);
+  return joined == XP_E_TIMEOUT ? XP_E_TIMEOUT : XP_OK;
 }
 
 bool XpAbstractWatchDog::WaitTick() {

@@ -25,7 +25,9 @@ class XpAbstractWatchDog {
   // XP_E_FILE_NOT_ACTIVE when running, XP_E_OUT_OF_MEMORY without a thread.
   [[nodiscard]] virtual XpResult Start();
   // XP_E_FILE_NOT_ACTIVE when stopped; XP_E_SELF_JOIN (nothing done) from
-  // the watcher's own thread.
+  // the watcher's own thread; XP_E_TIMEOUT when the thread, told to end, is
+  // still busy (a hung drive) after 5 s: it stays held, and the object must
+  // stay alive until a later Stop joins it.
   [[nodiscard]] virtual XpResult Stop();
 
  protected:

@@ -324,3 +324,51 @@ TEST(XpVolumeWatchDogEx, StopFromItsOwnWindowThreadIsRefusedAndChangesNothing) {
   EXPECT_EQ(XP_OK, watcher.Stop());
   EXPECT_EQ(XP_OK, watcher.RemoveCallback(&client));
 }
+
+namespace {
+
+// A watcher whose window thread is held inside a message, as by a call into
+// a device that does not answer.
+class WedgedWatcher : public _XpDeviceWatchDog {
+ public:
+  WedgedWatcher()
+      : _XpDeviceWatchDog(L"XpWedgedWatcherWindow"),
+        entered(CreateEventW(NULL, TRUE, FALSE, NULL)),
+        release(CreateEventW(NULL, TRUE, FALSE, NULL)) {}
+  ~WedgedWatcher() override {
+    SetEvent(release);
+    (void)Stop();
+    CloseHandle(entered);
+    CloseHandle(release);
+  }
+  HANDLE entered;
+  HANDLE release;
+
+ protected:
+  LRESULT WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override {
+    if (message == WM_APP) {
+      SetEvent(entered);
+      WaitForSingleObject(release, 60000);
+      return 0;
+    }
+    return _XpDeviceWatchDog::WindowProc(window, message, wParam, lParam);
+  }
+};
+
+}  // namespace
+
+TEST(XpDeviceWatchDog, StopOfAWedgedWindowThreadReturnsAtItsBoundAndJoinsLater) {
+  WedgedWatcher watcher;
+  watcher.SetStopBound(300);
+  ASSERT_EQ(XP_OK, watcher.Start());
+  ASSERT_TRUE(PostMessageW(watcher.GetNotifyWindow(), WM_APP, 0, 0));
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(watcher.entered, 10000));
+  DWORD started = GetTickCount();
+  EXPECT_EQ(XP_E_TIMEOUT, watcher.Stop());
+  EXPECT_LT(GetTickCount() - started, 3000u);
+  // Told to end already: once free, the thread ends and the next stop joins it.
+  SetEvent(watcher.release);
+  watcher.SetStopBound(10000);
+  EXPECT_EQ(XP_OK, watcher.Stop());
+  EXPECT_EQ(XP_E_FILE_NOT_ACTIVE, watcher.Stop());
+}
