@@ -21,7 +21,7 @@ const DWORD kUnitMaskBits = 0x3FFFFFF;
 const DWORD kGatherMs = 20;
 // A notifier that heard nothing for this long ends its thread; the next
 // event for its path makes a new one.
-const int kNotifierIdleSeconds = 30;
+const int kDefaultNotifierIdleSeconds = 30;
 // Notifiers of paths other than drive roots: any program of the session can
 // make up such paths, so they never hold more threads than this. Drive roots
 // are at most 26 and always get theirs.
@@ -93,7 +93,8 @@ _XpVolumeNotifier::_XpVolumeNotifier(XpVolumeWatchDogEx* owner, const XpString& 
       m_queued(0),
       m_signalled(false),
       m_retired(false),
-      m_deliveringArrival(false) {
+      m_deliveringArrival(false),
+      m_idleSeconds(owner->m_notifierIdleSeconds) {
   m_thread = XpScopedThread(XpThread::Create(&_XpVolumeNotifier::ThreadEntry, this));
 }
 
@@ -154,7 +155,7 @@ unsigned int _XpVolumeNotifier::ThreadEntry(void* argument) {
 unsigned int _XpVolumeNotifier::Loop() {
   for (;;) {
     {
-      XpMultiLockOne wait(false, &m_pending, &m_quit, &m_wakeUp, kNotifierIdleSeconds);
+      XpMultiLockOne wait(false, &m_pending, &m_quit, &m_wakeUp, m_idleSeconds);
       // Idle: the thread ends unless an event came in just now.
       if (wait.GetResult() == XP_E_TIMEOUT) {
         if (Retire()) return XP_OK;
@@ -212,7 +213,8 @@ XpVolumeWatchDogEx::XpVolumeWatchDogEx(int, bool coalesce)
       m_shellRegistration(0),
       m_shellMessage(RegisterWindowMessageW(kShellMessageName)),
       m_taskbarCreated(RegisterWindowMessageW(L"TaskbarCreated")),
-      m_shellRegistrations(0) {}
+      m_shellRegistrations(0),
+      m_notifierIdleSeconds(kDefaultNotifierIdleSeconds) {}
 
 XpVolumeWatchDogEx::~XpVolumeWatchDogEx() {
   // The window thread would otherwise still create notifiers while they are
@@ -241,7 +243,10 @@ XpResult XpVolumeWatchDogEx::RemoveCallback(IXpVolumeWatchDogCallback* callback)
 
 size_t XpVolumeWatchDogEx::GetNotifierCount() {
   XpSingleLock guard(&m_notifierLock);
-  return m_notifiers.size();
+  size_t live = 0;
+  for (auto& entry : m_notifiers)
+    if (entry.second->IsRunning() && !entry.second->IsRetired()) ++live;
+  return live;
 }
 
 void XpVolumeWatchDogEx::RegisterNotifications() {

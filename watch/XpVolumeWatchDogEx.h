@@ -55,6 +55,7 @@ class _XpVolumeNotifier {
   bool m_signalled;
   bool m_retired;
   bool m_deliveringArrival;
+  const int m_idleSeconds;
   XpCriticalSection m_lock;
 };
 
@@ -86,7 +87,11 @@ class XpVolumeWatchDogEx : public _XpDeviceWatchDog {
   void ReleaseNotifiers();
 
   bool IsCoalescing() const { return m_coalesce; }
+  // Notifiers whose thread still runs and takes events.
   size_t GetNotifierCount();
+  // How long a notifier waits for an event before its thread ends (30 s;
+  // tests shorten it). Notifiers made afterwards use it.
+  void SetNotifierIdleSeconds(int seconds) { m_notifierIdleSeconds = seconds > 0 ? seconds : 1; }
   // The message id the shell notifications arrive with.
   UINT GetShellMessage() const { return m_shellMessage; }
   bool IsShellRegistered() const { return m_shellRegistration != 0; }
@@ -122,4 +127,5 @@ class XpVolumeWatchDogEx : public _XpDeviceWatchDog {
   UINT m_shellMessage;
   UINT m_taskbarCreated;
   unsigned m_shellRegistrations;
+  volatile int m_notifierIdleSeconds;
 };

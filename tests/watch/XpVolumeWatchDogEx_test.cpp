@@ -251,6 +251,24 @@ TEST(XpVolumeWatchDogEx, MadeUpPathsLeaveABoundedNumberOfNotifiers) {
   EXPECT_TRUE(std::any_of(events.begin(), events.end(), [](const Event& e) { return e.path == L"E:\\"; }));
 }
 
+// An idle notifier ends its thread; a later event for its path is still
+// delivered, by a new one.
+TEST(XpVolumeWatchDogEx, IdleNotifierRetiresAndALaterEventIsStillDelivered) {
+  Running r(true);
+  r.watcher->SetNotifierIdleSeconds(1);
+  r.watcher->NotifyArrival(L"G:\\");
+  ASSERT_TRUE(r.client.WaitFor(1, 6000));
+  DWORD start = GetTickCount();
+  while (r.watcher->GetNotifierCount() != 0 && GetTickCount() - start < 10000) Sleep(20);
+  ASSERT_EQ(0u, r.watcher->GetNotifierCount()) << "the idle notifier did not retire";
+  r.watcher->NotifyRemoval(L"G:\\");
+  ASSERT_TRUE(r.client.WaitFor(2, 6000));
+  std::vector<Event> events = r.client.Events();
+  EXPECT_EQ(L"G:\\", events[1].path);
+  EXPECT_FALSE(events[1].arrival);
+  EXPECT_NE(events[0].thread, events[1].thread);
+}
+
 TEST(XpVolumeWatchDogEx, NoCallbackRunsAfterRemovalOrDuringDestruction) {
   Recorder* slow = new Recorder();
   slow->SetDelay(300);

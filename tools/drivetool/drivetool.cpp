@@ -23,6 +23,7 @@ const wchar_t kUsage[] =
     L"  undefine <letter>         only undefine the drive (no broadcast)\n"
     L"  arrive <letter>           only broadcast the arrival\n"
     L"  leave <letter>            only broadcast the removal\n"
+    L"  netarrive <letter>        only broadcast the arrival, flagged as a network volume\n"
     L"<letter> is A..Z, with or without a colon. <folder> is a Unix path (/tmp/card)\n"
     L"or a Windows path (C:\\cards\\one) of an existing folder.\n"
     L"Exit codes: 0 done, 1 bad command line, 2 the mount manager refused,\n"
@@ -117,12 +118,13 @@ int DefineDrive(wchar_t letter, const std::vector<char>* unixPath) {
   return kDone;
 }
 
-int Broadcast(wchar_t letter, bool arrival) {
+int Broadcast(wchar_t letter, bool arrival, WORD flags = 0) {
   DEV_BROADCAST_VOLUME volume;
   memset(&volume, 0, sizeof(volume));
   volume.dbcv_size = sizeof(volume);
   volume.dbcv_devicetype = DBT_DEVTYP_VOLUME;
   volume.dbcv_unitmask = 1u << (letter - L'A');
+  volume.dbcv_flags = flags;
   DWORD recipients = BSM_APPLICATIONS;
   // A query is sent and waited for, so the record travels with the message
   // (a notify or posted message cannot carry it); a hung window is skipped.
@@ -169,5 +171,6 @@ int wmain(int argc, wchar_t** argv) {
   if (_wcsicmp(command, L"undefine") == 0) return DefineDrive(letter, NULL);
   if (_wcsicmp(command, L"arrive") == 0) return Broadcast(letter, true);
   if (_wcsicmp(command, L"leave") == 0) return Broadcast(letter, false);
+  if (_wcsicmp(command, L"netarrive") == 0) return Broadcast(letter, true, DBTF_NET);
   return Usage();
 }

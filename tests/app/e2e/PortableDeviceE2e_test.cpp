@@ -195,6 +195,31 @@ TEST_F(PortableDeviceE2e, ArrivalScoresAndStartsThePortableModuleOnce) {
   ExitWatcher(&watcher);
 }
 
+// The phone is announced again through both classes after its decision (more
+// than the quiet second later) and is still connected: nothing more is asked.
+// Read once a camera announced after it has been started.
+TEST_F(PortableDeviceE2e, PhoneAnnouncedAgainWhileConnectedIsOneDecision) {
+  Process watcher;
+  HWND window = StartWatcher(&watcher);
+  ASSERT_NE(nullptr, window) << "no portable-device window in the watcher";
+  auto runsOf = [&](const wchar_t* path) { return CountRuns(ReadModuleLog(layout_.portableLog()), {path}); };
+  ASSERT_TRUE(SendInterface(window, DBT_DEVICEARRIVAL, kPhone, kPortableClass));
+  DWORD first = GetTickCount();
+  ASSERT_TRUE(SendInterface(window, DBT_DEVICEARRIVAL, kPhoneStill, kStillImageClass));
+  ASSERT_TRUE(WaitUntil(30000, [&] { return runsOf(kPhone) == 1; }));
+  ASSERT_TRUE(SendInterface(window, DBT_DEVICEARRIVAL, kPhoneStill, kStillImageClass));
+  ASSERT_TRUE(SendInterface(window, DBT_DEVICEARRIVAL, kPhone, kPortableClass));
+  EXPECT_GE(GetTickCount() - first, 1000u);
+  ASSERT_TRUE(SendInterface(window, DBT_DEVICEARRIVAL, kCamera, kPortableClass));
+  ASSERT_TRUE(WaitUntil(30000, [&] { return runsOf(kCamera) == 1; }));
+  std::vector<ModuleRun> runs = ReadModuleLog(layout_.portableLog());
+  EXPECT_EQ(1, CountRuns(runs, {L"/importscore", kPhone}))
+      << testing::PrintToString(ReadUtf8(layout_.portableLog()));
+  EXPECT_EQ(1, runsOf(kPhone));
+  EXPECT_FALSE(Mentions(runs, L"6bdd1fc6")) << "the still-image name went to the module";
+  ExitWatcher(&watcher);
+}
+
 // By the USB ids in the path: a Launch entry starts its program with the
 // device form of the arguments and no module is asked; an Ignore entry starts
 // nothing; a device on neither list (here one without USB ids) goes to the

@@ -24,6 +24,7 @@
 namespace {
 
 using namespace E2e;
+using xptest::DriveTool;
 using xptest::InsertedDrive;
 
 // Folders of one run, below the test program's own folder.
@@ -280,6 +281,49 @@ TEST_F(WatcherE2e, InsertedCardStartsTheBestScoringImporterOnce) {
   }
   EXPECT_FALSE(FileExists(layout_.probeLog()));
   card.Remove();
+  ExitWatcher(&watcher);
+}
+
+// A second notice of the card in the slot decides nothing; another card in the
+// same slot (another volume serial) is decided again; a network volume asks no
+// module. "Nothing happened" is read once a marker card at another letter,
+// put in after the notice, has been decided.
+TEST_F(WatcherE2e, OneCardIsOneDecisionAndNetworkVolumesAskNoModule) {
+  const std::wstring slot = layout_.root + L"\\slot", shared = layout_.root + L"\\shared";
+  for (const std::wstring& f : {slot, shared}) {
+    xptest::MakeDirs(f + L"\\DCIM\\100DEMO");
+    WriteText(f + L"\\DCIM\\100DEMO\\IMG_0001.JPG", "jpeg");
+    WriteText(f + L"\\.windows-label", "CARD");
+  }
+  WriteText(slot + L"\\.windows-serial", "1234abcd");
+  Process watcher;
+  ASSERT_TRUE(StartWatcher(&watcher, layout_.exe()));
+  ASSERT_TRUE(WaitForWatching(20000));
+  auto runsOf = [&](const wchar_t* root) { return CountRuns(ReadModuleLog(layout_.logB()), {root}); };
+  auto markerDecided = [&](wchar_t letter) {
+    InsertedDrive marker;
+    const wchar_t root[] = {letter, L':', L'\\', 0};
+    return marker.Insert(letter, layout_.card) && WaitUntil(30000, [&] { return runsOf(root) == 1; });
+  };
+  InsertedDrive card, network;
+  ASSERT_TRUE(card.Insert(L'R', slot));
+  ASSERT_TRUE(WaitUntil(30000, [&] { return runsOf(L"R:\\") == 1; }));
+  ASSERT_EQ(0u, DriveTool(L"arrive R"));
+  ASSERT_TRUE(network.Insert(L'Q', shared, false));
+  ASSERT_EQ(0u, DriveTool(L"netarrive Q"));
+  ASSERT_TRUE(markerDecided(L'P'));
+  EXPECT_EQ(1, runsOf(L"R:\\")) << "a second notice of the same card was decided again";
+  EXPECT_EQ(0, CountRuns(ReadModuleLog(layout_.logA()), {L"/importscore", L"Q:\\"}));
+  EXPECT_EQ(0, CountRuns(ReadModuleLog(layout_.logB()), {L"/importscore", L"Q:\\"}));
+
+  // The card is swapped while the letter stays, unheard: a new serial is a new card.
+  WriteText(shared + L"\\.windows-serial", "5678ef01");
+  ASSERT_EQ(0u, DriveTool(L"undefine R"));
+  ASSERT_EQ(0u, DriveTool(L"define R " + Quoted(shared)));
+  ASSERT_EQ(0u, DriveTool(L"arrive R"));
+  EXPECT_TRUE(WaitUntil(30000, [&] { return runsOf(L"R:\\") == 2; })) << "another card was not decided";
+  card.Remove();
+  network.Remove();
   ExitWatcher(&watcher);
 }
 
