@@ -106,8 +106,7 @@ class AutoPlayE2e : public ::testing::Test {
     f.card = f.root + L"\\card";
     CreateDirectoryW(f.root.c_str(), nullptr);
     InstallWatcher(dir, f.watcher);
-    CopyInto(dir + L"RefImporter.exe", f.importer, L"RefImporter.exe");
-    CopyInto(dir + L"RefImporterLoc.dll", f.importer, L"RefImporterLoc.dll");
+    InstallRefImporter(dir, f.importer);
     WriteText(f.importer + L"\\RefImporter.score", "7");
     CreateDirectoryW(f.card.c_str(), nullptr);
     CreateDirectoryW((f.card + L"\\DCIM").c_str(), nullptr);

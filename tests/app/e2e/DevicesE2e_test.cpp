@@ -54,8 +54,7 @@ class DevicesE2e : public ::testing::Test {
     f.work = f.root + L"\\work-card";
     CreateDirectoryW(f.root.c_str(), nullptr);
     InstallWatcher(dir, f.watcher);
-    CopyInto(dir + L"RefImporter.exe", f.importer, L"RefImporter.exe");
-    CopyInto(dir + L"RefImporterLoc.dll", f.importer, L"RefImporterLoc.dll");
+    InstallRefImporter(dir, f.importer);
     WriteText(f.importer + L"\\RefImporter.score", "7");
     CopyInto(dir + L"RefImporter.exe", f.probe, L"LaunchProbe.exe");
     for (const std::wstring* card : {&f.holiday, &f.work}) {

@@ -136,6 +136,13 @@ inline void InstallWatcher(const std::wstring& dir, const std::wstring& folder) 
 
 inline bool WriteText(const std::wstring& path, const char* text) { return xptest::WriteBytes(path, text); }
 
+// The reference importer and its resource library installed into a folder,
+// as an importer module is laid out.
+inline void InstallRefImporter(const std::wstring& dir, const std::wstring& folder) {
+  CopyInto(dir + L"RefImporter.exe", folder, L"RefImporter.exe");
+  CopyInto(dir + L"RefImporterLoc.dll", folder, L"RefImporterLoc.dll");
+}
+
 // One run of the reference importer as its log tells it: the command line and
 // the arguments it saw.
 struct ModuleRun {

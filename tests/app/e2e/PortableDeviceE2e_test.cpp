@@ -73,8 +73,7 @@ class PortableDeviceE2e : public ::testing::Test {
     CreateDirectoryW(l.root.c_str(), nullptr);
     InstallWatcher(dir, l.watcher);
     for (const std::wstring* f : {&l.portable, &l.volumeOnly}) {
-      CopyInto(dir + L"RefImporter.exe", *f, L"RefImporter.exe");
-      CopyInto(dir + L"RefImporterLoc.dll", *f, L"RefImporterLoc.dll");
+      InstallRefImporter(dir, *f);
     }
     // The volume-only module would claim anything it were asked about.
     WriteText(l.volumeOnly + L"\\RefImporter.score", "90");

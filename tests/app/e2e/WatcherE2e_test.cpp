@@ -77,8 +77,7 @@ class WatcherE2e : public ::testing::Test {
       InstallWatcher(dir, *f);
     }
     for (const std::wstring* f : {&l.importerA, &l.importerB}) {
-      CopyInto(dir + L"RefImporter.exe", *f, L"RefImporter.exe");
-      CopyInto(dir + L"RefImporterLoc.dll", *f, L"RefImporterLoc.dll");
+      InstallRefImporter(dir, *f);
     }
     // A scores every volume 5, B scores a card with a DCIM folder 100.
     WriteText(l.importerA + L"\\RefImporter.score", "5");
