@@ -5,7 +5,7 @@
 
 #include <new>
 
-#include "app/VolumeWatcherApp.h"
+#include "app/WatcherSettings.h"
 #include "platform/XpRegistry.h"
 #include "platform/XpVersionedKey.h"
 #include "watch/XpVolumeWatchDog.h"
@@ -25,10 +25,8 @@ const IID kIidQueryCancelAutoPlay = {
 const DWORD kAnswerPollMs = 20;
 
 bool SwitchOffSet(DWORD root) {
-  XpRegistry* settings = OpenVersionedKey(VolumeWatcherApp::kSettingsPath, root, XpRegistry::kRead);
-  bool off = settings && settings->ReadDword(AutoPlayCancel::kSwitchOffValue, 0) != 0;
-  XpRegistry::Close(settings);
-  return off;
+  XpScopedRegistry settings(OpenVersionedKey(kWatcherSettingsPath, root, XpRegistry::kRead));
+  return settings && settings->ReadDword(AutoPlayCancel::kSwitchOffValue, 0) != 0;
 }
 
 }  // namespace
@@ -68,12 +66,11 @@ class AutoPlayCancel::Object : public IQueryCancelAutoPlay {
 };
 
 AutoPlayCancel::AutoPlayCancel(VolumeDecisionTracker& decisions, XpVolumeWatchDogWrapper& watcher)
-    : m_decisions(decisions), m_watcher(watcher), m_thread(nullptr), m_closing(0), m_registered(0) {}
+    : m_decisions(decisions), m_watcher(watcher), m_closing(0), m_registered(0) {}
 
-AutoPlayCancel::~AutoPlayCancel() {
-  // A thread still here at static destruction is left to the process's end.
-  if (m_thread) delete m_thread;
-}
+// The thread was joined by stop(); one that outlived the bound there made the
+// shutdown end the process without static destruction.
+AutoPlayCancel::~AutoPlayCancel() {}
 
 bool AutoPlayCancel::switchedOff() {
   return SwitchOffSet(XpRegistry::kRootLocalMachine) || SwitchOffSet(XpRegistry::kRootCurrentUser);
@@ -82,26 +79,21 @@ bool AutoPlayCancel::switchedOff() {
 void AutoPlayCancel::start() {
   // A thread that outlived an earlier stop's bound and has ended since is
   // joined now, so that a reconnect registers again.
-  if (m_thread && WaitForSingleObject(m_thread->GetHandle(), 0) == WAIT_OBJECT_0) {
-    (void)XpThread::Join(m_thread);
-    m_thread = nullptr;
-  }
+  // The thread's exit code says nothing more.
+  if (m_thread) (void)m_thread.JoinWithin(0);
   if (m_thread || switchedOff()) return;
   m_quit.reset(CreateEventW(NULL, TRUE, FALSE, NULL));
   if (!m_quit) return;
   InterlockedExchange(&m_closing, 0);
-  m_thread = XpThread::Create(&AutoPlayCancel::OwnerThread, this);
+  m_thread = XpScopedThread(XpThread::Create(&AutoPlayCancel::OwnerThread, this));
 }
 
 bool AutoPlayCancel::stop(DWORD boundMs) {
   if (!m_thread) return true;
   InterlockedExchange(&m_closing, 1);
   SetEvent(m_quit.get());
-  if (WaitForSingleObject(m_thread->GetHandle(), boundMs) != WAIT_OBJECT_0) return false;
-  // The thread has ended: its exit code says nothing more.
-  (void)XpThread::Join(m_thread);
-  m_thread = nullptr;
-  return true;
+  // The thread's exit code says nothing more; one still running stays held.
+  return m_thread.JoinWithin(boundMs) != XP_E_TIMEOUT;
 }
 
 bool AutoPlayCancel::registered() const {

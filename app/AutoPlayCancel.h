@@ -33,8 +33,9 @@ class AutoPlayCancel {
   // nothing when switched off or already registered.
   void start();
   // Revokes the registration and ends the thread; questions being answered
-  // are told to allow at once. False when the thread did not end in boundMs.
-  bool stop(DWORD boundMs);
+  // are told to allow at once. False when the thread did not end in boundMs:
+  // it stays held, and a later stop or start joins it.
+  [[nodiscard]] bool stop(DWORD boundMs);
   bool registered() const;
 
   // S_FALSE (cancel) when the watcher acts on the volume at path, S_OK
@@ -53,7 +54,7 @@ class AutoPlayCancel {
 
   VolumeDecisionTracker& m_decisions;
   XpVolumeWatchDogWrapper& m_watcher;
-  XpThread* m_thread;
+  XpScopedThread m_thread;
   XpUniqueHandle m_quit;
   volatile LONG m_closing;
   volatile LONG m_registered;

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "app/VolumeWatcherApp.h"
+#include "app/WatcherSettings.h"
 #include "app/res/LocResources.h"
 #include "platform/XpSync.h"
 #include "platform/XpThread.h"
@@ -46,7 +47,7 @@ std::vector<XpString> SplitBars(const XpString& text) {
   }
 }
 
-XpString DecisionText(const VolumeDecision& decision, const Formats& formats) {
+XpString DecisionText(const ArrivalDecision& decision, const Formats& formats) {
   if (decision.kind == kDeviceRuleLaunch) {
     std::vector<XpString> args;
     args.push_back(decision.program);
@@ -77,13 +78,13 @@ XpString ImportersText(bool scored, const std::vector<ModuleScore>& scores, cons
   return FormatPlaceholders(formats.scores, std::vector<XpString>(1, list));
 }
 
-XpString BusText(const VolumeDecision& decision, const Formats& formats) {
+XpString BusText(const ArrivalDecision& decision, const Formats& formats) {
   size_t bus = decision.identified && decision.busType > 0 ? static_cast<size_t>(decision.busType) : 0;
   if (bus < formats.buses.size() && !formats.buses[bus].IsEmpty()) return formats.buses[bus];
   return formats.buses.empty() ? XpString() : formats.buses[0];
 }
 
-XpString IdsText(const VolumeDecision& decision) {
+XpString IdsText(const ArrivalDecision& decision) {
   if (!decision.identified || decision.facts.vendorId > 0xFFFF || decision.facts.productId > 0xFFFF)
     return XpString();
   wchar_t text[16];
@@ -111,7 +112,7 @@ enum Column { kDrive, kLabel, kBus, kIds, kSerial, kDecision, kColumnCount };
 
 // One removable volume as the window shows it.
 struct Row {
-  VolumeDecision decision;
+  ArrivalDecision decision;
   bool scored;
   std::vector<ModuleScore> scores;
 };
@@ -119,7 +120,7 @@ struct Row {
 struct ListWork {
   HWND dialog;
   unsigned generation;
-  std::vector<VolumeDecision> decisions;
+  std::vector<ArrivalDecision> decisions;
 };
 
 struct ScoreWork {
@@ -171,29 +172,27 @@ XpCriticalSection& WindowLock() {
   return *lock;
 }
 HWND g_dialog = NULL;
-XpThread* g_windowThread = nullptr;
-// The workers still to be joined, under the window lock. Like the lock, never
+// The window's thread (one at a time) and the workers, joined when they have
+// ended or, with a bound, at the window's close. Like the lock, never
 // destroyed: nothing that waits may run in static destruction.
-std::vector<XpThread*>& Workers() {
-  static std::vector<XpThread*>* workers = new std::vector<XpThread*>;
+XpThreadSet& WindowThreads() {
+  static XpThreadSet* threads = new XpThreadSet;
+  return *threads;
+}
+XpThreadSet& Workers() {
+  static XpThreadSet* workers = new XpThreadSet;
   return *workers;
 }
-// Set while scoring runs of the window must end: at its close, at exit and
-// while the session is disconnected.
-HANDLE CancelEvent() {
-  static HANDLE cancel = CreateEventW(NULL, TRUE, FALSE, NULL);
-  return cancel;
-}
-
-// Joins the workers that have ended; the caller holds the window lock.
-void ReapWorkers() {
-  std::vector<XpThread*>& workers = Workers();
-  for (size_t i = workers.size(); i-- > 0;) {
-    if (WaitForSingleObject(workers[i]->GetHandle(), 0) != WAIT_OBJECT_0) continue;
-    (void)XpThread::Join(workers[i]);  // it has ended
-    workers.erase(workers.begin() + static_cast<std::ptrdiff_t>(i));
+// Hears of volumes coming and going for the open window; it only posts.
+class WindowObserver : public IArrivalObserver {
+ public:
+  void OnVolumesChanged() override {
+    XpSingleLock guard(&WindowLock());
+    if (g_dialog) PostMessageW(g_dialog, kVolumesChanged, 0, 0);
   }
-}
+  void OnArrivalDecided(const ArrivalDecision&) override {}
+};
+WindowObserver g_observer;
 
 XpString LoadText(HMODULE resources, UINT id, const wchar_t* fallback) {
   wchar_t text[1024];
@@ -204,14 +203,7 @@ XpString LoadText(HMODULE resources, UINT id, const wchar_t* fallback) {
 
 // Runs work on a thread of its own, joined when it has ended or, with a
 // bound, at the window's close.
-bool StartWorker(XpThreadFunction function, void* work) {
-  XpSingleLock guard(&WindowLock());
-  ReapWorkers();
-  XpThread* thread = XpThread::Create(function, work);
-  if (!thread) return false;
-  Workers().push_back(thread);
-  return true;
-}
+bool StartWorker(XpThreadFunction function, void* work) { return Workers().Start(function, work); }
 
 // Posts a result to the window; a window that is gone no longer wants it.
 template <class Work>
@@ -221,25 +213,27 @@ void PostResult(HWND dialog, UINT message, Work* work) {
 
 unsigned int ListWorker(void* argument) {
   ListWork* work = static_cast<ListWork*>(argument);
-  std::vector<XpString> roots = VolumeWatcherApp::presentRemovableVolumes();
-  for (size_t i = 0; i < roots.size(); ++i) work->decisions.push_back(DecideForVolume(roots[i], true));
+  std::vector<XpString> roots = PresentRemovableVolumes();
+  for (size_t i = 0; i < roots.size(); ++i)
+    work->decisions.push_back(DecideForVolume(roots[i], getApp().deviceIdentification(), true));
   PostResult(work->dialog, kListResult, work);
   return 0;
 }
 
 unsigned int ScoreWorker(void* argument) {
   ScoreWork* work = static_cast<ScoreWork*>(argument);
+  XpCancellation& cancellation = getApp().cancellation();
+  const LONG epoch = cancellation.epoch();
   XpSharedPtr<SfImporterModuleManager> manager = getApp().moduleManager();
   if (manager) {
     const SfImporterModuleList& modules = manager->modules();
     for (size_t i = 0; i < modules.size(); ++i) {
       if ((modules[i]->supportedDevices() & SF_DEVICE_VOLUME) == 0) continue;
-      if (WaitForSingleObject(CancelEvent(), 0) == WAIT_OBJECT_0) break;
+      if (!cancellation.mayContinue(epoch)) break;
       int score = 0;
       // The bound the watcher's own decisions use; a module that cannot be
       // started or answer in time claims nothing and is not listed.
-      if (XpFailed(modules[i]->runImportScore(work->root, VolumeWatcherApp::readScoreTimeout(), CancelEvent(),
-                                              &score)))
+      if (XpFailed(modules[i]->runImportScore(work->root, ReadScoreTimeout(), cancellation.event(), &score)))
         continue;
       ModuleScore entry = {modules[i]->visibleName(), score};
       work->scores.push_back(entry);
@@ -273,10 +267,10 @@ XpString RowDecisionText(const Row& row, const Formats& formats) {
 }
 
 XpString CellText(const Row& row, int column, const Formats& formats) {
-  const VolumeDecision& d = row.decision;
+  const ArrivalDecision& d = row.decision;
   switch (column) {
     case kDrive:
-      return d.rootPath;
+      return d.path;
     case kLabel:
       return d.facts.labelKnown ? d.facts.label : XpString();
     case kBus:
@@ -337,7 +331,7 @@ void FillList(HWND dialog, const XpString& keepSelected) {
     int item = static_cast<int>(i);
     for (int c = 0; c < kColumnCount; ++c)
       SetCell(list, item, c, CellText(state->rows[i], c, state->formats), c == 0);
-    if (!keepSelected.IsEmpty() && state->rows[i].decision.rootPath.CompareNoCase(keepSelected.c_str()) == 0)
+    if (!keepSelected.IsEmpty() && state->rows[i].decision.path.CompareNoCase(keepSelected.c_str()) == 0)
       select = item;
   }
   if (select >= 0) {
@@ -374,7 +368,7 @@ void OnListResult(HWND dialog, ListWork* work) {
   if (state && work->generation == state->generation) {
     int selected = SelectedRow(dialog);
     XpString keep = selected >= 0 && selected < static_cast<int>(state->rows.size())
-                        ? state->rows[static_cast<size_t>(selected)].decision.rootPath
+                        ? state->rows[static_cast<size_t>(selected)].decision.path
                         : XpString();
     std::vector<Row> rows;
     for (size_t i = 0; i < work->decisions.size(); ++i) {
@@ -384,7 +378,7 @@ void OnListResult(HWND dialog, ListWork* work) {
       // Scores of a volume still present stay until it is asked again.
       for (size_t j = 0; j < state->rows.size(); ++j) {
         if (state->rows[j].scored &&
-            state->rows[j].decision.rootPath.CompareNoCase(row.decision.rootPath.c_str()) == 0) {
+            state->rows[j].decision.path.CompareNoCase(row.decision.path.c_str()) == 0) {
           row.scored = true;
           row.scores = state->rows[j].scores;
         }
@@ -406,13 +400,13 @@ void OnScoreResult(HWND dialog, ScoreWork* work) {
   if (state) {
     state->scoring = false;
     for (size_t i = 0; i < state->rows.size(); ++i) {
-      if (state->rows[i].decision.rootPath.CompareNoCase(work->root.c_str()) != 0) continue;
+      if (state->rows[i].decision.path.CompareNoCase(work->root.c_str()) != 0) continue;
       state->rows[i].scored = true;
       state->rows[i].scores = work->scores;
     }
     int selected = SelectedRow(dialog);
     XpString keep = selected >= 0 && selected < static_cast<int>(state->rows.size())
-                        ? state->rows[static_cast<size_t>(selected)].decision.rootPath
+                        ? state->rows[static_cast<size_t>(selected)].decision.path
                         : XpString();
     FillList(dialog, keep);
   }
@@ -452,14 +446,14 @@ void OnCommand(HWND dialog, int id) {
   if (id == IDC_DEVICES_RUN) {
     RunWork* work = new (std::nothrow) RunWork;
     if (!work) return;
-    work->root = row.decision.rootPath;
+    work->root = row.decision.path;
     if (!StartWorker(&RunWorker, work)) delete work;
   } else if (id == IDC_DEVICES_SCORE) {
     if (state->scoring) return;
     ScoreWork* work = new (std::nothrow) ScoreWork;
     if (!work) return;
     work->dialog = dialog;
-    work->root = row.decision.rootPath;
+    work->root = row.decision.path;
     state->scoring = StartWorker(&ScoreWorker, work);
     if (!state->scoring) delete work;
   } else if (id == IDC_DEVICES_IGNORE) {
@@ -547,6 +541,10 @@ void InitDialog(HWND dialog, DialogState* state) {
     XpSingleLock guard(&WindowLock());
     g_dialog = dialog;
   }
+  // Outside the window lock, which the observer takes: removal waits for a
+  // call in progress. Without it the list is read again only by the system's
+  // own volume broadcasts.
+  (void)getApp().addObserver(&g_observer);
   ShowDetails(dialog);
   Refresh(dialog);
 }
@@ -611,6 +609,7 @@ INT_PTR CALLBACK DevicesProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
       DestroyWindow(dialog);
       return TRUE;
     case WM_DESTROY: {
+      (void)getApp().removeObserver(&g_observer);
       {
         XpSingleLock guard(&WindowLock());
         if (g_dialog == dialog) g_dialog = NULL;
@@ -665,15 +664,14 @@ HWND Window() {
 
 void Open(HMODULE resources) {
   if (!resources || !FindResourceW(resources, MAKEINTRESOURCEW(IDD_DEVICES), RT_DIALOG)) return;
+  // The application's shutdown closes the window and joins its workers.
+  getApp().setInterfaceJoin(&Close);
   HWND open = NULL;
   {
     XpSingleLock guard(&WindowLock());
-    if (g_windowThread && WaitForSingleObject(g_windowThread->GetHandle(), 0) == WAIT_OBJECT_0) {
-      (void)XpThread::Join(g_windowThread);  // it has ended
-      g_windowThread = nullptr;
-    }
-    if (!g_windowThread) {
-      g_windowThread = XpThread::Create(&WindowThread, resources);
+    // A window thread that has ended is joined here.
+    if (WindowThreads().Empty()) {
+      (void)WindowThreads().Start(&WindowThread, resources);
       return;
     }
     open = g_dialog;
@@ -687,49 +685,18 @@ void Open(HMODULE resources) {
 }
 
 bool Close(DWORD waitMs) {
-  CancelWork();
-  XpThread* thread;
   {
     XpSingleLock guard(&WindowLock());
     if (g_dialog) PostMessageW(g_dialog, WM_CLOSE, 0, 0);
-    thread = g_windowThread;
-    g_windowThread = nullptr;
   }
   DWORD start = GetTickCount();
-  bool ended = true;
-  if (thread) {
-    if (WaitForSingleObject(thread->GetHandle(), waitMs) == WAIT_OBJECT_0) {
-      (void)XpThread::Join(thread);  // it has ended
-    } else {
-      delete thread;  // left to end on its own
-      ended = false;
-    }
-  }
-  // Workers post to a window that is gone and end; their scoring runs were
-  // ended above. They get the rest of the time.
-  for (;;) {
-    {
-      XpSingleLock guard(&WindowLock());
-      ReapWorkers();
-      if (Workers().empty()) break;
-    }
-    if (GetTickCount() - start >= waitMs) return false;
-    Sleep(20);
-  }
-  return ended;
-}
-
-void CancelWork() {
-  if (CancelEvent() != NULL) SetEvent(CancelEvent());
-}
-
-void ResumeWork() {
-  if (CancelEvent() != NULL) ResetEvent(CancelEvent());
-}
-
-void VolumesChanged() {
-  XpSingleLock guard(&WindowLock());
-  if (g_dialog) PostMessageW(g_dialog, kVolumesChanged, 0, 0);
+  // A thread that does not end in time stays held; the caller then keeps
+  // what it uses alive.
+  bool ended = WindowThreads().JoinWithin(waitMs);
+  // Workers post to a window that is gone and end; their scoring runs ended
+  // with the watcher's cancellation. They get the rest of the time.
+  DWORD spent = GetTickCount() - start;
+  return Workers().JoinWithin(spent < waitMs ? waitMs - spent : 0) && ended;
 }
 
 }  // namespace DevicesWindow

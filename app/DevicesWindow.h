@@ -1,5 +1,7 @@
 // The "Devices" window of the icon menu: every removable volume present, the
-// device behind it and what the watcher does for it and why. It runs on a
+// device behind it and what the watcher does for it and why. While open it
+// observes the application object and reads the list again when a volume
+// comes or goes. It runs on a
 // thread of its own and hands every slow piece of work (identification,
 // scoring runs, the decision itself) to worker threads that post their
 // results back, so neither the icon nor the window waits for a device or a
@@ -10,7 +12,7 @@
 
 #include <vector>
 
-#include "app/VolumeDecision.h"
+#include "app/ArrivalDecision.h"
 #include "platform/XpString.h"
 
 namespace DevicesWindow {
@@ -18,16 +20,13 @@ namespace DevicesWindow {
 // Opens the window from the localisation library's template, or brings the
 // open one to the front. Nothing happens without the template.
 void Open(HMODULE resources);
-// Closes an open window, ends its scoring runs and waits at most waitMs for
-// its thread and workers; false when one of them was still running then.
+// Closes an open window and waits at most waitMs for its thread and
+// workers; false when one of them was still running then. Its scoring runs
+// end with the watcher's cancellation (a stop, the session's end, the exit),
+// which comes first.
 bool Close(DWORD waitMs);
-// Scoring runs of the window end now and no new one starts, until ResumeWork.
-void CancelWork();
-void ResumeWork();
 // The window's handle while it is open (null otherwise).
 HWND Window();
-// Called on any thread when a volume arrives or leaves: the list is read again.
-void VolumesChanged();
 
 }  // namespace DevicesWindow
 
@@ -57,11 +56,11 @@ struct ModuleScore {
   int score;
 };
 
-XpString DecisionText(const VolumeDecision& decision, const Formats& formats);
+XpString DecisionText(const ArrivalDecision& decision, const Formats& formats);
 // scored false: the modules were not asked yet.
 XpString ImportersText(bool scored, const std::vector<ModuleScore>& scores, const Formats& formats);
-XpString BusText(const VolumeDecision& decision, const Formats& formats);
+XpString BusText(const ArrivalDecision& decision, const Formats& formats);
 // "1234:0010", or empty when the device was not identified or an id is unknown.
-XpString IdsText(const VolumeDecision& decision);
+XpString IdsText(const ArrivalDecision& decision);
 
 }  // namespace DevicesText

@@ -1,11 +1,10 @@
-// What the watcher starts for an arrived volume or IEEE 1394 device. Runs on
-// the watchers' threads; the only shared state is the module registry.
-#include "app/DevicesWindow.h"
-#include "app/LaunchSettings.h"
+// What the watcher starts for an arrived volume, IEEE 1394 device or portable
+// device: the decision of ArrivalDecision, carried out. Runs on the watchers'
+// delivery threads, never on their window threads; the only shared state is
+// the module registry.
+#include "app/ArrivalDecision.h"
 #include "app/VolumeWatcherApp.h"
-#include "app/VolumeDecision.h"
 #include "app/VolumeDecisionTracker.h"
-#include "device/XpDriveDeviceInfo.h"
 #include "platform/XpFileSystem.h"
 
 struct VolumeWatcherApp::DeviceDecision {
@@ -16,18 +15,35 @@ struct VolumeWatcherApp::DeviceDecision {
   bool requestedVolume;
 };
 
+IDeviceIdentification& VolumeWatcherApp::deviceIdentification() {
+  IDeviceIdentification* identification = m_identification;
+  return identification ? *identification : SystemDeviceIdentification();
+}
+
+void VolumeWatcherApp::setDeviceIdentification(IDeviceIdentification* identification) {
+  m_identification = identification;
+}
+
+XpResult VolumeWatcherApp::addObserver(IArrivalObserver* observer) { return m_observers.Add(observer); }
+
+XpResult VolumeWatcherApp::removeObserver(IArrivalObserver* observer) { return m_observers.Remove(observer); }
+
+void VolumeWatcherApp::volumesChanged() {
+  m_observers.ForEach([](IArrivalObserver* observer) { observer->OnVolumesChanged(); });
+}
+
 void VolumeWatcherApp::OnVolumeArrival(const XpString& rootPath) { decideVolume(rootPath, false); }
 
 void VolumeWatcherApp::decideVolumeOnRequest(const XpString& rootPath) { decideVolume(rootPath, true); }
 
 void VolumeWatcherApp::decideVolume(const XpString& rootPath, bool onRequest) {
-  CallbackScope inside(m_inCallbacks);
-  const LONG epoch = InterlockedCompareExchange(&m_epoch, 0, 0);
+  XpCancellation::Work inside(*m_cancellation);
+  const LONG epoch = m_cancellation->epoch();
   // Stopped (session disconnected, or the icon is going): an arrival that was
   // still queued is dropped.
   if (!mayStart(epoch)) return;
   if (rootPath.IsEmpty()) return;
-  DevicesWindow::VolumesChanged();
+  volumesChanged();
   // A network drive holds no card: neither the lists nor the importers are asked.
   if (GetDriveTypeW(rootPath.c_str()) == DRIVE_REMOTE) return;
   // One card, one decision: a further notice for the card that is still in
@@ -50,11 +66,15 @@ void VolumeWatcherApp::decideVolume(const XpString& rootPath, bool onRequest) {
 
 void VolumeWatcherApp::decideVolumeNow(const XpString& rootPath, LONG epoch) {
   VolumeDecisionMark mark(m_volumeDecisions, rootPath);
-  VolumeDecision decision = DecideForVolume(rootPath, false);
+  carryOut(DecideForVolume(rootPath, deviceIdentification(), false), epoch, &mark);
+}
+
+void VolumeWatcherApp::carryOut(const ArrivalDecision& decision, LONG epoch, VolumeDecisionMark* mark) {
+  m_observers.ForEach([&decision](IArrivalObserver* observer) { observer->OnArrivalDecided(decision); });
   if (decision.kind == kDeviceRuleLaunch) {
     // A configured start that fails still counts as handled.
     if (mayStart(epoch)) {
-      mark.acting();
+      if (mark) mark->acting();
       (void)RunProgram(decision.program, decision.arguments, nullptr, nullptr);
     }
     return;
@@ -64,30 +84,26 @@ void VolumeWatcherApp::decideVolumeNow(const XpString& rootPath, LONG epoch) {
   if (!mayStart(epoch)) return;
   XpSharedPtr<SfImporterModuleManager> manager = moduleManager();
   if (!manager) return;
-  SfImporterModulePtr module = manager->selectFor(rootPath, SF_DEVICE_VOLUME);
+  SfImporterModulePtr module = manager->selectFor(decision.path, decision.deviceKind);
   // Decided while the icon went away or the session was disconnected: the
   // user no longer expects anything to start.
   if (!module || !mayStart(epoch)) return;
-  module->setParentWindow(NULL);
-  mark.acting();
-  // Nothing waits on the import: a start that fails leaves the volume as it was.
-  (void)module->startImport(XpString(), rootPath, false, nullptr);
+  // A volume's importer starts without a parent window; a device's keeps its own.
+  if (decision.deviceKind == SF_DEVICE_VOLUME) module->setParentWindow(NULL);
+  if (mark) mark->acting();
+  // Nothing waits on the import: a start that fails leaves the device as it was.
+  (void)module->startImport(XpString(), decision.path, false, nullptr);
 }
 
 void VolumeWatcherApp::OnVolumeRemoval(const XpString& rootPath) {
   m_arrivals.Forget(rootPath);
   m_volumeDecisions.forget(rootPath);
-  DevicesWindow::VolumesChanged();
+  volumesChanged();
 }
 
 void VolumeWatcherApp::decideDevice(const XpString& device, LONG epoch) {
   if (!mayStart(epoch)) return;
-  XpSharedPtr<SfImporterModuleManager> manager = moduleManager();
-  if (!manager) return;
-  SfImporterModulePtr module = manager->selectFor(device, SF_DEVICE_1394);
-  if (!module || !mayStart(epoch)) return;
-  // Nothing waits on the import: a start that fails leaves the device as it was.
-  (void)module->startImport(XpString(), device, false, nullptr);
+  carryOut(DecideForDevice(SF_DEVICE_1394, device), epoch, nullptr);
 }
 
 void VolumeWatcherApp::decideRequestedVolume(const XpString& rootPath, LONG epoch) {
@@ -104,7 +120,7 @@ unsigned int VolumeWatcherApp::DeviceDecisionThread(void* argument) {
   DeviceDecision* decision = static_cast<DeviceDecision*>(argument);
   if (!decision) return XP_E_FILE_BAD_ARGUMENT;
   {
-    CallbackScope inside(decision->app->m_inCallbacks);
+    XpCancellation::Work inside(*decision->app->m_cancellation);
     if (decision->requestedVolume)
       decision->app->decideRequestedVolume(decision->device, decision->epoch);
     else
@@ -119,9 +135,8 @@ bool VolumeWatcherApp::requestVolumeDecision(const XpString& rootPath) {
 }
 
 bool VolumeWatcherApp::startDecisionThread(const XpString& target, bool volume) {
-  const LONG epoch = InterlockedCompareExchange(&m_epoch, 0, 0);
+  const LONG epoch = m_cancellation->epoch();
   if (!mayStart(epoch)) return false;
-  reapDeviceDecisions(0);
   // The name lives only as long as the broadcast; the copy goes with the thread.
   DeviceDecision* decision = new (std::nothrow) DeviceDecision;
   if (!decision) return false;
@@ -130,16 +145,13 @@ bool VolumeWatcherApp::startDecisionThread(const XpString& target, bool volume) 
   decision->epoch = epoch;
   decision->requestedVolume = volume;
   // Counted from here, so that shutdown never misses a thread about to start.
-  CallbackScope starting(m_inCallbacks);
-  XpSingleLock guard(&m_deviceDecisionLock);
-  XpThread* thread = XpThread::Create(&VolumeWatcherApp::DeviceDecisionThread, decision);
-  if (!thread) {
+  XpCancellation::Work starting(*m_cancellation);
+  if (!m_deviceDecisions.Start(&VolumeWatcherApp::DeviceDecisionThread, decision)) {
     // Without a thread of its own this device is not offered; the window must
     // not block on its modules.
     delete decision;
     return false;
   }
-  m_deviceDecisions.push_back(thread);
   return true;
 }
 
@@ -147,9 +159,25 @@ bool VolumeWatcherApp::startDecisionThread(const XpString& target, bool volume) 
 // quiet second: decided there, so arrivals never cost a thread each.
 void VolumeWatcherApp::OnDeviceArrival(const wchar_t* interfaceName) {
   if (!interfaceName) return;
-  CallbackScope inside(m_inCallbacks);
-  const LONG epoch = InterlockedCompareExchange(&m_epoch, 0, 0);
+  XpCancellation::Work inside(*m_cancellation);
+  const LONG epoch = m_cancellation->epoch();
   decideDevice(XpString(interfaceName), epoch);
 }
 
 void VolumeWatcherApp::OnDeviceRemoval(const wchar_t*) {}
+
+void VolumeWatcherApp::OnPortableDeviceArrival(const XpString& interfacePath) {
+  XpCancellation::Work inside(*m_cancellation);
+  const LONG epoch = m_cancellation->epoch();
+  // Stopped (session disconnected, or the icon is going): nothing starts.
+  if (!mayStart(epoch)) return;
+  if (interfacePath.IsEmpty()) return;
+  // A device that stays connected is decided once, however many interfaces
+  // it announces (a camera speaks two classes) and however far apart.
+  if (!m_arrivals.IsNew(XpPortableDevicePath::DeviceOf(interfacePath), XpString())) return;
+  carryOut(DecideForDevice(SF_DEVICE_PORTABLE, interfacePath), epoch, nullptr);
+}
+
+void VolumeWatcherApp::OnPortableDeviceRemoval(const XpString& interfacePath) {
+  m_arrivals.Forget(XpPortableDevicePath::DeviceOf(interfacePath));
+}

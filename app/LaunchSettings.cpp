@@ -1,6 +1,6 @@
 #include "app/LaunchSettings.h"
 
-#include "app/VolumeWatcherApp.h"
+#include "app/WatcherSettings.h"
 #include "modules/SuiteKeys.h"
 #include "platform/XpFileSystem.h"
 #include "platform/XpRegistry.h"
@@ -10,36 +10,18 @@ namespace {
 
 const wchar_t kVantolo[] = XP_SUITE_KEY L"/";
 
-// An entry path as FindDeviceListEntry gives it; when the entry's own name
-// holds "/", the path splits at a later "/" into a key and a literal name.
-XpRegistry* OpenEntry(const XpString& entryPath, DWORD root) {
-  XpRegistry* entry = XpRegistry::Open(entryPath, root, XpRegistry::kRead);
-  for (int split = entryPath.ReverseFind(L'/'); !entry && split > 0;) {
-    XpRegistry* parent = XpRegistry::Open(entryPath.Left(split), root, XpRegistry::kRead);
-    if (parent) {
-      entry = XpRegistry::OpenSubKeyLiteral(parent, entryPath.Right(entryPath.GetLength() - split - 1),
-                                            XpRegistry::kRead);
-      XpRegistry::Close(parent);
-    }
-    do {
-      --split;
-    } while (split > 0 && *entryPath.At(split) != L'/');
-  }
-  return entry;
-}
-
 }  // namespace
 
-XpString WatcherVersionedKeyPath() { return VersionedKeyPath(VolumeWatcherApp::kSettingsPath); }
+XpString WatcherVersionedKeyPath() { return VersionedKeyPath(kWatcherSettingsPath); }
 
-bool FindDeviceListEntry(const XpString& listPath, DWORD vendorId, DWORD productId, XpString* entryPath) {
+bool FindDeviceListEntry(const XpString& listPath, DWORD vendorId, DWORD productId, DeviceListEntry* entry) {
   DeviceFacts facts;
   facts.vendorId = vendorId;
   facts.productId = productId;
   DeviceList list = ReadDeviceList(listPath, XpRegistry::kRootLocalMachine);
   int index = SelectDeviceListEntry(list, facts);
   if (index < 0) return false;
-  if (entryPath) *entryPath = list[static_cast<size_t>(index)].path;
+  if (entry) *entry = list[static_cast<size_t>(index)];
   return true;
 }
 
@@ -59,22 +41,27 @@ XpString FormatLaunchArguments(wchar_t letter, const XpString& commandLine) {
   return XpString(L"/Drive \"") + drive + L"\" " + commandLine;
 }
 
-void ReadLaunchEntry(const XpString& entryPath, wchar_t letter, XpString* program, XpString* arguments) {
-  ReadLaunchEntry(entryPath, XpRegistry::kRootLocalMachine, letter, program, arguments);
-}
-
-void ReadLaunchEntry(const XpString& entryPath, DWORD root, wchar_t letter, XpString* program,
-                     XpString* arguments) {
-  XpString appPath, commandLine;
-  XpRegistry* entry = OpenEntry(entryPath, root);
-  if (entry) {
-    appPath = entry->ReadString(L"AppPath", XpString());
-    if (appPath.IsEmpty()) appPath = ResolveAppInstance(entry->ReadString(L"AppInstance", XpString()));
-    commandLine = entry->ReadString(L"CommandLine", XpString());
-    XpRegistry::Close(entry);
+void ReadLaunchCommand(const DeviceListEntry& entry, XpString* program, XpString* commandLine) {
+  // The list, then the entry by its name as listed: a "/" in the name is
+  // part of it, never a level.
+  int listLength = entry.path.GetLength() - entry.name.GetLength() - 1;
+  XpScopedRegistry list(listLength > 0
+                            ? XpRegistry::Open(entry.path.Left(listLength), entry.root, XpRegistry::kRead)
+                            : nullptr);
+  XpScopedRegistry key(list ? XpRegistry::OpenSubKeyLiteral(list.get(), entry.name, XpRegistry::kRead)
+                            : nullptr);
+  XpString appPath, text;
+  if (key) {
+    appPath = key->ReadString(L"AppPath", XpString());
+    if (appPath.IsEmpty()) appPath = ResolveAppInstance(key->ReadString(L"AppInstance", XpString()));
+    text = key->ReadString(L"CommandLine", XpString());
   }
   if (program) *program = appPath;
-  if (arguments) *arguments = FormatLaunchArguments(letter, commandLine);
+  if (commandLine) *commandLine = text;
+}
+
+XpString FormatDeviceLaunchArguments(const XpString& interfacePath, const XpString& commandLine) {
+  return XpString(L"/Device \"") + interfacePath + L"\" " + commandLine;
 }
 
 // ---- device rules ----
@@ -83,12 +70,12 @@ int DeviceListEntry::criteria() const { return 2 + (wantsSerial() ? 1 : 0) + (wa
 
 DeviceList ReadDeviceList(const XpString& listPath, DWORD root) {
   DeviceList result;
-  XpRegistry* list = XpRegistry::Open(listPath, root, XpRegistry::kRead);
+  XpScopedRegistry list(XpRegistry::Open(listPath, root, XpRegistry::kRead));
   if (!list) return result;
   XpRegistry::StringList names = list->EnumSubKeys();
   for (size_t i = 0; i < names.size(); ++i) {
     // The name as listed: a "/" in it is part of the name, not a level.
-    XpRegistry* key = XpRegistry::OpenSubKeyLiteral(list, names[i], XpRegistry::kRead);
+    XpScopedRegistry key(XpRegistry::OpenSubKeyLiteral(list.get(), names[i], XpRegistry::kRead));
     if (!key) continue;
     if (key->HasValue(L"VID") && key->HasValue(L"PID")) {
       DeviceListEntry entry;
@@ -101,9 +88,7 @@ DeviceList ReadDeviceList(const XpString& listPath, DWORD root) {
       entry.label = key->ReadString(L"VolumeLabel", XpString());
       result.push_back(entry);
     }
-    XpRegistry::Close(key);
   }
-  XpRegistry::Close(list);
   return result;
 }
 
@@ -209,10 +194,12 @@ XpResult AddUserIgnoreRule(const DeviceFacts& facts, bool withSerial, XpString* 
   XpString versioned = WatcherVersionedKeyPath();
   if (versioned.IsEmpty()) return XP_E_FAIL;
   XpString listPath = versioned + L"/Ignore";
-  XpRegistry* list = XpRegistry::Open(listPath, XpRegistry::kRootCurrentUser, XpRegistry::kReadWrite);
-  if (!list) return XP_E_FAIL;
-  XpRegistry::StringList existing = list->EnumSubKeys();
-  XpRegistry::Close(list);
+  XpRegistry::StringList existing;
+  {
+    XpScopedRegistry list(XpRegistry::Open(listPath, XpRegistry::kRootCurrentUser, XpRegistry::kReadWrite));
+    if (!list) return XP_E_FAIL;
+    existing = list->EnumSubKeys();
+  }
   // "Device 1234-5678", then "Device 1234-5678 (2)" and so on.
   wchar_t base[64];
   wsprintfW(base, L"Device %04X-%04X", static_cast<unsigned>(facts.vendorId & 0xFFFF),
@@ -230,14 +217,13 @@ XpResult AddUserIgnoreRule(const DeviceFacts& facts, bool withSerial, XpString* 
     if (!taken) chosen = candidate;
   }
   if (chosen.IsEmpty()) return XP_E_FAIL;
-  XpRegistry* entry =
-      XpRegistry::Open(listPath + L"/" + chosen, XpRegistry::kRootCurrentUser, XpRegistry::kReadWrite);
+  XpScopedRegistry entry(
+      XpRegistry::Open(listPath + L"/" + chosen, XpRegistry::kRootCurrentUser, XpRegistry::kReadWrite));
   if (!entry) return XP_E_FAIL;
   XpResult result = entry->WriteDword(L"VID", facts.vendorId);
   if (result == XP_OK) result = entry->WriteDword(L"PID", facts.productId);
   if (result == XP_OK && withSerial && facts.serialKnown && !facts.serial.IsEmpty())
     result = entry->WriteString(L"SerialNumber", facts.serial);
-  XpRegistry::Close(entry);
   if (result == XP_OK && name) *name = chosen;
   return result;
 }

@@ -14,12 +14,6 @@
 // version read from the machine; empty when no version is named.
 XpString WatcherVersionedKeyPath();
 
-// Scans the subkeys of the machine's key listPath in enumeration order for the
-// first one with both "VID" and "PID" that equal the ids and no serial or
-// label criterion. On a match its full path goes to entryPath (may be null)
-// and the result is true.
-bool FindDeviceListEntry(const XpString& listPath, DWORD vendorId, DWORD productId, XpString* entryPath);
-
 // "InstalledLocation" joined with "ExeName" of the suite application's
 // versioned key "Software/Zelm Corporation/Vantolo/<instance>/<CurrentVersion>";
 // missing values give empty parts.
@@ -27,10 +21,6 @@ XpString ResolveAppInstance(const XpString& instance);
 
 // /Drive "<letter>" <commandLine> (a blank stays at the end when commandLine is empty).
 XpString FormatLaunchArguments(wchar_t letter, const XpString& commandLine);
-
-// The application of a Launch entry ("AppPath", else the resolved
-// "AppInstance") and its arguments for the drive letter.
-void ReadLaunchEntry(const XpString& entryPath, wchar_t letter, XpString* program, XpString* arguments);
 
 // ---- device rules: entries of "Launch" and "Ignore" ----
 
@@ -70,6 +60,10 @@ DeviceList ReadDeviceList(const XpString& listPath, DWORD root);
 // * matches any run of characters, ? any one; letter case is ignored.
 bool MatchWildcardNoCase(const XpString& pattern, const XpString& text);
 bool DeviceListEntryMatches(const DeviceListEntry& entry, const DeviceFacts& facts);
+// The machine's list at listPath alone, for a device known by its ids alone:
+// the entry a decision would take from that list (never one with serial or
+// label criteria). On a match it goes to entry (may be null).
+bool FindDeviceListEntry(const XpString& listPath, DWORD vendorId, DWORD productId, DeviceListEntry* entry);
 // Index of the matching entry with the most criteria, the first in list order
 // among equals; -1 when none matches.
 int SelectDeviceListEntry(const DeviceList& list, const DeviceFacts& facts);
@@ -94,12 +88,17 @@ DeviceRules ReadDeviceRules();
 // kDeviceRuleNone without one (the importer modules decide).
 DeviceRuleKind FindDeviceRule(const DeviceRules& rules, const DeviceFacts& facts, DeviceListEntry* found);
 
-// As ReadLaunchEntry, for an entry under the given root ("AppInstance" is
-// always resolved on the machine).
-void ReadLaunchEntry(const XpString& entryPath, DWORD root, wchar_t letter, XpString* program,
-                     XpString* arguments);
+// The program of a Launch entry ("AppPath", else the resolved "AppInstance",
+// which is always looked up on the machine) and its "CommandLine"; empty
+// texts when the entry cannot be opened. The entry is opened in its list by
+// its name as listed, so a "/" in the name is part of it.
+void ReadLaunchCommand(const DeviceListEntry& entry, XpString* program, XpString* commandLine);
+
+// /Device "<interfacePath>" <commandLine> (a blank stays at the end when
+// commandLine is empty).
+XpString FormatDeviceLaunchArguments(const XpString& interfacePath, const XpString& commandLine);
 
 // Adds a subkey to the user's "Ignore" list that names the device by its ids
 // and, when given, its serial. The name is free among the list's subkeys and
 // returned in *name. 0 or the registry's failure.
-XpResult AddUserIgnoreRule(const DeviceFacts& facts, bool withSerial, XpString* name);
+[[nodiscard]] XpResult AddUserIgnoreRule(const DeviceFacts& facts, bool withSerial, XpString* name);

@@ -5,11 +5,18 @@
 
 #include <windows.h>
 
+#include <atomic>
+
+#include <memory>
 #include <vector>
 
+#include "app/ArrivalObserver.h"
 #include "app/AutoPlayCancel.h"
+#include "app/DeviceIdentification.h"
 #include "app/VolumeDecisionTracker.h"
+#include "app/WatcherSettings.h"
 #include "modules/SfImporterModule.h"
+#include "platform/XpCancellation.h"
 #include "platform/XpHandle.h"
 #include "platform/XpResult.h"
 #include "platform/XpString.h"
@@ -23,6 +30,8 @@
 
 // Presence of the first resident instance: a named mutex, held until the
 // guard is destroyed and never waited on.
+struct ArrivalDecision;
+
 class SingleInstanceGuard {
  public:
   // global prefixes the name with "Global\" on systems of major version 5 and later.
@@ -70,24 +79,27 @@ class VolumeWatcherApp : public IXpVolumeWatchDogCallback,
   // The same decision on the calling thread, for the process that has no
   // watcher running (the "autoplay" verb).
   void decideVolumeHere(const XpString& rootPath) {
-    decideVolume(rootPath, InterlockedCompareExchange(&m_epoch, 0, 0));
+    decideRequestedVolume(rootPath, m_cancellation->epoch());
   }
 
   // The volume watcher, the IEEE 1394 watcher, then the portable-device
   // watcher; the first failure is returned (and what was started is stopped).
   // Arrivals are decided only between start and stop.
-  virtual int start();
+  [[nodiscard]] virtual int start();
   // Never waits for a scoring run: decisions under way are cancelled (their
-  // scoring runs ended) and arrivals still queued are dropped.
-  virtual int stop();
+  // scoring runs ended) and arrivals still queued are dropped. XP_E_TIMEOUT
+  // when a thread of this object was still busy after its bound: it stays
+  // held, and the object must be kept alive.
+  [[nodiscard]] virtual int stop();
   virtual bool isFirstInstance();
 
   // The end of a resident run, before the entry point returns: the
   // single-instance mutex goes first (so a new start at once is the first
   // instance), then every arrival being decided is cancelled, the watchers
   // stop and the callbacks are unregistered. False when a watcher thread was
-  // still inside a callback after boundMs: the caller must then end the
-  // process without static destruction.
+  // still inside a callback after boundMs, or a destination-folder dialog is
+  // still open (its end would wait for the user): the caller must then end
+  // the process without static destruction.
   bool shutdown(DWORD boundMs);
   // Closes the single-instance mutex now rather than at static destruction.
   void releaseInstanceGuard();
@@ -146,12 +158,23 @@ class VolumeWatcherApp : public IXpVolumeWatchDogCallback,
   // thread (null then); builds it here only when nobody has begun.
   XpSharedPtr<SfImporterModuleManager> readyModuleManager();
 
+  // Who answers the decision's questions about a drive's device; the system
+  // unless a test puts its own in before the arrivals it drives (null puts
+  // the system's back).
+  IDeviceIdentification& deviceIdentification();
+  void setDeviceIdentification(IDeviceIdentification* identification);
+  // Observers hear of volume changes and decisions until they are removed;
+  // removal waits for a call in progress on another thread.
+  [[nodiscard]] XpResult addObserver(IArrivalObserver* observer);
+  [[nodiscard]] XpResult removeObserver(IArrivalObserver* observer);
+
+  XpCancellation& cancellation() { return *m_cancellation; }
+
   bool ignoreMountWithShift() const { return m_ignoreMountWithShift; }
   XpPortableDeviceWatchDog& portableDeviceWatchDog() { return m_portableWatchDog; }
 
-  // The removable volumes present now, as root paths in letter order
-  // (floppy drives left out).
-  static std::vector<XpString> presentRemovableVolumes();
+  // The removable volumes present now (see PresentRemovableVolumes).
+  static std::vector<XpString> presentRemovableVolumes() { return PresentRemovableVolumes(); }
   // With the user's "HandleVolumesAtStart" set, the first start() decides once
   // for every removable volume present, on a thread of its own.
   bool volumesAtStartHandled() const { return m_volumesAtStartDone; }
@@ -166,15 +189,15 @@ class VolumeWatcherApp : public IXpVolumeWatchDogCallback,
   static XpString locLibraryName(const XpString& executablePath);
   static XpString executablePath();
 
-  // Settings of the launch decision live here; the paths use "/".
-  static const wchar_t kSettingsPath[];
-  // HKLM DWORD of the versioned key: the bound of one scoring run in seconds.
-  static const wchar_t kScoreTimeoutValue[];
-  // Seconds of that value when it is absent or 0; larger values are capped.
-  static const DWORD kDefaultScoreTimeoutSeconds = 30;
-  static const DWORD kMaxScoreTimeoutSeconds = 3600;
-  // The bound in milliseconds from the machine's settings.
-  static DWORD readScoreTimeout();
+  // Settings of the launch decision live here (see app/WatcherSettings.h).
+  static constexpr const wchar_t* kSettingsPath = kWatcherSettingsPath;
+  // A window of the program whose workers call into this object gives how
+  // to close it and join them within a bound; shutdown() calls it, so the
+  // application object needs no knowledge of its windows.
+  typedef bool (*InterfaceJoin)(DWORD boundMs);
+  void setInterfaceJoin(InterfaceJoin join) { m_interfaceJoin.store(join); }
+  // The bound of one scoring run in milliseconds from the machine's settings.
+  static DWORD readScoreTimeout() { return ReadScoreTimeout(); }
 
  private:
   VolumeWatcherApp(const VolumeWatcherApp&) = delete;
@@ -188,31 +211,19 @@ class VolumeWatcherApp : public IXpVolumeWatchDogCallback,
   void decideVolume(const XpString& rootPath, bool onRequest);
   // The Launch and Ignore lists, then the importer modules, for one volume.
   void decideVolumeNow(const XpString& rootPath, LONG epoch);
+  // Starts what the decision names, unless watching stopped since epoch;
+  // mark (volumes only) learns whether something starts.
+  void carryOut(const ArrivalDecision& decision, LONG epoch, VolumeDecisionMark* mark);
+  // Tells the observers that a volume came or went.
+  void volumesChanged();
   void decideRequestedVolume(const XpString& rootPath, LONG epoch);
   bool startDecisionThread(const XpString& target, bool volume);
-  // Joins the decision threads that have ended; with a bound, waits that
-  // long for the others. True when none is left.
-  bool reapDeviceDecisions(DWORD boundMs);
   // The manager without creating it.
   XpSharedPtr<SfImporterModuleManager> existingModuleManager();
   // An arrival decided in epoch may still start something.
   bool mayStart(LONG epoch) const;
 
-  // Counts callers inside the arrival callbacks, so that shutdown can wait
-  // for them with a bound.
-  // Marks a thread as inside the application's callbacks for its lifetime.
-  class CallbackScope {
-   public:
-    explicit CallbackScope(volatile LONG& count) : m_count(count) { InterlockedIncrement(&m_count); }
-    ~CallbackScope() { InterlockedDecrement(&m_count); }
-    CallbackScope(const CallbackScope&) = delete;
-    CallbackScope& operator=(const CallbackScope&) = delete;
-
-   private:
-    volatile LONG& m_count;
-  };
-
-  SingleInstanceGuard* m_instanceGuard;
+  std::unique_ptr<SingleInstanceGuard> m_instanceGuard;
   XpSharedPtr<SfImporterModuleManager> m_moduleManager;
   XpCriticalSection m_moduleManagerLock;
   // Held for the whole build only; nobody holding m_moduleManagerLock takes it.
@@ -220,30 +231,34 @@ class VolumeWatcherApp : public IXpVolumeWatchDogCallback,
   volatile LONG m_moduleManagerBuilding;
   XpUniqueModule m_locLibrary;
   bool m_ignoreMountWithShift;
-  // Every stop starts a new epoch: a decision begun before it starts nothing.
-  volatile LONG m_epoch;
-  volatile LONG m_stopped;
-  volatile LONG m_closing;
-  volatile LONG m_inCallbacks;
+  // Shared with the module registry and the Devices window: a stop cancels
+  // (a decision begun before it starts nothing, a scoring run ends), a start
+  // resumes, the end closes for good. It counts the callers inside the
+  // arrival callbacks, so that the end can wait for them with a bound.
+  XpSharedPtr<XpCancellation> m_cancellation;
   bool m_shutDown;
   // The identification library, held while watching. Every unload of it
   // leaves about 75 KB of its run-time library behind, so the load made anew
   // for each arrival would grow the watcher with the number of arrivals.
-  HMODULE m_identificationLibrary;
-  XpCriticalSection m_deviceDecisionLock;
-  std::vector<XpThread*> m_deviceDecisions;
+  XpUniqueModule m_identificationLibrary;
+  // Volumes asked for from outside, each decided on a thread of its own.
+  XpThreadSet m_deviceDecisions;
+  std::atomic<InterfaceJoin> m_interfaceJoin{nullptr};  // set by the Devices window
   XpPortableDeviceWatchDog m_portableWatchDog;
   // What arrived and was decided, while it stays: cards by drive root and
   // identity, portable devices by device.
   XpArrivalMemory m_arrivals;
   VolumeDecisionTracker m_volumeDecisions;
+  IDeviceIdentification* volatile m_identification;
+  XpWatchDetail::CallbackList<IArrivalObserver> m_observers;
   AutoPlayCancel m_autoPlayCancel;
 
   static unsigned int VolumesAtStartThread(void* argument);
   void startVolumesAtStart();
-  void endVolumesAtStart(DWORD waitMs);
+  // False when the thread did not end within waitMs: it stays held.
+  bool endVolumesAtStart(DWORD waitMs);
   bool m_volumesAtStartDone;
-  XpThread* m_volumesAtStartThread;
+  XpScopedThread m_volumesAtStartThread;
   // Set when watching stops: the thread decides for no further volume.
   volatile LONG m_volumesAtStartCancel;
 };

@@ -86,7 +86,9 @@ int RunResident(HINSTANCE instance, bool balloon) {
   else
     icon->show(nullptr, nullptr, 0, 0);
 
-  app.start();
+  // A watcher that cannot start leaves the icon and its menu working; the
+  // next session connect tries again.
+  (void)app.start();
   MSG message;
   message.wParam = 0;
   for (;;) {

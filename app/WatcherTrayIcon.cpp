@@ -62,9 +62,11 @@ bool WatcherTrayIcon::preTranslate(HWND window, UINT message, WPARAM wParam, LPA
   return true;
 }
 
-void WatcherTrayIcon::onSessionDisconnected() { getApp().stop(); }
+// A thread still busy after its bound stays held by the application object,
+// which lives on; a failed start is tried again at the next connect.
+void WatcherTrayIcon::onSessionDisconnected() { (void)getApp().stop(); }
 
-void WatcherTrayIcon::onSessionConnected() { getApp().start(); }
+void WatcherTrayIcon::onSessionConnected() { (void)getApp().start(); }
 
 void WatcherTrayIcon::onQuit() { PostQuitMessage(0); }
 

@@ -11,6 +11,7 @@
 #include "platform/XpErrorMode.h"
 #include "platform/XpFileSystem.h"
 #include "platform/XpHandle.h"
+#include "platform/XpOsVersion.h"
 #include "usbdriveinfo/UsbDriveInfo.h"
 
 namespace {
@@ -108,23 +109,9 @@ bool ListsLetterAndIsPresent(HKEY instanceKey, const wchar_t* instance, wchar_t 
   if (size > sizeof(letters)) size = sizeof(letters);
   // Byte by byte: the characters and their zero bytes alike.
   for (DWORD i = 0; i < size; ++i) {
-    if (static_cast<wchar_t>(std::toupper(letters[i])) == letter) return IsPresent(instance);
+    if (XpToUpperAscii(static_cast<wchar_t>(letters[i])) == letter) return IsPresent(instance);
   }
   return false;
-}
-
-// The running system's platform id (Windows 95/98/Me or NT); false when it
-// cannot be read.
-bool GetPlatformId(DWORD* platform) {
-  OSVERSIONINFOW version;
-  std::memset(&version, 0, sizeof(version));
-  version.dwOSVersionInfoSize = sizeof(version);
-#ifdef _MSC_VER
-#pragma warning(suppress : 4996)  // the platform id is what is wanted here
-#endif
-  if (!GetVersionExW(&version)) return false;
-  *platform = version.dwPlatformId;
-  return true;
 }
 
 }  // namespace
@@ -135,7 +122,7 @@ namespace XpDeviceDetail {
                                       XpString* manufacturer, XpString* description) {
   Put(vendorId, -1);
   Put(productId, -1);
-  letter = static_cast<wchar_t>(std::towupper(letter));
+  letter = XpToUpperAscii(letter);
   // Only a drive letter can be among the letter bytes (a zero would match every terminator).
   if (letter < L'A' || letter > L'Z') return XP_E_NOT_SUPPORTED;
 
@@ -187,10 +174,10 @@ namespace XpDeviceDetail {
     if (attributes == INVALID_FILE_ATTRIBUTES) return XP_E_FILE_NOT_FOUND;
   }
 
-  DWORD platform = 0;
-  if (!GetPlatformId(&platform)) return XP_E_FAIL;
+  DWORD platform = XP_OS_UNKNOWN;
+  if (XpFailed(GetOsVersion(platform, nullptr, nullptr))) return XP_E_FAIL;
 
-  if (platform != VER_PLATFORM_WIN32_NT) {
+  if (platform != XP_OS_NT) {
     Put(busType, XP_BUS_TYPE_UNKNOWN);
     return XpDeviceDetail::SearchScsiEnum(letter, busType, vendorId, productId, manufacturer, description);
   }
@@ -223,10 +210,10 @@ namespace XpDeviceDetail {
 }
 
 XpResult GetDriveSerialText(wchar_t letter, XpString* serial) {
-  DWORD platform = 0;
-  if (!GetPlatformId(&platform)) return XP_E_FAIL;
+  DWORD platform = XP_OS_UNKNOWN;
+  if (XpFailed(GetOsVersion(platform, nullptr, nullptr))) return XP_E_FAIL;
   // The registry trees of Windows 95/98/Me do not hold the device's serial text.
-  if (platform != VER_PLATFORM_WIN32_NT) return XP_E_NOT_SUPPORTED;
+  if (platform != XP_OS_NT) return XP_E_NOT_SUPPORTED;
 
   XpUniqueModule library(LoadProgramLibrary(XpString(L"UsbDriveInfo.dll")));
   if (!library) return XP_E_FAIL;

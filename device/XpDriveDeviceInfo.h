@@ -27,7 +27,7 @@ const int XP_BUS_TYPE_PCMCIA = 5;       // "PCMCIA&"
 // call). 0; the library's codes (0x8601 without a serial); XP_E_FAIL when the
 // library or its entry point is missing; XP_E_NOT_SUPPORTED on Windows
 // 95/98/Me, whose registry does not hold it. serial is written only on success.
-XpResult GetDriveSerialText(wchar_t letter, XpString* serial);
+[[nodiscard]] XpResult GetDriveSerialText(wchar_t letter, XpString* serial);
 
 namespace XpDeviceDetail {
 

@@ -326,9 +326,17 @@ XpResult SfImporterModule::runDestinationModal() {
 }
 
 SfImporterModuleManager::SfImporterModuleManager()
-    : m_scoreTimeout(static_cast<LONG>(kSfDefaultScoreTimeout)),
-      m_cancel(CreateEventW(NULL, TRUE, FALSE, NULL)),
-      m_epoch(0) {
+    : m_scoreTimeout(static_cast<LONG>(kSfDefaultScoreTimeout)), m_cancellation(new XpCancellation) {
+  load();
+}
+
+SfImporterModuleManager::SfImporterModuleManager(const XpSharedPtr<XpCancellation>& cancellation)
+    : m_scoreTimeout(static_cast<LONG>(kSfDefaultScoreTimeout)), m_cancellation(cancellation) {
+  if (!m_cancellation) m_cancellation = XpSharedPtr<XpCancellation>(new XpCancellation);
+  load();
+}
+
+void SfImporterModuleManager::load() {
   bool importersRead = false;
   {
     XpScopedRegistry importers(
@@ -359,9 +367,7 @@ SfImporterModuleManager::SfImporterModuleManager()
   }
 }
 
-SfImporterModuleManager::~SfImporterModuleManager() {
-  if (m_cancel != NULL) CloseHandle(m_cancel);
-}
+SfImporterModuleManager::~SfImporterModuleManager() {}
 
 void SfImporterModuleManager::setScoreTimeout(DWORD milliseconds) {
   if (milliseconds == 0) milliseconds = kSfDefaultScoreTimeout;
@@ -374,14 +380,9 @@ DWORD SfImporterModuleManager::scoreTimeout() const {
   return static_cast<DWORD>(InterlockedCompareExchange(const_cast<volatile LONG*>(&m_scoreTimeout), 0, 0));
 }
 
-void SfImporterModuleManager::cancelSelections() {
-  InterlockedIncrement(&m_epoch);
-  if (m_cancel != NULL) SetEvent(m_cancel);
-}
+void SfImporterModuleManager::cancelSelections() { m_cancellation->cancel(); }
 
-void SfImporterModuleManager::resumeSelections() {
-  if (m_cancel != NULL) ResetEvent(m_cancel);
-}
+void SfImporterModuleManager::resumeSelections() { m_cancellation->resume(); }
 
 bool SfImporterModuleManager::hasOpenDestinationRun() const {
   for (const SfImporterModulePtr& module : m_modules) {
@@ -401,13 +402,11 @@ SfImporterModulePtr SfImporterModuleManager::findByKey(const XpString& key) cons
 bool SfImporterModuleManager::hasDiskAccessor() const { return !findByKey(kAccessorKey).IsNull(); }
 
 SfImporterModulePtr SfImporterModuleManager::selectFor(const XpString& path, DWORD kindMask) {
-  const LONG epoch = InterlockedCompareExchange(&m_epoch, 0, 0);
+  XpCancellation& cancellation = *m_cancellation;
+  const LONG epoch = cancellation.epoch();
   const DWORD bound = scoreTimeout();
   // A cancel from now on ends this selection, even after a resume.
-  auto cancelled = [&]() {
-    return InterlockedCompareExchange(&m_epoch, 0, 0) != epoch ||
-           (m_cancel != NULL && WaitForSingleObject(m_cancel, 0) == WAIT_OBJECT_0);
-  };
+  auto cancelled = [&]() { return !cancellation.mayContinue(epoch); };
   for (int scan = 0; scan < kMaxScans; ++scan) {
     SfImporterModulePtr choice;
     int best = 0;
@@ -419,7 +418,7 @@ SfImporterModulePtr SfImporterModuleManager::selectFor(const XpString& path, DWO
       // A program that cannot be started, that crashed, or that did not
       // answer within the bound claims nothing; only a module that ran and
       // answered a score of the rescan range asks to be asked again.
-      if (XpFailed(module->runImportScore(path, bound, m_cancel, &score))) continue;
+      if (XpFailed(module->runImportScore(path, bound, cancellation.event(), &score))) continue;
       if (SfIsRescanScore(score)) {
         // In the last scan there is no later one to wait for: the module
         // claims nothing and keeps the volume from no other module.
@@ -435,8 +434,8 @@ SfImporterModulePtr SfImporterModuleManager::selectFor(const XpString& path, DWO
     if (cancelled()) return SfImporterModulePtr();
     if (!rescan) return choice;
     if (scan + 1 < kMaxScans) {
-      if (m_cancel != NULL)
-        WaitForSingleObject(m_cancel, kRescanPause);
+      if (cancellation.event() != NULL)
+        WaitForSingleObject(cancellation.event(), kRescanPause);
       else
         XpThread::Sleep(kRescanPause);
     }

@@ -8,6 +8,7 @@
 
 #include <vector>
 
+#include "platform/XpCancellation.h"
 #include "platform/XpResult.h"
 #include "platform/XpString.h"
 #include "platform/XpThread.h"
@@ -76,7 +77,7 @@ class SfImporterModule {
   [[nodiscard]] XpResult runImportScore(const XpString& path, int* score);
   // The same with a bound in milliseconds and an event (may be null) that
   // cuts the wait short. A run that outlives either is ended: XP_E_TIMEOUT or
-  // XP_E_ABANDONED. A run that ended with an exit code that is no score (an
+  // XP_E_CANCELLED. A run that ended with an exit code that is no score (an
   // exception code such as 0xC0000005, or a negative value outside the
   // rescan range) is a failed run: XP_E_FAIL. *score is -1 on every failure.
   [[nodiscard]] XpResult runImportScore(const XpString& path, DWORD waitMs, HANDLE cancel, int* score);
@@ -130,7 +131,10 @@ class SfImporterModuleManager {
  public:
   // Loads the list: the "Importer" registrations, the level-6 external tool
   // registrations, then the hard-disk accessor when it is not listed yet.
+  // With a cancellation of its own.
   SfImporterModuleManager();
+  // With one it shares: a cancel of it ends the selections here too.
+  explicit SfImporterModuleManager(const XpSharedPtr<XpCancellation>& cancellation);
   virtual ~SfImporterModuleManager();
 
   const SfImporterModuleList& modules() const { return m_modules; }
@@ -158,7 +162,8 @@ class SfImporterModuleManager {
   DWORD scoreTimeout() const;
   // Ends the selections under way: their scoring runs are terminated, their
   // pauses cut short, and they choose nothing. Selections that start while
-  // cancelled choose nothing either, until resumeSelections.
+  // cancelled choose nothing either, until resumeSelections. Both act on the
+  // cancellation, so a shared one's other users are cancelled and resumed too.
   void cancelSelections();
   void resumeSelections();
   // A destination-folder run started without waiting is still open; the
@@ -173,10 +178,10 @@ class SfImporterModuleManager {
   SfImporterModulePtr m_cameraFolderModule;
   SfImporterModulePtr m_diskAccessorModule;
   volatile LONG m_scoreTimeout;
-  // Set while selections are cancelled; every cancel also starts a new epoch,
-  // so a selection begun before it stays cancelled after a resume.
-  HANDLE m_cancel;
-  volatile LONG m_epoch;
+  void load();
+  // Never null. A selection begun before a cancel stays cancelled after a
+  // resume: the cancel began a new epoch.
+  XpSharedPtr<XpCancellation> m_cancellation;
 };
 
 // A scoring run's exit code read as a score: a module asks to be asked again

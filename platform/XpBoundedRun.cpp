@@ -103,7 +103,7 @@ XpResult RunProgramWithin(const XpString& program, const XpString& arguments, DW
     else if (exitCode != nullptr)
       *exitCode = code;
   } else {
-    result = waited == WAIT_TIMEOUT ? XP_E_TIMEOUT : waited == WAIT_OBJECT_0 + 1 ? XP_E_ABANDONED : XP_E_SYNC;
+    result = waited == WAIT_TIMEOUT ? XP_E_TIMEOUT : waited == WAIT_OBJECT_0 + 1 ? XP_E_CANCELLED : XP_E_SYNC;
     // Nothing of a run whose answer is no longer wanted is worth keeping;
     // the job (when there is one) ends its children as it closes.
     TerminateProcess(process, ERROR_TIMEOUT);

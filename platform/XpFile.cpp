@@ -38,33 +38,6 @@ void SwapBytes(unsigned char* bytes, unsigned width) {
 
 }  // namespace
 
-[[nodiscard]] XpResult XpResultFromErrno(int error, bool readOnly) {
-  switch (error) {
-    case ENOENT:
-      return readOnly ? XP_E_FILE_NOT_FOUND : XP_E_CREATE_FAILED;
-    case EBADF:
-    case EACCES:
-#ifdef EROFS
-    case EROFS:
-#endif
-      return XP_E_ACCESS_DENIED;
-    case EEXIST:
-      return XP_E_ALREADY_EXISTS;
-    case ENOTDIR:
-    case EISDIR:
-    case 38:
-      return XP_E_FILE_NOT_ACTIVE;
-    case EINVAL:
-      return XP_E_FILE_BAD_ARGUMENT;
-    case EMFILE:
-      return XP_E_TOO_MANY_OPEN_FILES;
-    case ENOSPC:
-      return XP_E_DISK_FULL;
-    default:
-      return XP_E_FILE;
-  }
-}
-
 // ---------------------------------------------------------------------------
 // XpAbstractFile
 

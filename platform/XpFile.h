@@ -9,7 +9,8 @@
 #include <cstdint>
 
 #include "platform/XpDateTime.h"
-#include "platform/XpFileSystem.h"
+#include "platform/XpFsObject.h"
+#include "platform/XpPath.h"
 #include "platform/XpResult.h"
 #include "platform/XpString.h"
 
@@ -181,8 +182,3 @@ class XpFile : public XpAbstractFile {
   XpSharedPtr<XpDateTime> m_pendingLastWrite;
   XpSharedPtr<XpDateTime> m_pendingLastAccess;
 };
-
-// Maps errno of a failed run-time library file call; readOnly says whether
-// only reading was asked (a missing file is then "not found", else "create
-// failed").
-[[nodiscard]] XpResult XpResultFromErrno(int error, bool readOnly);

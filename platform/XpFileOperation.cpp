@@ -18,61 +18,35 @@
 #include <cwchar>
 #include <cwctype>
 
-#include "platform/XpFileSystem.h"
+#include "platform/XpPath.h"
 
 XpResult XpFileOperation::CreateNewFile(const XpString& path) {
   int fd = _wopen(path.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY, _S_IREAD | _S_IWRITE);
-  if (fd == -1) {
-    switch (errno) {
-      case EACCES:
-        return XP_E_ACCESS_DENIED;
-      case EEXIST:
-        return XP_E_ALREADY_EXISTS;
-      case EINVAL:
-        return XP_E_FILE_BAD_ARGUMENT;
-      case EMFILE:
-        return XP_E_TOO_MANY_OPEN_FILES;
-      default:
-        return XP_E_FILE;
-    }
-  }
+  if (fd == -1) return XpResultFromErrno(errno, false);
   _close(fd);
   return XP_OK;
 }
 
 XpResult XpFileOperation::MakeDirectory(const XpString& path) {
   if (_wmkdir(path.c_str()) == 0) return XP_OK;
-  switch (errno) {
-    case EEXIST:
-      return XP_E_ALREADY_EXISTS;
-    case ENOENT:
-      return XP_E_PATH_NOT_FOUND;
-#ifdef EROFS
-    case EROFS:
-#endif
-    case EACCES:
-      return XP_E_ACCESS_DENIED;
-    default:
-      return IsDirectoryPath(GetDirectory(path)) ? XP_E_MKDIR_FAILED : XP_E_PATH_NOT_FOUND;
-  }
+  const int error = errno;
+  // A missing parent is a path not found here, not a failed file creation.
+  if (error == ENOENT) return XP_E_PATH_NOT_FOUND;
+  const XpResult mapped = XpResultFromErrno(error, false);
+  if (mapped == XP_E_ALREADY_EXISTS || mapped == XP_E_ACCESS_DENIED) return mapped;
+  return IsDirectoryPath(GetDirectory(path)) ? XP_E_MKDIR_FAILED : XP_E_PATH_NOT_FOUND;
 }
 
 XpResult XpFileOperation::MakeDirectories(const XpString& path) {
   XpString target = path;
-  const int length = target.GetLength();
   int start = 0;
-  if (length >= 2 && *target.At(0) == L'\\' && *target.At(1) == L'\\') {
-    const int serverEnd = target.Find(L'\\', 2);
-    if (serverEnd <= 2) return XP_E_MKDIR_FAILED;
-    const int shareEnd = target.Find(L'\\', serverEnd + 1);
-    if (shareEnd <= serverEnd + 1) return XP_E_MKDIR_FAILED;
+  int serverEnd = -1, shareEnd = -1;
+  if (XpFindShareRoot(target, &serverEnd, &shareEnd)) {
+    // Both the server and the share name are there, each ended by a backslash.
+    if (serverEnd <= 2 || shareEnd <= serverEnd + 1) return XP_E_MKDIR_FAILED;
     start = shareEnd + 1;
   } else {
-    // A drive letter, a colon and a backslash; "C:dir" is relative to the
-    // drive's current folder and has no root of its own.
-    const wchar_t letter = length >= 1 ? *target.At(0) : 0;
-    const bool isLetter = (letter >= L'A' && letter <= L'Z') || (letter >= L'a' && letter <= L'z');
-    if (length < 3 || !isLetter || *target.At(1) != L':' || *target.At(2) != L'\\') return XP_E_MKDIR_FAILED;
+    if (!XpHasDriveRoot(target, false)) return XP_E_MKDIR_FAILED;
     start = 3;
   }
   // "C:\a\b\" names the same directory as "C:\a\b".

@@ -5,6 +5,8 @@
 #include <new>
 #include <stdlib.h>
 
+#include "XpHandle.h"
+
 namespace {
 
 // Longest key or value name the enumeration hands out, terminator included.
@@ -85,17 +87,14 @@ XpRegistry* XpRegistry::OpenSubKeyLiteral(const XpRegistry* parent, const XpStri
   REGSAM desired = 0;
   if (access & kRead) desired |= KEY_READ;
   if (access & kWrite) desired |= KEY_WRITE;
-  HKEY key = NULL;
-  LONG status = desired == KEY_READ
-                    ? RegOpenKeyExW(parent->m_key, name.c_str(), 0, desired, &key)
-                    : RegCreateKeyExW(parent->m_key, name.c_str(), 0, NULL, 0, desired, NULL, &key, NULL);
+  XpUniqueKey key;
+  LONG status = desired == KEY_READ ? RegOpenKeyExW(parent->m_key, name.c_str(), 0, desired, key.put())
+                                    : RegCreateKeyExW(parent->m_key, name.c_str(), 0, NULL, 0, desired, NULL,
+                                                      key.put(), NULL);
   if (status != ERROR_SUCCESS) return NULL;
   XpRegistry* registry = new (std::nothrow) XpRegistry();
-  if (!registry) {
-    RegCloseKey(key);
-    return NULL;
-  }
-  registry->m_key = key;
+  if (!registry) return NULL;
+  registry->m_key = key.release();
   registry->m_path = parent->m_path + L"/" + name;
   registry->m_root = parent->m_root;
   registry->m_access = access;

@@ -45,6 +45,9 @@ const XpResult XP_E_ABANDONED = 0x8204;
 const XpResult XP_E_SELF_JOIN = 0x8205;
 const XpResult XP_E_INVALID_HANDLE = 0x8206;
 const XpResult XP_E_PRIORITY = 0x8207;
+// A wait ended by the caller's own cancel request (not by a mutex whose
+// owner died, which is XP_E_ABANDONED).
+const XpResult XP_E_CANCELLED = 0x8208;
 
 // Category 4: memory.
 const XpResult XP_E_OUT_OF_MEMORY = 0x8401;

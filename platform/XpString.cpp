@@ -59,6 +59,57 @@ bool PointsInto(const StringRep<C>* rep, const C* p) {
   return rep->buffer != nullptr && le(rep->buffer, p) && lt(p, rep->buffer + rep->capacity);
 }
 
+// Makes rep share other's value; the old value loses one reference.
+template <class C>
+void ShareRep(StringRep<C>*& rep, StringRep<C>* other) {
+  if (other == rep) return;
+  InterlockedIncrement(&other->refs);
+  ReleaseRep(rep);
+  rep = other;
+}
+
+// Gives rep a value of its own holding length units of text.
+template <class C>
+void AssignRep(StringRep<C>*& rep, const C* text, int length) {
+  if (PointsInto(rep, text)) {
+    // The source lives in our own buffer, which resizing may move or free.
+    StringRep<C>* copy = NewRep(text, length);
+    AssignRep(rep, copy->buffer, length);
+    ReleaseRep(copy);
+    return;
+  }
+  rep = Unique(rep);
+  SizeFor(rep, length);
+  std::memcpy(rep->buffer, text, static_cast<size_t>(length) * sizeof(C));
+  rep->buffer[length] = 0;
+  rep->length = length;
+}
+
+// Converts length units of text and its terminator with convert(source,
+// count, out, outCount), which answers as the system's code-page conversions
+// do (units written, or needed when out is null; 0 on failure). make builds
+// the result from the units without the terminator; a failure gives empty.
+template <class To, class From, class Convert, class Make>
+auto ConvertText(const From* text, int length, Convert convert, Make make)
+    -> decltype(make(static_cast<const To*>(nullptr), 0)) {
+  static const To kEmpty[1] = {0};
+  To stack[1024 / sizeof(To)];
+  const int stackUnits = static_cast<int>(sizeof(stack) / sizeof(stack[0]));
+  // Short texts mostly fit; one that does not fails here and is sized below.
+  if (length < stackUnits) {
+    const int got = convert(text, length + 1, stack, stackUnits);
+    if (got > 0) return make(stack, got - 1);
+  }
+  const int need = convert(text, length + 1, nullptr, 0);
+  if (need <= 0) return make(kEmpty, 0);
+  To* heap = static_cast<To*>(std::malloc(static_cast<size_t>(need) * sizeof(To)));
+  if (heap == nullptr) return make(kEmpty, 0);
+  const int got = convert(text, length + 1, heap, need);
+  auto result = make(heap, got > 0 ? got - 1 : 0);
+  std::free(heap);
+  return result;
+}
+
 // The per-thread empty strings are guarded by a plain Win32 critical section.
 class EmptyLock {
  public:
@@ -118,20 +169,12 @@ XpString::XpString(const XpString& other) : m_text(other.m_text), m_rep(other.m_
   InterlockedIncrement(&m_rep->refs);
 }
 
-XpString::XpString(const XpStringA& ansi) {
-  XpString wide = ansi.ToWide();
-  m_rep = wide.m_rep;
-  m_text = wide.m_text;
-  InterlockedIncrement(&m_rep->refs);
-}
+XpString::XpString(const XpStringA& ansi) : XpString(ansi.ToWide()) {}
 
 XpString::~XpString() { ReleaseRep(m_rep); }
 
 XpString& XpString::operator=(const XpString& other) {
-  if (other.m_rep == m_rep) return *this;
-  InterlockedIncrement(&other.m_rep->refs);
-  ReleaseRep(m_rep);
-  m_rep = other.m_rep;
+  ShareRep(m_rep, other.m_rep);
   m_text = m_rep->buffer;
   return *this;
 }
@@ -157,17 +200,7 @@ void XpString::MakeUnique() {
 }
 
 void XpString::Assign(const wchar_t* text, int length) {
-  if (PointsInto(m_rep, text)) {
-    // The source lives in our own buffer, which resizing may move or free.
-    XpString copy(text, length);
-    Assign(copy.m_text, length);
-    return;
-  }
-  MakeUnique();
-  SizeFor(m_rep, length);
-  std::memcpy(m_rep->buffer, text, static_cast<size_t>(length) * sizeof(wchar_t));
-  m_rep->buffer[length] = 0;
-  m_rep->length = length;
+  AssignRep(m_rep, text, length);
   m_text = m_rep->buffer;
 }
 
@@ -190,6 +223,14 @@ void XpString::Append(const wchar_t* text, int length) {
 int XpString::Compare(const wchar_t* other) const { return std::wcscmp(m_text, other ? other : L""); }
 
 int XpString::CompareNoCase(const wchar_t* other) const { return _wcsicmp(m_text, other ? other : L""); }
+
+bool XpHasAtNoCase(const XpString& text, int position, const wchar_t* prefix) {
+  if (prefix == nullptr) return false;
+  const size_t n = wcslen(prefix);
+  if (position < 0 || position > text.GetLength()) return false;
+  if (n > static_cast<size_t>(text.GetLength() - position)) return false;
+  return _wcsnicmp(text.At(position), prefix, n) == 0;
+}
 
 int XpString::Find(wchar_t ch, int start) const {
   if (start < 0) start = 0;
@@ -351,21 +392,12 @@ int XpString::Replace(const wchar_t* pattern, const wchar_t* replacement) {
 }
 
 XpStringA XpString::ToAnsi() const {
-  int length = m_rep->length;
-  char stack[1024];
-  if (length * 4 + 4 <= static_cast<int>(sizeof(stack))) {
-    int got = WideCharToMultiByte(CP_ACP, 0, m_text, length + 1, stack, static_cast<int>(sizeof(stack)),
-                                  nullptr, nullptr);
-    if (got > 0) return XpStringA(stack, got - 1);
-  }
-  int need = WideCharToMultiByte(CP_ACP, 0, m_text, length + 1, nullptr, 0, nullptr, nullptr);
-  if (need <= 0) return XpStringA("");
-  char* heap = static_cast<char*>(std::malloc(static_cast<size_t>(need)));
-  if (heap == nullptr) return XpStringA("");
-  int got = WideCharToMultiByte(CP_ACP, 0, m_text, length + 1, heap, need, nullptr, nullptr);
-  XpStringA result(heap, got > 0 ? got - 1 : 0);
-  std::free(heap);
-  return result;
+  return ConvertText<char>(
+      m_text, m_rep->length,
+      [](const wchar_t* text, int count, char* out, int outCount) {
+        return WideCharToMultiByte(CP_ACP, 0, text, count, out, outCount, nullptr, nullptr);
+      },
+      [](const char* text, int length) { return XpStringA(text, length); });
 }
 
 // ---- XpStringA ------------------------------------------------------------
@@ -389,20 +421,12 @@ XpStringA::XpStringA(const XpStringA& other) : m_text(other.m_text), m_rep(other
   InterlockedIncrement(&m_rep->refs);
 }
 
-XpStringA::XpStringA(const XpString& wide) {
-  XpStringA ansi = wide.ToAnsi();
-  m_rep = ansi.m_rep;
-  m_text = ansi.m_text;
-  InterlockedIncrement(&m_rep->refs);
-}
+XpStringA::XpStringA(const XpString& wide) : XpStringA(wide.ToAnsi()) {}
 
 XpStringA::~XpStringA() { ReleaseRep(m_rep); }
 
 XpStringA& XpStringA::operator=(const XpStringA& other) {
-  if (other.m_rep == m_rep) return *this;
-  InterlockedIncrement(&other.m_rep->refs);
-  ReleaseRep(m_rep);
-  m_rep = other.m_rep;
+  ShareRep(m_rep, other.m_rep);
   m_text = m_rep->buffer;
   return *this;
 }
@@ -413,33 +437,15 @@ XpStringA& XpStringA::operator=(const char* text) {
 }
 
 void XpStringA::Assign(const char* text, int length) {
-  if (PointsInto(m_rep, text)) {
-    XpStringA copy(text, length);
-    Assign(copy.m_text, length);
-    return;
-  }
-  m_rep = Unique(m_rep);
-  SizeFor(m_rep, length);
-  std::memcpy(m_rep->buffer, text, static_cast<size_t>(length));
-  m_rep->buffer[length] = 0;
-  m_rep->length = length;
+  AssignRep(m_rep, text, length);
   m_text = m_rep->buffer;
 }
 
 XpString XpStringA::ToWide() const {
-  int length = m_rep->length;
-  wchar_t stack[512];
-  if ((length + 1) * 2 <= static_cast<int>(sizeof(stack) / sizeof(stack[0]))) {
-    int got = MultiByteToWideChar(CP_ACP, 0, m_text, length + 1, stack,
-                                  static_cast<int>(sizeof(stack) / sizeof(stack[0])));
-    if (got > 0) return XpString(stack, got - 1);
-  }
-  int need = MultiByteToWideChar(CP_ACP, 0, m_text, length + 1, nullptr, 0);
-  if (need <= 0) return XpString(L"");
-  wchar_t* heap = static_cast<wchar_t*>(std::malloc(static_cast<size_t>(need) * sizeof(wchar_t)));
-  if (heap == nullptr) return XpString(L"");
-  int got = MultiByteToWideChar(CP_ACP, 0, m_text, length + 1, heap, need);
-  XpString result(heap, got > 0 ? got - 1 : 0);
-  std::free(heap);
-  return result;
+  return ConvertText<wchar_t>(
+      m_text, m_rep->length,
+      [](const char* text, int count, wchar_t* out, int outCount) {
+        return MultiByteToWideChar(CP_ACP, 0, text, count, out, outCount);
+      },
+      [](const wchar_t* text, int length) { return XpString(text, length); });
 }

@@ -94,6 +94,27 @@ bool operator!=(const XpString& a, const wchar_t* b);
 bool operator!=(const wchar_t* a, const XpString& b);
 bool operator<(const XpString& a, const XpString& b);
 
+// Case without the user's locale: only A..Z and a..z change, as device
+// paths, drive letters and kernel object names want it.
+inline wchar_t XpToLowerAscii(wchar_t c) {
+  return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
+}
+inline wchar_t XpToUpperAscii(wchar_t c) {
+  return (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - L'a' + L'A') : c;
+}
+
+// Whether text holds prefix at position, letter case ignored as CompareNoCase
+// ignores it; false when position is outside text or prefix runs past its end.
+bool XpHasAtNoCase(const XpString& text, int position, const wchar_t* prefix);
+inline bool XpStartsWithNoCase(const XpString& text, const wchar_t* prefix) {
+  return XpHasAtNoCase(text, 0, prefix);
+}
+
+// Orders keys as CompareNoCase does, for maps of paths and device names.
+struct XpNoCaseLess {
+  bool operator()(const XpString& a, const XpString& b) const { return a.CompareNoCase(b.c_str()) < 0; }
+};
+
 // Narrow twin: carries ANSI bytes to and from byte-oriented interfaces.
 class XpStringA {
  public:

@@ -63,12 +63,12 @@ XpResult XpComboSyncObject::WaitForChange(int seconds) {
   // m_lock is left: a change sets the events of all listed sleepers, and no
   // other waiter can take or reset that signal, whatever runs between
   // leaving m_lock and starting to wait.
-  HANDLE wake = CreateEventW(NULL, TRUE, FALSE, NULL);
-  if (!wake) return XP_E_INVALID_HANDLE;
+  XpUniqueHandle owned(CreateEventW(NULL, TRUE, FALSE, NULL));
+  if (!owned) return XP_E_INVALID_HANDLE;
+  const HANDLE wake = owned.get();
   try {
     m_sleepers.push_back(wake);
   } catch (const std::bad_alloc&) {
-    CloseHandle(wake);
     return XP_E_OUT_OF_MEMORY;
   }
   // A critical section always enters and leaves.
@@ -87,7 +87,6 @@ XpResult XpComboSyncObject::WaitForChange(int seconds) {
   }
   // No longer listed: a change came, even if the wait ended otherwise.
   if (!listed) r = XP_OK;
-  CloseHandle(wake);
   return r;
 }
 
@@ -164,7 +163,7 @@ XpResult XpSemaphore::Unlock() {
   return XP_OK;
 }
 
-XpMutex::XpMutex(const wchar_t* name) : m_owner(0), m_recursion(0), m_mutex(NULL) {
+XpMutex::XpMutex(const wchar_t* name) : m_owner(0), m_recursion(0) {
   // A null DACL lets processes of any user open the same name.
   SECURITY_DESCRIPTOR sd;
   SECURITY_ATTRIBUTES sa;
@@ -174,12 +173,10 @@ XpMutex::XpMutex(const wchar_t* name) : m_owner(0), m_recursion(0), m_mutex(NULL
   if (InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION) &&
       SetSecurityDescriptorDacl(&sd, TRUE, NULL, FALSE))
     sa.lpSecurityDescriptor = &sd;
-  m_mutex = CreateMutexW(&sa, FALSE, name);
+  m_mutex.reset(CreateMutexW(&sa, FALSE, name));
 }
 
-XpMutex::~XpMutex() {
-  if (m_mutex) CloseHandle(m_mutex);
-}
+XpMutex::~XpMutex() {}
 
 XpResult XpMutex::LockTimeout(int seconds) {
   if (seconds != -1 && seconds != 0) return XP_E_INVALID_HANDLE;
@@ -199,7 +196,7 @@ XpResult XpMutex::LockTimeout(int seconds) {
     }
   }
   if (!outermost || !m_mutex) return XP_OK;
-  DWORD w = WaitForSingleObject(m_mutex, seconds < 0 ? INFINITE : 0);
+  DWORD w = WaitForSingleObject(m_mutex.get(), seconds < 0 ? INFINITE : 0);
   if (w == WAIT_OBJECT_0) return XP_OK;
   // Mapped before the clean-up can change the last error, so callers get a
   // code of this layer (0x8201, 0x8204, ...) rather than a raw wait value.
@@ -207,7 +204,7 @@ XpResult XpMutex::LockTimeout(int seconds) {
   if (r == XP_OK) r = XP_E_SYNC;
   // Not acquired: roll back so a failed attempt does not leave the object
   // held. An abandoned mutex was handed to us; give it back as well.
-  if (w == WAIT_ABANDONED) ReleaseMutex(m_mutex);
+  if (w == WAIT_ABANDONED) ReleaseMutex(m_mutex.get());
   XpSingleLock guard(&m_lock);
   if (m_owner == self && m_recursion > 0 && --m_recursion == 0) {
     m_owner = 0;
@@ -220,7 +217,7 @@ XpResult XpMutex::Unlock() {
   XpSingleLock guard(&m_lock);
   if (m_recursion > 0 && m_owner == GetCurrentThreadId()) {
     if (--m_recursion == 0) {
-      if (m_mutex) ReleaseMutex(m_mutex);
+      if (m_mutex) ReleaseMutex(m_mutex.get());
       m_owner = 0;
       NotifyChange();
     }

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include "XpHandle.h"
 #include "XpResult.h"
 
 #include <vector>
@@ -139,7 +140,7 @@ class XpMutex : public XpComboSyncObject {
  private:
   DWORD m_owner;
   LONG m_recursion;
-  HANDLE m_mutex;
+  XpUniqueHandle m_mutex;
 };
 
 // Reader count with a recursive, writer-preferring writer. A reader that asks

@@ -6,6 +6,7 @@
 #include <time.h>
 
 #include <cfenv>
+#include <cstddef>
 #include <clocale>
 #include <new>
 
@@ -87,6 +88,101 @@ XpResult XpThread::LowerPriority() {
   return SetThreadPriority(m_handle.get(), current - 1) ? XP_OK : XP_E_PRIORITY;
 }
 
+XpThreadSet::XpThreadSet() { InitializeCriticalSection(&m_lock); }
+
+XpThreadSet::~XpThreadSet() {
+  m_threads.clear();
+  DeleteCriticalSection(&m_lock);
+}
+
+void XpThreadSet::TakeEnded(std::vector<XpScopedThread>& ended) {
+  for (size_t i = m_threads.size(); i-- > 0;) {
+    if (WaitForSingleObject(m_threads[i]->GetHandle(), 0) != WAIT_OBJECT_0) continue;
+    ended.push_back(std::move(m_threads[i]));
+    m_threads.erase(m_threads.begin() + static_cast<std::ptrdiff_t>(i));
+  }
+}
+
+bool XpThreadSet::Start(XpThreadFunction function, void* argument) {
+  std::vector<XpScopedThread> ended;
+  bool started = false;
+  EnterCriticalSection(&m_lock);
+  TakeEnded(ended);
+  // Room first: a thread once started is never left without its holder.
+  bool room = true;
+  try {
+    m_threads.reserve(m_threads.size() + 1);
+  } catch (...) {
+    room = false;
+  }
+  if (room) {
+    XpThread* thread = XpThread::Create(function, argument);
+    if (thread) {
+      m_threads.push_back(XpScopedThread(thread));
+      started = true;
+    }
+  }
+  LeaveCriticalSection(&m_lock);
+  // The ended ones are joined here, outside the lock; they do not wait.
+  return started;
+}
+
+void XpThreadSet::Reap() {
+  std::vector<XpScopedThread> ended;
+  EnterCriticalSection(&m_lock);
+  TakeEnded(ended);
+  LeaveCriticalSection(&m_lock);
+}
+
+bool XpThreadSet::JoinWithin(DWORD ms) {
+  const DWORD started = GetTickCount();
+  for (;;) {
+    // Waited on outside the lock, so that Start is never held up; a thread
+    // taken out here is owned by this call until it goes back.
+    std::vector<XpScopedThread> waiting;
+    EnterCriticalSection(&m_lock);
+    waiting.swap(m_threads);
+    LeaveCriticalSection(&m_lock);
+    if (waiting.empty()) return true;
+    bool timedOut = false;
+    for (size_t first = 0; first < waiting.size() && !timedOut; first += MAXIMUM_WAIT_OBJECTS) {
+      HANDLE handles[MAXIMUM_WAIT_OBJECTS];
+      DWORD count = 0;
+      for (size_t i = first; i < waiting.size() && count < MAXIMUM_WAIT_OBJECTS; ++i)
+        handles[count++] = waiting[i]->GetHandle();
+      const DWORD spent = GetTickCount() - started;
+      const DWORD left = spent < ms ? ms - spent : 0;
+      timedOut = WaitForMultipleObjects(count, handles, TRUE, left) == WAIT_TIMEOUT;
+    }
+    std::vector<XpScopedThread> ended;
+    for (size_t i = waiting.size(); i-- > 0;) {
+      if (WaitForSingleObject(waiting[i]->GetHandle(), 0) != WAIT_OBJECT_0) continue;
+      ended.push_back(std::move(waiting[i]));
+      waiting.erase(waiting.begin() + static_cast<std::ptrdiff_t>(i));
+    }
+    EnterCriticalSection(&m_lock);
+    if (m_threads.empty()) {
+      m_threads.swap(waiting);
+    } else {
+      for (size_t i = 0; i < waiting.size(); ++i) m_threads.push_back(std::move(waiting[i]));
+    }
+    const bool left = !m_threads.empty();
+    LeaveCriticalSection(&m_lock);
+    ended.clear();
+    // Threads started while this call waited are waited for too, within the bound.
+    if (!left) return true;
+    if (GetTickCount() - started >= ms) return false;
+  }
+}
+
+bool XpThreadSet::Empty() {
+  Reap();
+  EnterCriticalSection(&m_lock);
+  const bool empty = m_threads.empty();
+  LeaveCriticalSection(&m_lock);
+  return empty;
+}
+
 DWORD GetProcessorCount() {
   SYSTEM_INFO info;
   GetSystemInfo(&info);
@@ -122,30 +218,6 @@ unsigned long long GetTotalPhysicalMemory() { return GetMemoryStatus().totalPhys
 unsigned long long GetAvailablePhysicalMemory() { return GetMemoryStatus().availablePhysical; }
 
 long long GetCurrentTime64() { return static_cast<long long>(_time64(NULL)); }
-
-[[nodiscard]] XpResult GetOsVersion(DWORD& platform, DWORD* major, DWORD* minor) {
-  OSVERSIONINFOW info;
-  ZeroMemory(&info, sizeof(info));
-  info.dwOSVersionInfoSize = sizeof(info);
-#ifdef _MSC_VER
-#pragma warning(push)
-#pragma warning(disable : 4996)  // the version query is what the callers ask for
-#endif
-  BOOL ok = GetVersionExW(&info);
-#ifdef _MSC_VER
-#pragma warning(pop)
-#endif
-  if (!ok) return XP_E_FAIL;
-  if (info.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS)
-    platform = XP_OS_WIN9X;
-  else if (info.dwPlatformId == VER_PLATFORM_WIN32_NT)
-    platform = XP_OS_NT;
-  else
-    platform = XP_OS_UNKNOWN;
-  if (major) *major = info.dwMajorVersion;
-  if (minor) *minor = info.dwMinorVersion;
-  return XP_OK;
-}
 
 namespace XpThreadDetail {
 

@@ -4,7 +4,10 @@
 
 #include <windows.h>
 
+#include <vector>
+
 #include "XpHandle.h"
+#include "XpOsVersion.h"
 #include "XpResult.h"
 
 // Some Windows headers still define a 16-bit era Yield() macro.
@@ -94,6 +97,36 @@ class XpScopedThread {
   XpThread* m_thread;
 };
 
+// Threads started one after another for work of the same kind (a decision
+// each), every one held until joined. Safe to use from several threads.
+class XpThreadSet {
+ public:
+  XpThreadSet();
+  // Joins what is left without a bound: whoever owns the set has made the
+  // threads end (or joined them with a bound) before.
+  ~XpThreadSet();
+
+  // Starts function(argument) on a thread held by the set; false when it
+  // could not start (then the argument is still the caller's). Threads that
+  // have ended are joined first.
+  bool Start(XpThreadFunction function, void* argument);
+  // Joins the threads that have ended; never waits.
+  void Reap();
+  // Waits at most ms for every thread held to end, then joins those that
+  // did. True when none is left; threads still running stay held.
+  bool JoinWithin(DWORD ms);
+  bool Empty();
+
+ private:
+  XpThreadSet(const XpThreadSet&) = delete;
+  XpThreadSet& operator=(const XpThreadSet&) = delete;
+  // Moves the threads that have ended out of m_threads; the caller holds m_lock.
+  void TakeEnded(std::vector<XpScopedThread>& ended);
+
+  CRITICAL_SECTION m_lock;
+  std::vector<XpScopedThread> m_threads;
+};
+
 // Rounding toward zero for the calling thread (the main thread calls it at start-up).
 void XpSetRoundTowardZero();
 
@@ -116,12 +149,3 @@ XpMemoryStatus GetMemoryStatus();
 unsigned long long GetTotalPhysicalMemory();
 unsigned long long GetAvailablePhysicalMemory();
 long long GetCurrentTime64();
-
-// Platform family of the running system.
-const DWORD XP_OS_UNKNOWN = 0;
-const DWORD XP_OS_WIN9X = 1;  // Windows 95, 98, Me
-const DWORD XP_OS_NT = 2;     // Windows NT, 2000, XP and later
-
-// 0, or XP_E_FAIL (out-parameters untouched) when the version cannot be read.
-// major and minor may be null.
-[[nodiscard]] XpResult GetOsVersion(DWORD& platform, DWORD* major, DWORD* minor);

@@ -22,6 +22,7 @@ count_cases() {
 
 rc=0
 summary=""
+jobs=$(( $(nproc 2>/dev/null || echo 2) * 3 ))
 echo "=== format"
 bash "$top/scripts/format.sh" --check || rc=1
 
@@ -45,7 +46,10 @@ for arch in x86_64 i686; do
     only=(-R '^(import_gate|signing_test)$')
   fi
   # The whole output of passed tests is kept, so that the counts below see it.
-  (cd "$top/build/$arch" && ctest --output-on-failure -j2 --timeout 900 "${only[@]}" \
+  # The Wine tests mostly wait (quiet periods, other processes, bounds), and
+  # the ones that start the real program each have a session of their own:
+  # three entries a core keep the cores busy.
+  (cd "$top/build/$arch" && ctest --output-on-failure -j"$jobs" --timeout 900 "${only[@]}" \
      --test-output-size-passed 8000000 --test-output-size-failed 8000000) || rc=1
   summary+="$(count_cases "$arch")"$'\n'
 done

@@ -30,6 +30,11 @@ void XpArrivalMemory::Forget(const XpString& key) {
   m_present.erase(key);
 }
 
+void XpArrivalMemory::Clear() {
+  XpSingleLock guard(&m_lock);
+  m_present.clear();
+}
+
 size_t XpArrivalMemory::Count() {
   XpSingleLock guard(&m_lock);
   return m_present.size();

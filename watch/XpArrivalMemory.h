@@ -24,6 +24,8 @@ class XpArrivalMemory {
   void Remember(const XpString& key, const XpString& identity);
   // The thing at key went away.
   void Forget(const XpString& key);
+  // Nothing is known to be present any more (nothing was heard for a while).
+  void Clear();
   size_t Count();
 
   // More remembered keys than this are not kept (the oldest key in order
@@ -33,13 +35,10 @@ class XpArrivalMemory {
  private:
   XpArrivalMemory(const XpArrivalMemory&) = delete;
   XpArrivalMemory& operator=(const XpArrivalMemory&) = delete;
-  struct NoCaseLess {
-    bool operator()(const XpString& a, const XpString& b) const { return a.CompareNoCase(b.c_str()) < 0; }
-  };
   void RememberLocked(const XpString& key, const XpString& identity);
 
   XpCriticalSection m_lock;
-  std::map<XpString, XpString, NoCaseLess> m_present;
+  std::map<XpString, XpString, XpNoCaseLess> m_present;
 };
 
 // The identity of the volume at a root: its serial number and label.

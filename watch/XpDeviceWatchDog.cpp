@@ -73,6 +73,31 @@ void _XpDeviceWatchDog::AddNotificationFilter(const void* filter) {
   m_filters.push_back(copy);
 }
 
+void _XpDeviceWatchDog::AddInterfaceClassFilter(const GUID& interfaceClass) {
+  DEV_BROADCAST_DEVICEINTERFACE_W filter;
+  memset(&filter, 0, sizeof(filter));
+  filter.dbcc_size = sizeof(filter);
+  filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+  filter.dbcc_classguid = interfaceClass;
+  AddNotificationFilter(&filter);
+}
+
+const DEV_BROADCAST_DEVICEINTERFACE_W* _XpDeviceWatchDog::InterfaceRecord(WPARAM event, LPARAM header,
+                                                                          size_t maxChars) {
+  const DEV_BROADCAST_HDR* hdr = reinterpret_cast<const DEV_BROADCAST_HDR*>(header);
+  if (!hdr || (event != DBT_DEVICEARRIVAL && event != DBT_DEVICEREMOVECOMPLETE) ||
+      hdr->dbch_devicetype != DBT_DEVTYP_DEVICEINTERFACE ||
+      hdr->dbch_size < sizeof(DEV_BROADCAST_DEVICEINTERFACE_W))
+    return nullptr;
+  const DEV_BROADCAST_DEVICEINTERFACE_W* record =
+      reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_W*>(hdr);
+  size_t chars = (hdr->dbch_size - offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name)) / sizeof(wchar_t);
+  if (maxChars != 0 && chars > maxChars + 1) chars = maxChars + 1;
+  for (size_t i = 0; i < chars; ++i)
+    if (record->dbcc_name[i] == 0) return record;
+  return nullptr;
+}
+
 XpResult _XpDeviceWatchDog::CreateNotifyWindow() {
   WNDCLASSEXW wc;
   memset(&wc, 0, sizeof(wc));

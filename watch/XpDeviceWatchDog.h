@@ -6,6 +6,10 @@
 
 #include <windows.h>
 
+#include <dbt.h>
+
+#include <cstddef>
+
 #include "platform/XpResult.h"
 #include "platform/XpString.h"
 #include "platform/XpThread.h"
@@ -30,6 +34,8 @@ class _XpDeviceWatchDog {
   // Keeps a copy of a device broadcast filter (its first 32-bit word is its
   // size). Null, or a size below a broadcast header, is ignored.
   virtual void AddNotificationFilter(const void* filter);
+  // The filter for the device interfaces of one class.
+  void AddInterfaceClassFilter(const GUID& interfaceClass);
 
   // The handler of WM_DEVICECHANGE: an ordinary member so that it can also
   // be driven with a made-up broadcast record.
@@ -52,6 +58,12 @@ class _XpDeviceWatchDog {
   virtual void UnregisterNotifications();
 
   const XpString& GetClassName() const { return m_className; }
+
+  // The device-interface record of an arrival or a removal: null unless the
+  // broadcast is one, the record is as long as its structure, and its name
+  // ends inside the record and, unless maxChars is 0, within maxChars
+  // characters before the terminator. Nothing past either is read.
+  static const DEV_BROADCAST_DEVICEINTERFACE_W* InterfaceRecord(WPARAM event, LPARAM header, size_t maxChars);
 
  private:
   _XpDeviceWatchDog(const _XpDeviceWatchDog&) = delete;

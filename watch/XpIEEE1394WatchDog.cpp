@@ -20,14 +20,7 @@ const GUID kInterfaceClasses[2] = {
 }  // namespace
 
 XpIEEE1394WatchDog::XpIEEE1394WatchDog() : _XpDeviceWatchDog(kClassName), m_merger(this) {
-  for (size_t i = 0; i < 2; ++i) {
-    DEV_BROADCAST_DEVICEINTERFACE_W filter;
-    memset(&filter, 0, sizeof(filter));
-    filter.dbcc_size = sizeof(filter);
-    filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-    filter.dbcc_classguid = kInterfaceClasses[i];
-    AddNotificationFilter(&filter);
-  }
+  for (size_t i = 0; i < 2; ++i) AddInterfaceClassFilter(kInterfaceClasses[i]);
 }
 
 XpIEEE1394WatchDog::~XpIEEE1394WatchDog() {
@@ -54,21 +47,10 @@ XpResult XpIEEE1394WatchDog::RemoveCallback(IXpDeviceWatchDogCallback* callback)
 }
 
 LRESULT XpIEEE1394WatchDog::OnDeviceChange(WPARAM event, LPARAM header) {
-  const DEV_BROADCAST_HDR* hdr = reinterpret_cast<const DEV_BROADCAST_HDR*>(header);
-  if (!hdr) return TRUE;
-  if ((event != DBT_DEVICEARRIVAL && event != DBT_DEVICEREMOVECOMPLETE) ||
-      hdr->dbch_devicetype != DBT_DEVTYP_DEVICEINTERFACE ||
-      hdr->dbch_size < sizeof(DEV_BROADCAST_DEVICEINTERFACE_W))
-    return TRUE;
-  const DEV_BROADCAST_DEVICEINTERFACE_W* device =
-      reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_W*>(hdr);
-  const wchar_t* name = device->dbcc_name;
   // A name that does not end inside the record is not passed on.
-  size_t chars = (hdr->dbch_size - offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name)) / sizeof(wchar_t);
-  bool terminated = false;
-  for (size_t i = 0; i < chars && !terminated; ++i) terminated = name[i] == 0;
-  if (!terminated) return TRUE;
-  XpString path(name);
+  const DEV_BROADCAST_DEVICEINTERFACE_W* device = InterfaceRecord(event, header, 0);
+  if (!device) return TRUE;
+  XpString path(device->dbcc_name);
   // The first class's name is the one reported when the device shows both.
   bool preferred = memcmp(&device->dbcc_classguid, &kInterfaceClasses[0], sizeof(GUID)) == 0;
   m_merger.Queue(XpPortableDevicePath::DeviceOf(path), path, event == DBT_DEVICEARRIVAL, preferred);

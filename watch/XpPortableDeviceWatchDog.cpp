@@ -19,41 +19,10 @@ const GUID kStillImageClass = {0x6BDD1FC6, 0x810F, 0x11D0, {0xBE, 0xC7, 0x08, 0x
 
 bool SameGuid(const GUID& a, const GUID& b) { return memcmp(&a, &b, sizeof(GUID)) == 0; }
 
-wchar_t LowerAscii(wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
-
-// Whether text at position starts with the lower-case ASCII pattern, ignoring case.
-bool HasAt(const XpString& text, int position, const wchar_t* pattern) {
-  int n = static_cast<int>(wcslen(pattern));
-  if (position < 0 || position + n > text.GetLength()) return false;
-  for (int i = 0; i < n; ++i)
-    if (LowerAscii(*text.At(position + i)) != pattern[i]) return false;
-  return true;
-}
-
 bool ContainsNoCase(const XpString& text, const wchar_t* pattern) {
-  int n = static_cast<int>(wcslen(pattern));
-  for (int i = 0; i + n <= text.GetLength(); ++i)
-    if (HasAt(text, i, pattern)) return true;
+  for (int i = 0; i < text.GetLength(); ++i)
+    if (XpHasAtNoCase(text, i, pattern)) return true;
   return false;
-}
-
-// Four hexadecimal digits at position; false when any is missing.
-bool ReadHex4(const XpString& text, int position, DWORD* value) {
-  if (position + 4 > text.GetLength()) return false;
-  DWORD v = 0;
-  for (int i = 0; i < 4; ++i) {
-    wchar_t c = LowerAscii(*text.At(position + i));
-    DWORD digit;
-    if (c >= L'0' && c <= L'9')
-      digit = static_cast<DWORD>(c - L'0');
-    else if (c >= L'a' && c <= L'f')
-      digit = static_cast<DWORD>(c - L'a' + 10);
-    else
-      return false;
-    v = v * 16 + digit;
-  }
-  *value = v;
-  return true;
 }
 
 }  // namespace
@@ -78,38 +47,16 @@ XpString XpPortableDevicePath::DeviceOf(const XpString& interfacePath) {
 }
 
 bool XpPortableDevicePath::IsMassStorageShadow(const XpString& interfacePath) {
-  return HasAt(interfacePath, 0, L"\\\\?\\swd#wpdbusenum#") || HasAt(interfacePath, 0, L"\\\\?\\storage#") ||
-         ContainsNoCase(interfacePath, L"usbstor#");
-}
-
-bool XpPortableDevicePath::ParseUsbIds(const XpString& interfacePath, DWORD* vendorId, DWORD* productId) {
-  const XpString& p = interfacePath;
-  if (!HasAt(p, 0, L"\\\\?\\") && !HasAt(p, 0, L"\\??\\")) return false;
-  // \\?\usb#vid_XXXX&pid_YYYY followed by '#' or '&' (composite functions add &mi_NN).
-  if (!HasAt(p, 4, L"usb#vid_") || !HasAt(p, 16, L"&pid_")) return false;
-  DWORD vid = 0, pid = 0;
-  if (!ReadHex4(p, 12, &vid) || !ReadHex4(p, 21, &pid)) return false;
-  if (p.GetLength() <= 25) return false;
-  wchar_t after = *p.At(25);
-  if (after != L'#' && after != L'&') return false;
-  if (vendorId) *vendorId = vid;
-  if (productId) *productId = pid;
-  return true;
+  return XpHasAtNoCase(interfacePath, 0, L"\\\\?\\swd#wpdbusenum#") ||
+         XpHasAtNoCase(interfacePath, 0, L"\\\\?\\storage#") || ContainsNoCase(interfacePath, L"usbstor#");
 }
 
 // ---- the watcher ----
 
 XpPortableDeviceWatchDog::XpPortableDeviceWatchDog()
     : _XpDeviceWatchDog(kClassName), m_merger(this), m_isCamera(&XpPortableDevicePath::IsStillImageCamera) {
-  const GUID* classes[2] = {&kPortableClass, &kStillImageClass};
-  for (size_t i = 0; i < 2; ++i) {
-    DEV_BROADCAST_DEVICEINTERFACE_W filter;
-    memset(&filter, 0, sizeof(filter));
-    filter.dbcc_size = sizeof(filter);
-    filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-    filter.dbcc_classguid = *classes[i];
-    AddNotificationFilter(&filter);
-  }
+  AddInterfaceClassFilter(kPortableClass);
+  AddInterfaceClassFilter(kStillImageClass);
 }
 
 XpPortableDeviceWatchDog::~XpPortableDeviceWatchDog() {
@@ -141,26 +88,13 @@ XpResult XpPortableDeviceWatchDog::RemoveCallback(IXpPortableDeviceWatchDogCallb
 size_t XpPortableDeviceWatchDog::GetPendingCount() { return m_merger.PendingCount(); }
 
 LRESULT XpPortableDeviceWatchDog::OnDeviceChange(WPARAM event, LPARAM header) {
-  const DEV_BROADCAST_HDR* hdr = reinterpret_cast<const DEV_BROADCAST_HDR*>(header);
-  if (!hdr) return TRUE;
-  if ((event != DBT_DEVICEARRIVAL && event != DBT_DEVICEREMOVECOMPLETE) ||
-      hdr->dbch_devicetype != DBT_DEVTYP_DEVICEINTERFACE ||
-      hdr->dbch_size < sizeof(DEV_BROADCAST_DEVICEINTERFACE_W))
-    return TRUE;
+  // The name must end within the longest name taken.
   const DEV_BROADCAST_DEVICEINTERFACE_W* device =
-      reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_W*>(hdr);
+      InterfaceRecord(event, header, static_cast<size_t>(XpPortableDevicePath::kMaxChars));
+  if (!device) return TRUE;
   bool portable = SameGuid(device->dbcc_classguid, kPortableClass);
   if (!portable && !SameGuid(device->dbcc_classguid, kStillImageClass)) return TRUE;
-  // The name must end inside the record, and within the longest name taken:
-  // nothing past either is read.
-  size_t chars = (hdr->dbch_size - offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name)) / sizeof(wchar_t);
-  if (chars > static_cast<size_t>(XpPortableDevicePath::kMaxChars) + 1)
-    chars = static_cast<size_t>(XpPortableDevicePath::kMaxChars) + 1;
-  const wchar_t* name = device->dbcc_name;
-  bool terminated = false;
-  for (size_t i = 0; i < chars && !terminated; ++i) terminated = name[i] == 0;
-  if (!terminated) return TRUE;
-  Queue(name, event == DBT_DEVICEARRIVAL, portable);
+  Queue(device->dbcc_name, event == DBT_DEVICEARRIVAL, portable);
   return TRUE;
 }
 

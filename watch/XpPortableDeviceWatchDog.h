@@ -48,11 +48,6 @@ XpString DeviceOf(const XpString& interfacePath);
 // every USB drive one). The volume watcher already reports the volume.
 bool IsMassStorageShadow(const XpString& interfacePath);
 
-// Vendor and product id of a USB interface path \\?\usb#vid_XXXX&pid_YYYY#...
-// or ...&pid_YYYY&mi_00#... (any letter case; "\??\" also taken as the
-// prefix). False, with the outputs untouched, for any other path.
-bool ParseUsbIds(const XpString& interfacePath, DWORD* vendorId, DWORD* productId);
-
 // A still-image interface belongs to a camera when the device's driver key
 // says so ("DeviceType" 2, as the still-image class installer writes it);
 // scanners and multifunction printers speak the same class. False when the

@@ -5,7 +5,9 @@
 
 XpQuietMerger::XpQuietMerger(IXpQuietMergerClient* client)
     : m_client(client),
+      m_quietMs(XpWatchTiming::Current().quietMs),
       m_ending(false),
+      m_retired(false),
       m_wake(CreateEventW(NULL, FALSE, FALSE, NULL)),
       m_quit(CreateEventW(NULL, TRUE, FALSE, NULL)) {}
 
@@ -36,9 +38,12 @@ void XpQuietMerger::Queue(const XpString& key, const XpString& name, bool arriva
   DWORD now = GetTickCount();
   XpSingleLock guard(&m_lock);
   if (m_ending) return;
-  if (!m_delivery.get()) {
+  if (!m_delivery.get() || m_retired) {
     if (!m_wake.get() || !m_quit.get()) return;
     ResetEvent(m_quit.get());
+    // A thread that retired is on its way out, holding nothing: the
+    // assignment joins it.
+    m_retired = false;
     m_delivery = XpScopedThread(XpThread::Create(&XpQuietMerger::DeliveryEntry, this));
     // Without its thread the event is dropped; the next one tries again.
     if (!m_delivery.get()) return;
@@ -76,11 +81,11 @@ unsigned int XpQuietMerger::DeliveryLoop() {
       DWORD now = GetTickCount();
       for (auto it = m_pending.begin(); it != m_pending.end();) {
         DWORD quiet = now - it->second.lastTick;
-        if (quiet >= kQuietMs) {
+        if (quiet >= m_quietMs) {
           due.push_back(it->second);
           it = m_pending.erase(it);
         } else {
-          DWORD left = kQuietMs - quiet;
+          DWORD left = m_quietMs - quiet;
           if (left < wait) wait = left;
           ++it;
         }
@@ -94,7 +99,17 @@ unsigned int XpQuietMerger::DeliveryLoop() {
     }
     if (!due.empty()) continue;
     HANDLE waits[2] = {m_quit.get(), m_wake.get()};
-    DWORD got = WaitForMultipleObjects(2, waits, FALSE, wait);
+    // With nothing waiting the thread ends after an idle while; the next
+    // event makes a new one.
+    const bool idle = wait == INFINITE;
+    DWORD got = WaitForMultipleObjects(2, waits, FALSE, idle ? kIdleMs : wait);
     if (got == WAIT_OBJECT_0 || got == WAIT_FAILED) return XP_OK;
+    if (got == WAIT_TIMEOUT && idle) {
+      XpSingleLock guard(&m_lock);
+      if (m_pending.empty()) {
+        m_retired = true;
+        return XP_OK;
+      }
+    }
   }
 }

@@ -1,7 +1,8 @@
 // Merges the arrivals and removals of one device (several interfaces, a
 // device dropping off and coming back) and reports the net change once the
-// device has been quiet for one second, on one delivery thread of its own:
-// never on a window thread, and never a thread per event.
+// device has been quiet for one second (shorter only in a test run, see
+// XpWatchTiming.h), on one delivery thread of its own: never on a window
+// thread, and never a thread per event.
 #pragma once
 
 #include <windows.h>
@@ -12,6 +13,8 @@
 #include "platform/XpString.h"
 #include "platform/XpSync.h"
 #include "platform/XpThread.h"
+
+#include "XpWatchTiming.h"
 
 class IXpQuietMergerClient {
  public:
@@ -27,7 +30,8 @@ class XpQuietMerger {
   ~XpQuietMerger() { End(); }
 
   // Queues an event of the device key under name. The delivery thread is made
-  // on the first event; without it the event is dropped.
+  // on the first event after none ran or the last one ended idle; without it
+  // the event is dropped.
   void Queue(const XpString& key, const XpString& name, bool arrival, bool preferred);
   // Drops what waits; the thread stays for later events.
   void Drop();
@@ -36,7 +40,9 @@ class XpQuietMerger {
   void End();
   size_t PendingCount();
 
-  static constexpr DWORD kQuietMs = 1000;
+  static constexpr DWORD kQuietMs = XpWatchTiming::kQuietMs;
+  // A delivery thread with nothing to deliver ends after this long.
+  static constexpr DWORD kIdleMs = 5000;
   // Beyond this many waiting devices, new ones are dropped until some are
   // delivered (a flood of made-up names cannot grow the queue).
   static constexpr size_t kMaxPending = 64;
@@ -51,17 +57,16 @@ class XpQuietMerger {
     bool last;
     DWORD lastTick;
   };
-  struct NoCaseLess {
-    bool operator()(const XpString& a, const XpString& b) const { return a.CompareNoCase(b.c_str()) < 0; }
-  };
   static unsigned int DeliveryEntry(void* argument);
   unsigned int DeliveryLoop();
 
   IXpQuietMergerClient* m_client;
+  const DWORD m_quietMs;
   XpCriticalSection m_lock;
-  std::map<XpString, Pending, NoCaseLess> m_pending;  // by device, under m_lock
-  XpScopedThread m_delivery;                          // made on the first event
-  bool m_ending;                                      // no new delivery thread
-  XpUniqueHandle m_wake;                              // auto-reset: the queue changed
-  XpUniqueHandle m_quit;                              // manual: the thread ends
+  std::map<XpString, Pending, XpNoCaseLess> m_pending;  // by device, under m_lock
+  XpScopedThread m_delivery;                            // made on the first event
+  bool m_ending;                                        // no new delivery thread
+  bool m_retired;                                       // the thread ended idle
+  XpUniqueHandle m_wake;                                // auto-reset: the queue changed
+  XpUniqueHandle m_quit;                                // manual: the thread ends
 };

@@ -2,8 +2,11 @@
 
 #include <winioctl.h>
 
+#include "XpWatchTiming.h"
+
 #include "platform/XpErrorMode.h"
 #include "platform/XpHandle.h"
+#include "platform/XpOsVersion.h"
 
 #include <cstddef>
 #include <cstring>
@@ -14,11 +17,10 @@ namespace {
 const int kDefaultInterval = 2000;
 // How long Stop waits for the polling thread to end.
 const DWORD kStopBoundMs = 5000;
-const int kVolumeInterval = 5000;
 const DWORD kAllLetters = 0x3FFFFFF;
 
 bool ToUpperLetter(wchar_t letter, wchar_t* upper) {
-  if (letter >= L'a' && letter <= L'z') letter = static_cast<wchar_t>(letter - L'a' + L'A');
+  letter = XpToUpperAscii(letter);
   if (letter < L'A' || letter > L'Z') return false;
   *upper = letter;
   return true;
@@ -26,7 +28,7 @@ bool ToUpperLetter(wchar_t letter, wchar_t* upper) {
 
 DWORD QueryPlatformId() {
   OSVERSIONINFOW v;
-  if (!XpWatchDetail::QuerySystemVersion(&v)) return 0;
+  if (!GetOsVersionInfo(&v)) return 0;
   return v.dwPlatformId;
 }
 
@@ -184,13 +186,13 @@ unsigned int XpAbstractWatchDog::ThreadEntry(void* argument) {
 
 XpVolumeWatchDog::XpVolumeWatchDog(int lowerPriority)
     : XpAbstractWatchDog(lowerPriority), m_platformId(0), m_previous(0) {
-  (void)SetInterval(kVolumeInterval);  // every interval is taken
+  (void)SetInterval(XpWatchTiming::Current().pollSeconds * 1000);  // every interval is taken
   m_platformId = QueryPlatformId();
 }
 
 XpVolumeWatchDog::XpVolumeWatchDog(int lowerPriority, DWORD platformId)
     : XpAbstractWatchDog(lowerPriority), m_platformId(platformId), m_previous(0) {
-  (void)SetInterval(kVolumeInterval);  // every interval is taken
+  (void)SetInterval(XpWatchTiming::Current().pollSeconds * 1000);  // every interval is taken
 }
 
 XpVolumeWatchDog::~XpVolumeWatchDog() {
@@ -253,7 +255,7 @@ XpResult XpVolumeWatchDog::Run() {
 
 XpVolumeWatchDogWrapper::XpVolumeWatchDogWrapper(int lowerPriority, bool coalesce) {
   OSVERSIONINFOW v;
-  bool ok = XpWatchDetail::QuerySystemVersion(&v);
+  bool ok = GetOsVersionInfo(&v);
   Create(lowerPriority, coalesce, ok ? &v : NULL);
 }
 

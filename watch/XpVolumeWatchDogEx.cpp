@@ -20,8 +20,10 @@ const int kShellPathChars = 4160;
 const DWORD kUnitMaskBits = 0x3FFFFFF;
 const DWORD kGatherMs = 20;
 // A notifier that heard nothing for this long ends its thread; the next
-// event for its path makes a new one.
-const int kDefaultNotifierIdleSeconds = 30;
+// event for its path makes a new one. A card's burst of notices is over
+// within its quiet second, so a thread per path is held only a few seconds
+// beyond it, also when cards come in every drive letter one after another.
+const int kDefaultNotifierIdleSeconds = 5;
 // Notifiers of paths other than drive roots: any program of the session can
 // make up such paths, so they never hold more threads than this. Drive roots
 // are at most 26 and always get theirs.
@@ -225,7 +227,7 @@ XpVolumeWatchDogEx::~XpVolumeWatchDogEx() {
 }
 
 void XpVolumeWatchDogEx::ReleaseNotifiers() {
-  std::map<XpString, XpSharedPtr<_XpVolumeNotifier>, NoCaseLess> notifiers;
+  std::map<XpString, XpSharedPtr<_XpVolumeNotifier>, XpNoCaseLess> notifiers;
   {
     XpSingleLock guard(&m_notifierLock);
     notifiers.swap(m_notifiers);

@@ -89,7 +89,7 @@ class XpVolumeWatchDogEx : public _XpDeviceWatchDog {
   bool IsCoalescing() const { return m_coalesce; }
   // Notifiers whose thread still runs and takes events.
   size_t GetNotifierCount();
-  // How long a notifier waits for an event before its thread ends (30 s;
+  // How long a notifier waits for an event before its thread ends (5 s;
   // tests shorten it). Notifiers made afterwards use it.
   void SetNotifierIdleSeconds(int seconds) { m_notifierIdleSeconds = seconds > 0 ? seconds : 1; }
   // The message id the shell notifications arrive with.
@@ -106,9 +106,6 @@ class XpVolumeWatchDogEx : public _XpDeviceWatchDog {
 
  private:
   friend class _XpVolumeNotifier;
-  struct NoCaseLess {
-    bool operator()(const XpString& a, const XpString& b) const { return a.CompareNoCase(b.c_str()) < 0; }
-  };
   void Notify(const wchar_t* path, bool arrival);
   // The running notifier of the path, made if needed; null when the bound of
   // notifiers for other paths than drive roots is reached.
@@ -121,7 +118,7 @@ class XpVolumeWatchDogEx : public _XpDeviceWatchDog {
   XpWatchDetail::CallbackList<IXpVolumeWatchDogCallback> m_callbacks;
   bool m_coalesce;
   // Touched by the window thread, the destructor and direct callers.
-  std::map<XpString, XpSharedPtr<_XpVolumeNotifier>, NoCaseLess> m_notifiers;
+  std::map<XpString, XpSharedPtr<_XpVolumeNotifier>, XpNoCaseLess> m_notifiers;
   XpCriticalSection m_notifierLock;
   ULONG m_shellRegistration;
   UINT m_shellMessage;

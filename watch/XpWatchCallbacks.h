@@ -140,8 +140,4 @@ class CallbackList {
   XpUniqueHandle m_callEnded;
 };
 
-// The running system's version. False when the query failed (the structure
-// is then left as it was).
-bool QuerySystemVersion(OSVERSIONINFOW* info);
-
 }  // namespace XpWatchDetail

@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/XpFileSystem.h"
+#include "platform/XpRegistry.h"
 #include "tests/support/XpTestSupport.h"
 
 #include <string>
@@ -107,12 +108,12 @@ TEST_F(LaunchLists, FirstCompleteMatchingEntryWins) {
   ASSERT_TRUE(SetDword(list + L"\\d_match_too", L"PID", 0x0010));
   ASSERT_TRUE(SetString(list + L"\\e_text", L"VID", L"4660"));
   ASSERT_TRUE(SetDword(list + L"\\e_text", L"PID", 0x0020));
-  XpString entry;
+  DeviceListEntry entry;
   std::wstring path = list;
   for (auto& c : path)
     if (c == L'\\') c = L'/';
   EXPECT_TRUE(FindDeviceListEntry(XpString(path.c_str()), 0x1234, 0x0010, &entry));
-  EXPECT_EQ(entry, XpString((path + L"/c_match").c_str()));
+  EXPECT_EQ(entry.path, XpString((path + L"/c_match").c_str()));
   EXPECT_FALSE(FindDeviceListEntry(XpString(path.c_str()), 0x1234, 0x0099, &entry));
   // A value of another type reads as 0.
   EXPECT_TRUE(FindDeviceListEntry(XpString(path.c_str()), 0, 0x0020, nullptr));
@@ -132,15 +133,24 @@ TEST_F(LaunchLists, EntryGivesProgramAndDriveArguments) {
   ASSERT_TRUE(SetString(std::wstring(kVantolo) + L"\\Viewer", L"CurrentVersion", L"2"));
   ASSERT_TRUE(SetString(std::wstring(kVantolo) + L"\\Viewer\\2", L"InstalledLocation", L"C:\\Suite"));
   ASSERT_TRUE(SetString(std::wstring(kVantolo) + L"\\Viewer\\2", L"ExeName", L"viewer.exe"));
-  XpString program, arguments;
-  ReadLaunchEntry(L"Software/Zelm CorporationTest/none", L'F', &program, &arguments);
+  // Entries as the machine's list gives them, rules or not.
+  auto entry = [](const wchar_t* list, const wchar_t* name) {
+    DeviceListEntry e;
+    e.root = XpRegistry::kRootLocalMachine;
+    e.name = name;
+    e.path = XpString(list) + L"/" + name;
+    return e;
+  };
+  XpString program, commandLine;
+  ReadLaunchCommand(entry(L"Software/Zelm CorporationTest", L"none"), &program, &commandLine);
   EXPECT_TRUE(program.IsEmpty());
-  ReadLaunchEntry(L"Software/Zelm Corporation/VantoloTest/Launch/direct", L'F', &program, &arguments);
+  ReadLaunchCommand(entry(L"Software/Zelm Corporation/VantoloTest/Launch", L"direct"), &program,
+                    &commandLine);
   EXPECT_EQ(program, XpString(L"C:\\Tools\\view.exe"));
-  EXPECT_EQ(arguments, XpString(L"/Drive \"F\" -x"));
-  ReadLaunchEntry(L"Software/Zelm Corporation/VantoloTest/Launch/suite", L'G', &program, &arguments);
+  EXPECT_EQ(FormatLaunchArguments(L'F', commandLine), XpString(L"/Drive \"F\" -x"));
+  ReadLaunchCommand(entry(L"Software/Zelm Corporation/VantoloTest/Launch", L"suite"), &program, &commandLine);
   EXPECT_EQ(program, XpString(L"C:\\Suite\\viewer.exe"));
-  EXPECT_EQ(arguments, XpString(L"/Drive \"G\" "));
+  EXPECT_EQ(FormatLaunchArguments(L'G', commandLine), XpString(L"/Drive \"G\" "));
   EXPECT_EQ(ResolveAppInstance(L"Missing"), XpString(L""));
 }
 

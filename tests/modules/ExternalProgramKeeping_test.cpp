@@ -36,7 +36,7 @@ class KeepingTest : public ::testing::Test {
   KeepingTest() : m_regs(L"xp_keep_regs") {}
   void SetUp() override {
     ClearSuiteState();
-    AddRegistrationFolder(L"Tests", m_regs.path());
+    AddRegistrationFolder(L"Tests", m_regs.Path());
   }
   void TearDown() override { ClearSuiteState(); }
 

@@ -15,7 +15,7 @@ class CatalogTest : public ::testing::Test {
   CatalogTest() : m_regs(L"xp_cat_regs"), m_programs(L"xp_cat_programs") {}
   void SetUp() override {
     ClearSuiteState();
-    AddRegistrationFolder(L"Tests", m_regs.path());
+    AddRegistrationFolder(L"Tests", m_regs.Path());
   }
   void TearDown() override { ClearSuiteState(); }
 
@@ -66,7 +66,7 @@ std::vector<PlistEntry> Tool(const std::wstring& app, int level, bool group, con
 
 TEST_F(CatalogTest, ReadsEveryFieldOfARegistration) {
   std::wstring program = MakeProgram(L"Viewer.exe");
-  std::vector<PlistEntry> e = Tool(L"Viewer", 6, true, m_programs.path(), L"Viewer.exe");
+  std::vector<PlistEntry> e = Tool(L"Viewer", 6, true, m_programs.Path(), L"Viewer.exe");
   e.push_back({L"Description", "string", L"Picture viewer"});
   e.push_back({L"Modal", "true", L""});
   e.push_back({L"Option", "string", L"-x"});
@@ -167,7 +167,7 @@ TEST_F(CatalogTest, ProgramPathFromTheInstallationKeyAndFromRegistryReferences) 
 }
 
 TEST_F(CatalogTest, LevelsGroupAppIgnoreEntriesAndOrder) {
-  std::wstring folder = m_programs.path();
+  std::wstring folder = m_programs.Path();
   WritePlist(m_regs / L"a6.xml", Tool(L"A6", 6, true, folder, L"a.exe"));
   WritePlist(m_regs / L"b6.xml", Tool(L"B6nogroup", 6, false, folder, L"b.exe"));
   std::vector<PlistEntry> off = Tool(L"Off6", 6, true, folder, L"c.exe");
@@ -225,7 +225,7 @@ TEST_F(CatalogTest, TwentyFiveLevelOneToolsBecomeTwentyNumberedFiles) {
   for (int i = 0; i < 25; ++i) {
     wchar_t name[32];
     swprintf(name, 32, L"tool%02d.xml", i);
-    std::vector<PlistEntry> e = Tool(L"Tool" + std::to_wstring(i), 1, false, m_programs.path(), L"t.exe");
+    std::vector<PlistEntry> e = Tool(L"Tool" + std::to_wstring(i), 1, false, m_programs.Path(), L"t.exe");
     e.push_back({L"Option", "string", std::to_wstring(i)});
     e.push_back({L"UIOrder", "integer", std::to_wstring(100 - i)});
     WritePlist(m_regs / name, e);
@@ -278,7 +278,7 @@ TEST_F(CatalogTest, ToolsFolderEntriesNeedTheirProgramAndStaleCopiesGo) {
   for (int i = 1; i <= 20; ++i) programs.push_back(MakeProgram(L"p" + std::to_wstring(i) + L".exe"));
   {
     for (int i = 0; i < 20; ++i) {
-      std::vector<PlistEntry> e = Tool(L"User" + std::to_wstring(i), 1, false, m_programs.path(),
+      std::vector<PlistEntry> e = Tool(L"User" + std::to_wstring(i), 1, false, m_programs.Path(),
                                        L"p" + std::to_wstring(i + 1) + L".exe");
       e.push_back({L"InstallSettingName", "string", L"Tools/User" + std::to_wstring(i)});
       WritePlist(m_regs / (L"u" + std::to_wstring(i) + L".xml"), e);

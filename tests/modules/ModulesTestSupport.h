@@ -39,22 +39,12 @@ inline void WriteText(const std::wstring& path, const std::string& text) { xptes
 using xptest::Utf8;
 using xptest::Wide;
 
-// A fresh folder below the temporary directory, removed with its content.
-class ScratchDir {
+// The suite's scratch folder (tests/support) under the name the module tests
+// and benchmarks use.
+class ScratchDir : public xptest::ScratchFolder {
  public:
-  explicit ScratchDir(const wchar_t* name) {
-    wchar_t temp[MAX_PATH] = {0};
-    GetTempPathW(MAX_PATH, temp);
-    m_path = Join(temp, name);
-    DeleteTree(m_path);
-    MakeDirs(m_path);
-  }
-  ~ScratchDir() { DeleteTree(m_path); }
-  const std::wstring& path() const { return m_path; }
-  std::wstring operator/(const std::wstring& name) const { return Join(m_path, name); }
-
- private:
-  std::wstring m_path;
+  using xptest::ScratchFolder::ScratchFolder;
+  const std::wstring& path() const { return Path(); }
 };
 
 // Raw registry writes for setting up registrations. The test program runs in

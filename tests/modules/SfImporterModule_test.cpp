@@ -30,7 +30,7 @@ class ImporterTest : public ::testing::Test {
     return exe;
   }
 
-  std::wstring VolumePath() const { return m_volume.path() + L"\\"; }
+  std::wstring VolumePath() const { return m_volume.Path() + L"\\"; }
 
   ScratchDir m_modules;
   ScratchDir m_volume;
@@ -39,16 +39,11 @@ class ImporterTest : public ::testing::Test {
 
 std::wstring Quoted(const std::wstring& exe) { return L"\"" + exe + L"\""; }
 
+// The exit codes of the runs reported done, in order.
 class RecordingCompletion : public ISfImporterCompletion {
  public:
-  RecordingCompletion() : code(-12345), event(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
-  ~RecordingCompletion() override { CloseHandle(event); }
-  void OnImporterRunDone(int exitCode) override {
-    code = exitCode;
-    SetEvent(event);
-  }
-  volatile int code;
-  HANDLE event;
+  void OnImporterRunDone(int exitCode) override { codes.Add(exitCode); }
+  xptest::Recorder<int> codes;
 };
 
 }  // namespace
@@ -301,7 +296,7 @@ TEST_F(ImporterTest, AccessorRegisteredBothWaysIsListedOnce) {
     EXPECT_EQ(2u, manager.modules().size());
   }
   // The same accessor as a level-6 tool registration as well.
-  AddRegistrationFolder(L"Tests", m_regs.path());
+  AddRegistrationFolder(L"Tests", m_regs.Path());
   WritePlist(m_regs / L"accessor.xml", {{L"AppName", "string", L"Accessor"},
                                         {L"GroupApp", "true", L""},
                                         {L"DisplayLevel", "integer", L"6"},
@@ -350,7 +345,7 @@ TEST_F(ImporterTest, ExactArgumentsOfEveryRunWithFixedArgumentsAndParentWindow) 
   SetString(HKEY_LOCAL_MACHINE, std::wstring(kSuiteKey) + L"\\TestTools\\Tool\\1.0", L"InstalledLocation",
             folder);
   SetString(HKEY_LOCAL_MACHINE, std::wstring(kSuiteKey) + L"\\TestTools\\Tool\\1.0", L"ExeName", L"Tool.exe");
-  AddRegistrationFolder(L"Tests", m_regs.path());
+  AddRegistrationFolder(L"Tests", m_regs.Path());
   WritePlist(m_regs / L"tool.xml", {{L"AppName", "string", L"Tool"},
                                     {L"GroupApp", "true", L""},
                                     {L"DisplayLevel", "integer", L"6"},
@@ -405,8 +400,8 @@ TEST_F(ImporterTest, DestinationDialogInTheBackgroundAndModal) {
   SfImporterModuleManager manager;
   RecordingCompletion background;
   ASSERT_EQ(XP_OK, manager.openCameraFolderDestination(nullptr, &background, false));
-  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(background.event, 20000));
-  EXPECT_EQ(7, background.code);
+  ASSERT_TRUE(background.codes.WaitFor(1, 20000));
+  EXPECT_EQ(std::vector<int>{7}, background.codes.Events());
 
   HWND window = CreateWindowExW(0, L"STATIC", L"parent", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
                                 nullptr, nullptr);
@@ -416,7 +411,7 @@ TEST_F(ImporterTest, DestinationDialogInTheBackgroundAndModal) {
   ClearLog(exe);
   RecordingCompletion modal;
   EXPECT_EQ(XP_OK, manager.openCameraFolderDestination(window, &modal, true));
-  EXPECT_EQ(9, modal.code);
+  EXPECT_EQ(std::vector<int>{9}, modal.codes.Events());
   EXPECT_TRUE(IsWindowEnabled(window));
   EXPECT_EQ(window, manager.cameraFolderModule()->parentWindow());
   std::vector<std::wstring> log = ReadLog(exe, true);
@@ -432,5 +427,5 @@ TEST_F(ImporterTest, CameraFolderDestinationWithoutTheModule) {
   SfImporterModuleManager manager;
   RecordingCompletion completion;
   EXPECT_EQ(XP_E_FILE_NOT_FOUND, manager.openCameraFolderDestination(nullptr, &completion, false));
-  EXPECT_EQ(-12345, completion.code);
+  EXPECT_TRUE(completion.codes.Events().empty());
 }

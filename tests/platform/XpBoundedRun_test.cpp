@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/XpFileSystem.h"
+#include "platform/XpHandle.h"
 #include "tests/support/XpTestSupport.h"
 
 namespace {
@@ -51,6 +52,16 @@ TEST(BoundedRun, ARunEndedAtItsBoundTakesItsChildrenWithIt) {
   if (!ended) TerminateProcess(process, 1);
   CloseHandle(process);
   EXPECT_TRUE(ended) << "the child of an ended run still runs";
+}
+
+// The caller's cancel is told apart from the bound and from a mutex whose
+// owner died: the run is ended and the code says it was cancelled.
+TEST(BoundedRun, ARunCancelledByTheCallerSaysSo) {
+  XpUniqueHandle cancel(CreateEventW(NULL, TRUE, TRUE, NULL));
+  ASSERT_TRUE(cancel.valid());
+  DWORD code = 12345;
+  EXPECT_EQ(XP_E_CANCELLED, RunProgramWithin(Child(), L"sleep", 30000, cancel.get(), &code));
+  EXPECT_EQ(12345u, code);
 }
 
 namespace {

@@ -174,3 +174,29 @@ TEST(XpSetupProcess, RoundsTowardZeroAndDeclaresDpiAwareness) {
   _control87(savedControl, _MCW_RC);
   FreeLibrary(user);
 }
+
+namespace {
+unsigned int WaitForEvent(void* argument) {
+  WaitForSingleObject(static_cast<HANDLE>(argument), INFINITE);
+  return 0;
+}
+}  // namespace
+
+// A set keeps the threads that outlive a bounded join and joins them once
+// they end; an ended thread is joined by the next start.
+TEST(XpThreadSet, BoundedJoinKeepsRunningThreadsAndJoinsThemLater) {
+  XpUniqueHandle go(CreateEventW(NULL, TRUE, FALSE, NULL));
+  ASSERT_TRUE(go.valid());
+  XpThreadSet set;
+  EXPECT_TRUE(set.Empty());
+  EXPECT_TRUE(set.JoinWithin(0));
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(set.Start(&WaitForEvent, go.get()));
+  EXPECT_FALSE(set.JoinWithin(50));
+  EXPECT_FALSE(set.Empty());
+  SetEvent(go.get());
+  EXPECT_TRUE(set.JoinWithin(10000));
+  EXPECT_TRUE(set.Empty());
+  unsigned int seven = 7;
+  ASSERT_TRUE(set.Start(&ReturnArgument, &seven));
+  EXPECT_TRUE(set.JoinWithin(10000));
+}

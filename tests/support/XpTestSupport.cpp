@@ -1,6 +1,7 @@
 #include "tests/support/XpTestSupport.h"
 
 #include <shlwapi.h>
+#include <tlhelp32.h>
 
 #include <cwchar>
 
@@ -188,6 +189,31 @@ void RemoveTree(const std::wstring& path) {
   RemoveDirectoryW(path.c_str());
 }
 
+ScratchFolder::ScratchFolder(const wchar_t* tag) {
+  wchar_t temp[MAX_PATH + 1] = {};
+  DWORD n = GetTempPathW(MAX_PATH + 1, temp);
+  if (n == 0 || n > MAX_PATH) return;
+  static LONG serial = 0;
+  wchar_t name[96];
+  swprintf(name, 96, L"%.40ls_%lu_%ld", tag ? tag : L"xptest", GetCurrentProcessId(),
+           InterlockedIncrement(&serial));
+  path_ = std::wstring(temp) + name;
+  RemoveTree(path_);
+  if (!MakeDirs(path_)) path_.clear();
+}
+
+ScratchFolder::~ScratchFolder() {
+  if (!path_.empty()) RemoveTree(path_);
+}
+
+bool ScratchFolder::MakeDir(const std::wstring& relative) const {
+  return CreateDirectoryW(Sub(relative).c_str(), nullptr) != 0;
+}
+
+bool ScratchFolder::Exists(const std::wstring& relative) const {
+  return GetFileAttributesW(Sub(relative).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
 bool WriteBytes(const std::wstring& path, const std::string& bytes) {
   xptest::Handle file(
       CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -341,6 +367,30 @@ bool SetWineAppDefault(const std::wstring& program, const std::wstring& sub, con
 
 void ClearWineAppDefaults(const std::wstring& program) {
   DeleteTree(RealCurrentUser(), L"Software\\Wine\\AppDefaults\\" + program);
+}
+
+namespace {
+
+std::wstring FileNameOf(const std::wstring& path) {
+  size_t slash = path.find_last_of(L"\\/");
+  return slash == std::wstring::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+int RunningCount(const std::wstring& exeName) {
+  std::wstring name = FileNameOf(exeName);
+  Handle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot) return -1;
+  PROCESSENTRY32W entry = {};
+  entry.dwSize = sizeof(entry);
+  int n = 0;
+  for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
+       more = Process32NextW(snapshot.get(), &entry)) {
+    entry.szExeFile[MAX_PATH - 1] = L'\0';
+    if (_wcsicmp(FileNameOf(entry.szExeFile).c_str(), name.c_str()) == 0) ++n;
+  }
+  return n;
 }
 
 // --- where tests may run ---------------------------------------------------------

@@ -113,6 +113,10 @@ bool RunToEnd(const std::wstring& commandLine, DWORD ms, DWORD* exitCode,
               const std::wstring& folder = std::wstring(), const wchar_t* desktop = nullptr,
               bool quiet = false);
 
+// Running processes whose program has this file name (a folder in front of it
+// is ignored); -1 when the system's process list cannot be read.
+int RunningCount(const std::wstring& exeName);
+
 // Polls a condition until it holds or the time is up; true when it held.
 template <class Predicate>
 bool WaitUntil(DWORD ms, Predicate done, DWORD step = 50) {
@@ -150,6 +154,77 @@ std::string ReadBytes(const std::wstring& path);
 std::wstring ReadUtf8(const std::wstring& path);
 std::string Utf8(const std::wstring& text);
 std::wstring Wide(const std::string& utf8);
+
+// A fresh folder under the temporary directory, removed with everything in it
+// at the end of its owner's scope. Its name holds the tag, the process id and
+// a count, so programs running side by side never share one.
+class ScratchFolder {
+ public:
+  explicit ScratchFolder(const wchar_t* tag = L"xptest");
+  ~ScratchFolder();
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+  // Without a trailing backslash; empty when the folder could not be made.
+  const std::wstring& Path() const { return path_; }
+  std::wstring Sub(const std::wstring& relative) const { return path_ + L"\\" + relative; }
+  std::wstring operator/(const std::wstring& relative) const { return Sub(relative); }
+  // Files and folders inside it; false on failure.
+  bool Write(const std::wstring& relative, const std::string& bytes) const {
+    return WriteBytes(Sub(relative), bytes);
+  }
+  std::string Read(const std::wstring& relative) const { return ReadBytes(Sub(relative)); }
+  bool MakeDir(const std::wstring& relative) const;
+  bool Exists(const std::wstring& relative) const;
+
+ private:
+  std::wstring path_;
+};
+
+// --- recording ------------------------------------------------------------------
+
+// What callbacks report from other threads, in order, for a test to read and
+// to wait for with a bound.
+template <class Event>
+class Recorder {
+ public:
+  Recorder() : changed_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) { InitializeCriticalSection(&lock_); }
+  ~Recorder() {
+    DeleteCriticalSection(&lock_);
+    if (changed_) CloseHandle(changed_);
+  }
+  Recorder(const Recorder&) = delete;
+  Recorder& operator=(const Recorder&) = delete;
+
+  void Add(const Event& event) {
+    EnterCriticalSection(&lock_);
+    events_.push_back(event);
+    LeaveCriticalSection(&lock_);
+    SetEvent(changed_);
+  }
+  std::vector<Event> Events() {
+    EnterCriticalSection(&lock_);
+    std::vector<Event> copy = events_;
+    LeaveCriticalSection(&lock_);
+    return copy;
+  }
+  size_t Count() { return Events().size(); }
+  // Until at least n events were recorded; false when the time is up first.
+  bool WaitFor(size_t n, DWORD timeoutMs) {
+    DWORD start = GetTickCount();
+    for (;;) {
+      if (Count() >= n) return true;
+      DWORD spent = GetTickCount() - start;
+      if (spent >= timeoutMs) return false;
+      WaitForSingleObject(changed_, timeoutMs - spent);
+    }
+  }
+
+ private:
+  CRITICAL_SECTION lock_;
+  HANDLE changed_;
+  std::vector<Event> events_;
+};
 
 // --- registry -------------------------------------------------------------------
 

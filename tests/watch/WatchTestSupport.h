@@ -22,35 +22,17 @@ struct Event {
   DWORD thread;
 };
 
+// The volume callbacks as the suite's recorder keeps them; a delay holds
+// each call for a while (a slow client), and the calls under way are counted.
 class Recorder final : public IXpVolumeWatchDogCallback {
  public:
-  Recorder() : m_changed(CreateEventW(NULL, FALSE, FALSE, NULL)), m_delayMs(0), m_inCall(0) {
-    InitializeCriticalSection(&m_lock);
-  }
-  ~Recorder() {
-    DeleteCriticalSection(&m_lock);
-    CloseHandle(m_changed);
-  }
   void OnVolumeArrival(const XpString& path) override { Record(path, true); }
   void OnVolumeRemoval(const XpString& path) override { Record(path, false); }
 
-  std::vector<Event> Events() {
-    EnterCriticalSection(&m_lock);
-    std::vector<Event> copy = m_events;
-    LeaveCriticalSection(&m_lock);
-    return copy;
-  }
-  size_t Count() { return Events().size(); }
+  std::vector<Event> Events() { return m_log.Events(); }
+  size_t Count() { return m_log.Count(); }
   // Waits until at least n events were recorded or the time is up.
-  bool WaitFor(size_t n, DWORD timeoutMs) {
-    DWORD start = GetTickCount();
-    for (;;) {
-      if (Count() >= n) return true;
-      DWORD spent = GetTickCount() - start;
-      if (spent >= timeoutMs) return false;
-      WaitForSingleObject(m_changed, timeoutMs - spent);
-    }
-  }
+  bool WaitFor(size_t n, DWORD timeoutMs) { return m_log.WaitFor(n, timeoutMs); }
   void SetDelay(DWORD ms) { m_delayMs = ms; }
   LONG InCall() const { return m_inCall; }
 
@@ -58,18 +40,12 @@ class Recorder final : public IXpVolumeWatchDogCallback {
   void Record(const XpString& path, bool arrival) {
     InterlockedIncrement(&m_inCall);
     if (m_delayMs) Sleep(m_delayMs);
-    Event e = {path.c_str(), arrival, GetTickCount(), GetCurrentThreadId()};
-    EnterCriticalSection(&m_lock);
-    m_events.push_back(e);
-    LeaveCriticalSection(&m_lock);
+    m_log.Add(Event{path.c_str(), arrival, GetTickCount(), GetCurrentThreadId()});
     InterlockedDecrement(&m_inCall);
-    SetEvent(m_changed);
   }
-  CRITICAL_SECTION m_lock;
-  HANDLE m_changed;
-  std::vector<Event> m_events;
-  volatile DWORD m_delayMs;
-  volatile LONG m_inCall;
+  xptest::Recorder<Event> m_log;
+  volatile DWORD m_delayMs = 0;
+  volatile LONG m_inCall = 0;
 };
 
 inline LRESULT SendVolumeBroadcast(HWND window, WPARAM event, DWORD mask, WORD flags = 0) {

@@ -1,5 +1,7 @@
 #include "watch/XpIEEE1394WatchDog.h"
 
+#include "tests/support/XpTestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <dbt.h>
@@ -13,34 +15,14 @@ namespace {
 // Called on the watcher's delivery thread, read by the test.
 class DeviceRecorder final : public IXpDeviceWatchDogCallback {
  public:
-  DeviceRecorder() { InitializeCriticalSection(&m_lock); }
-  ~DeviceRecorder() { DeleteCriticalSection(&m_lock); }
-  void OnDeviceArrival(const wchar_t* name) override { Record(L"+" + std::wstring(name)); }
-  void OnDeviceRemoval(const wchar_t* name) override { Record(L"-" + std::wstring(name)); }
-  std::vector<std::wstring> Events() {
-    EnterCriticalSection(&m_lock);
-    std::vector<std::wstring> copy = m_events;
-    LeaveCriticalSection(&m_lock);
-    return copy;
-  }
+  void OnDeviceArrival(const wchar_t* name) override { m_log.Add(L"+" + std::wstring(name)); }
+  void OnDeviceRemoval(const wchar_t* name) override { m_log.Add(L"-" + std::wstring(name)); }
+  std::vector<std::wstring> Events() { return m_log.Events(); }
   // Until n events were recorded, at most timeoutMs.
-  bool WaitFor(size_t n, DWORD timeoutMs) {
-    DWORD start = GetTickCount();
-    while (Events().size() < n) {
-      if (GetTickCount() - start >= timeoutMs) return false;
-      Sleep(20);
-    }
-    return true;
-  }
+  bool WaitFor(size_t n, DWORD timeoutMs) { return m_log.WaitFor(n, timeoutMs); }
 
  private:
-  void Record(const std::wstring& e) {
-    EnterCriticalSection(&m_lock);
-    m_events.push_back(e);
-    LeaveCriticalSection(&m_lock);
-  }
-  CRITICAL_SECTION m_lock;
-  std::vector<std::wstring> m_events;
+  xptest::Recorder<std::wstring> m_log;
 };
 
 // A device interface record with its name, as the system sends it.

@@ -1,5 +1,7 @@
 #include "watch/XpPortableDeviceWatchDog.h"
 
+#include "tests/support/XpTestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <dbt.h>
@@ -20,43 +22,16 @@ struct DeviceEvent {
 
 class PortableRecorder final : public IXpPortableDeviceWatchDogCallback {
  public:
-  PortableRecorder() : m_changed(CreateEventW(NULL, FALSE, FALSE, NULL)) {
-    InitializeCriticalSection(&m_lock);
-  }
-  ~PortableRecorder() {
-    DeleteCriticalSection(&m_lock);
-    CloseHandle(m_changed);
-  }
   void OnPortableDeviceArrival(const XpString& path) override { Record(path, true); }
   void OnPortableDeviceRemoval(const XpString& path) override { Record(path, false); }
-
-  std::vector<DeviceEvent> Events() {
-    EnterCriticalSection(&m_lock);
-    std::vector<DeviceEvent> copy = m_events;
-    LeaveCriticalSection(&m_lock);
-    return copy;
-  }
-  bool WaitFor(size_t n, DWORD timeoutMs) {
-    DWORD start = GetTickCount();
-    for (;;) {
-      if (Events().size() >= n) return true;
-      DWORD spent = GetTickCount() - start;
-      if (spent >= timeoutMs) return false;
-      WaitForSingleObject(m_changed, timeoutMs - spent);
-    }
-  }
+  std::vector<DeviceEvent> Events() { return m_log.Events(); }
+  bool WaitFor(size_t n, DWORD timeoutMs) { return m_log.WaitFor(n, timeoutMs); }
 
  private:
   void Record(const XpString& path, bool arrival) {
-    DeviceEvent e = {path.c_str(), arrival, GetTickCount(), GetCurrentThreadId()};
-    EnterCriticalSection(&m_lock);
-    m_events.push_back(e);
-    LeaveCriticalSection(&m_lock);
-    SetEvent(m_changed);
+    m_log.Add(DeviceEvent{path.c_str(), arrival, GetTickCount(), GetCurrentThreadId()});
   }
-  CRITICAL_SECTION m_lock;
-  HANDLE m_changed;
-  std::vector<DeviceEvent> m_events;
+  xptest::Recorder<DeviceEvent> m_log;
 };
 
 const GUID kPortable = {0x6AC27878, 0xA6FA, 0x4155, {0xBA, 0x85, 0xF9, 0x8F, 0x49, 0x1D, 0x4F, 0x33}};
@@ -280,42 +255,6 @@ TEST(XpPortableDeviceWatchDog, ReleasedDeliveryEndsItsThreadAndDeliversNoMore) {
   Sleep(1300);
   EXPECT_EQ(1u, client.Events().size());
   watcher.ReleaseDelivery();  // a second call finds nothing to end
-}
-
-TEST(XpPortableDevicePath, UsbIdsAreReadInAnyCaseAndOnlyFromUsbPaths) {
-  using XpPortableDevicePath::ParseUsbIds;
-  DWORD vid = 7, pid = 7;
-  EXPECT_TRUE(ParseUsbIds(kPhoneWpd, &vid, &pid));
-  EXPECT_EQ(0x04E8u, vid);
-  EXPECT_EQ(0x6860u, pid);
-  EXPECT_TRUE(
-      ParseUsbIds(L"\\\\?\\USB#VID_04A9&PID_3218#0123#{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}", &vid, &pid));
-  EXPECT_EQ(0x04A9u, vid);
-  EXPECT_EQ(0x3218u, pid);
-  EXPECT_TRUE(ParseUsbIds(L"\\??\\Usb#Vid_abCD&Pid_Ef01&MI_00#7&1#{6ac27878}", &vid, &pid));
-  EXPECT_EQ(0xABCDu, vid);
-  EXPECT_EQ(0xEF01u, pid);
-
-  const wchar_t* none[] = {
-      L"",
-      L"\\\\?\\usb",
-      L"\\\\?\\usb#vid_04e8&pid_686",                    // cut short
-      L"\\\\?\\usb#vid_04e8&pid_6860",                   // nothing after the ids
-      L"\\\\?\\usb#vid_04e8&pid_68601#1#{6ac27878}",     // five digits
-      L"\\\\?\\usb#vid_04g8&pid_6860#1#{6ac27878}",      // not hexadecimal
-      L"\\\\?\\usb#pid_6860&vid_04e8#1#{6ac27878}",      // ids swapped
-      L"\\\\?\\usb#root_hub#1#{6ac27878}",               // no ids
-      L"\\\\?\\1394#camcorder&1#0800460104#{6ac27878}",  // not USB
-      L"\\\\?\\swd#mtp#vid_04e8&pid_6860#{6ac27878}",    // ids in the wrong place
-      L"usb#vid_04e8&pid_6860#1#{6ac27878}",             // no prefix
-      L"\\\\.\\usb#vid_04e8&pid_6860#1#{6ac27878}",      // another prefix
-  };
-  for (const wchar_t* path : none) {
-    vid = pid = 7;
-    EXPECT_FALSE(ParseUsbIds(path, &vid, &pid)) << testing::PrintToString(std::wstring(path));
-    EXPECT_EQ(7u, vid);
-    EXPECT_EQ(7u, pid);
-  }
 }
 
 TEST(XpPortableDevicePath, DeviceAndAcceptableNames) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "WatchTestSupport.h"
+#include "platform/XpOsVersion.h"
 
 using watchtest::Event;
 using watchtest::Recorder;
@@ -37,7 +38,7 @@ class TickCounter : public XpAbstractWatchDog {
 
 TEST(XpVolumeWatchDogWrapper, ChoosesByVersionAndTheWindows2000SettingGivesThePollingWatcher) {
   OSVERSIONINFOW running;
-  ASSERT_TRUE(XpWatchDetail::QuerySystemVersion(&running));
+  ASSERT_TRUE(GetOsVersionInfo(&running));
   EXPECT_EQ(static_cast<DWORD>(VER_PLATFORM_WIN32_NT), running.dwPlatformId);
   EXPECT_EQ(5u, running.dwMajorVersion);
   EXPECT_EQ(0u, running.dwMinorVersion);

@@ -100,7 +100,7 @@ class AutoPlayE2e : public ::testing::Test {
     if (!ready_) return;
     PrepareDesktop();
     Folders& f = folders_;
-    f.root = dir + L"e2e_autoplay";
+    f.root = WorkFolder(L"e2e_autoplay");
     f.watcher = f.root + L"\\watcher";
     f.importer = f.root + L"\\importer";
     f.card = f.root + L"\\card";
@@ -258,7 +258,8 @@ TEST_F(AutoPlayE2e, AutoPlayVerbImportsOnceWithAndWithoutARunningWatcher) {
 
   EXPECT_EQ(0u, AutoPlayVerb(L"\"W:\\\""));
   EXPECT_TRUE(WaitUntil(30000, [] { return Imports(L"W:\\") == 3; })) << "no import without a watcher";
-  Sleep(3000);  // a second start would come within this time
+  // The verb's process has ended: a second start would be an importer still running.
+  EXPECT_TRUE(WaitUntil(30000, [] { return RunningCount(L"RefImporter.exe") == 0; }));
   EXPECT_EQ(3, Imports(L"W:\\"));
   card.Remove();
 }

@@ -46,7 +46,7 @@ class DevicesE2e : public ::testing::Test {
     if (!ready_) return;
     PrepareDesktop();
     Folders& f = folders_;
-    f.root = dir + L"e2e_devices";
+    f.root = WorkFolder(L"e2e_devices");
     f.watcher = f.root + L"\\watcher";
     f.importer = f.root + L"\\importer";
     f.probe = f.root + L"\\probe";
@@ -161,7 +161,8 @@ TEST_F(DevicesE2e, LaunchEntryByVolumeLabelStartsOnlyForTheMatchingCard) {
       << testing::PrintToString(ReadUtf8(folders_.probeLog()));
   EXPECT_TRUE(WaitUntil(30000, [&] { return Runs({L"Q:\\"}) == 1; }))
       << "the card labelled WORK did not go to the importer modules";
-  Sleep(6000);  // one more polling round
+  // One more polling round: it decides a card put in afterwards.
+  EXPECT_TRUE(MarkerDecided(L'M', folders_.work, folders_.log()));
   EXPECT_EQ(1u, ReadModuleLog(folders_.probeLog()).size()) << "started for the wrong card or twice";
   EXPECT_EQ(0, Runs({L"R:\\"})) << "a launched card goes to no importer";
   EXPECT_EQ(0, Runs({L"/importscore", L"R:\\"}));
@@ -181,7 +182,7 @@ TEST_F(DevicesE2e, CardPresentAtStartIsHandledOnceWhenAskedFor) {
   // A second start of the program only asks the first to show its balloon.
   DWORD code = 0;
   EXPECT_TRUE(RunToEnd(Quoted(folders_.exe()) + L" /noballoononstart", 30000, &code));
-  Sleep(8000);
+  EXPECT_TRUE(MarkerDecided(L'M', folders_.work, folders_.log()));
   EXPECT_EQ(1, Runs({L"P:\\"})) << "handled more than once";
   ExitWatcher(&watcher);
 
@@ -190,7 +191,8 @@ TEST_F(DevicesE2e, CardPresentAtStartIsHandledOnceWhenAskedFor) {
   DeleteTree(HKEY_CURRENT_USER, kWatcherKey);
   Process quiet;
   ASSERT_TRUE(StartWatcher(&quiet));
-  Sleep(8000);
+  // The volumes present at start would be decided before a card put in afterwards.
+  EXPECT_TRUE(MarkerDecided(L'M', folders_.work, folders_.log()));
   EXPECT_EQ(0, Runs({L"/importscore", L"P:\\"}));
   EXPECT_EQ(0, Runs({L"P:\\"}));
   DriveTool(L"remove P");
@@ -253,9 +255,10 @@ TEST_F(DevicesE2e, DevicesWindowShowsTheCardAndItsIgnoreButtonSilencesIt) {
   EXPECT_NE(std::wstring::npos, details.find(L"HOLIDAY_2026")) << testing::PrintToString(details);
   EXPECT_NE(std::wstring::npos, details.find(L"Importer modules")) << testing::PrintToString(details);
 
-  // A second command brings the same window to the front.
-  ASSERT_TRUE(PostMessageW(icon, WM_COMMAND, kDevicesCommand, 0));
-  Sleep(1500);
+  // A second command brings the same window to the front; sent, it has been
+  // handled once the call returns.
+  DWORD_PTR handled = 0;
+  EXPECT_NE(0, SendMessageTimeoutW(icon, WM_COMMAND, kDevicesCommand, 0, SMTO_ABORTIFHUNG, 15000, &handled));
   EXPECT_EQ(1u, DevicesWindows(watcher.Id()).size());
 
   ASSERT_TRUE(PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(kIgnoreButtonId, BN_CLICKED),
@@ -276,11 +279,15 @@ TEST_F(DevicesE2e, DevicesWindowShowsTheCardAndItsIgnoreButtonSilencesIt) {
   DriveTool(L"remove O");
   EXPECT_TRUE(WaitUntil(20000, [&] { return DetailsText(dialog).find(L"O:\\") == std::wstring::npos; }))
       << "the removed card is still listed";
-  Sleep(6000);  // the polling watcher sees the card gone before it comes back
+  // Two polling rounds of the test timing: the polling watcher sees the card
+  // gone before it comes back (nothing outside the watcher shows that round).
+  Sleep(2500);
   ASSERT_EQ(0u, DriveTool(L"insert O " + Quoted(folders_.holiday)));
   EXPECT_TRUE(WaitUntil(20000, [&] { return DetailsText(dialog).find(L"O:\\") != std::wstring::npos; }))
       << "the inserted card is not listed again";
-  Sleep(9000);  // polling, the quiet second and a scoring run would all be done
+  // Polling, the quiet second and a scoring run would all be done before a
+  // card put in afterwards is decided.
+  EXPECT_TRUE(MarkerDecided(L'M', folders_.work, folders_.log()));
   EXPECT_EQ(0, Runs({L"/importscore", L"O:\\"}));
   EXPECT_EQ(0, Runs({L"O:\\"}));
   EXPECT_FALSE(FileExists(folders_.probeLog()));

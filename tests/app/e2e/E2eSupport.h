@@ -37,10 +37,29 @@ using xptest::FileExists;
 using xptest::ProgramDir;
 using xptest::Quoted;
 using xptest::ReadUtf8;
+using xptest::RunningCount;
 using xptest::WaitUntil;
+
+// The watchers' timing of a test run (see watch/XpWatchTiming.h): polling
+// every second, portable and IEEE 1394 devices quiet for a fifth of a second.
+// Every watcher this program starts inherits it; a test of the product's own
+// periods clears it for its watcher (ProductTiming).
+const wchar_t kTimingVariable[] = L"XP_TEST_WATCH_TIMING";
+const DWORD kTestQuietMs = 200;
+inline void UseTestTiming() { SetEnvironmentVariableW(kTimingVariable, L"poll=1,quiet=200"); }
+
+// The product's periods for the watchers started in its scope.
+class ProductTiming {
+ public:
+  ProductTiming() { SetEnvironmentVariableW(kTimingVariable, nullptr); }
+  ~ProductTiming() { UseTestTiming(); }
+  ProductTiming(const ProductTiming&) = delete;
+  ProductTiming& operator=(const ProductTiming&) = delete;
+};
 
 // The desktop size is read by Wine's explorer when it creates the desktop.
 inline void PrepareDesktop() {
+  UseTestTiming();
   const wchar_t size[] = L"1024x768";
   xptest::SetString(xptest::RealCurrentUser(), L"Software\\Wine\\Explorer\\Desktops", kDesktopName, size);
   HDESK desktop = CreateDesktopW(kDesktopName, nullptr, nullptr, 0, GENERIC_ALL, nullptr);
@@ -63,6 +82,16 @@ inline bool RunToEnd(const std::wstring& commandLine, DWORD ms, DWORD* exitCode,
   return xptest::RunToEnd(commandLine, ms, exitCode, folder, kDesktopName);
 }
 
+// The folder a suite lays its programs and files out in: inside this Wine
+// session's prefix (its temporary folder), so that parts of the suite run
+// side by side in sessions of their own never share one.
+inline std::wstring WorkFolder(const wchar_t* name) {
+  wchar_t temp[MAX_PATH + 1] = {};
+  DWORD n = GetTempPathW(MAX_PATH + 1, temp);
+  std::wstring base = n > 0 && n <= MAX_PATH ? std::wstring(temp, n) : ProgramDir();
+  return base + name;
+}
+
 // Hidden watcher windows of one process (0: any process).
 inline std::vector<HWND> WatcherWindows(DWORD processId = 0) {
   std::vector<HWND> found;
@@ -83,6 +112,26 @@ inline HWND WaitForWatcherWindow(const Process& p, DWORD ms) {
     return w != nullptr || !p.Running();
   });
   return w;
+}
+
+// The watchers start after the icon is shown, the IEEE 1394 watcher's window
+// last, and stop (their windows go) while the session is disconnected: that
+// window of a process tells whether it watches.
+const wchar_t kDeviceWatcherClass[] = L"Zelm_XpCommonLib_IEEE1394WatchDogDummyWindow";
+
+inline HWND DeviceWatcherWindow(DWORD processId) {
+  HWND w = nullptr;
+  while ((w = FindWindowExW(nullptr, w, kDeviceWatcherClass, nullptr)) != nullptr) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(w, &owner);
+    if (owner == processId) return w;
+  }
+  return nullptr;
+}
+
+// Until the process watches (or, with false, no longer does).
+inline bool WaitForWatching(const Process& p, DWORD ms, bool watching = true) {
+  return WaitUntil(ms, [&] { return (DeviceWatcherWindow(p.Id()) != nullptr) == watching; });
 }
 
 // --- registry -----------------------------------------------------------
@@ -174,6 +223,21 @@ inline int CountRuns(const std::vector<ModuleRun>& runs, const std::vector<std::
   for (const ModuleRun& r : runs)
     if (r.args == args) ++n;
   return n;
+}
+
+// "Nothing more comes" read from a sign rather than after a pause: a marker
+// card put in at another letter after what is under test, and decided (the
+// module log shows its import), comes after every notice the watcher had
+// before it. The marker is taken out again.
+inline ::testing::AssertionResult MarkerDecided(wchar_t letter, const std::wstring& card,
+                                                const std::wstring& moduleLog, DWORD ms = 30000) {
+  xptest::InsertedDrive marker;
+  ::testing::AssertionResult in = marker.Insert(letter, card);
+  if (!in) return in;
+  const wchar_t root[] = {letter, L':', L'\\', 0};
+  if (!WaitUntil(ms, [&] { return CountRuns(ReadModuleLog(moduleLog), {root}) >= 1; }))
+    return ::testing::AssertionFailure() << "the marker card was not decided";
+  return ::testing::AssertionSuccess();
 }
 
 }  // namespace E2e

@@ -65,7 +65,7 @@ class PortableDeviceE2e : public ::testing::Test {
     if (!ready_) return;
     PrepareDesktop();
     PortableLayout& l = layout_;
-    l.root = dir + L"e2e_portable";
+    l.root = WorkFolder(L"e2e_portable");
     l.watcher = l.root + L"\\watcher";
     l.portable = l.root + L"\\importer-portable";
     l.volumeOnly = l.root + L"\\importer-volume";
@@ -133,6 +133,20 @@ class PortableDeviceE2e : public ::testing::Test {
            result == TRUE;
   }
 
+  // A device on no list, announced after what a test looks at: once it is
+  // started, every earlier event has been decided. Each marker is another
+  // device, so that none merges with an earlier one.
+  static ::testing::AssertionResult MarkerStarted(HWND window) {
+    static int markers = 0;
+    std::wstring marker = L"\\\\?\\swd#mtpnetenum#marker" + std::to_wstring(++markers) +
+                          L"#{6ac27878-a6fa-4155-ba85-f98f491d4f33}";
+    if (!SendInterface(window, DBT_DEVICEARRIVAL, marker.c_str(), kPortableClass))
+      return ::testing::AssertionFailure() << "the marker was not taken";
+    if (!WaitUntil(30000, [&] { return CountRuns(ReadModuleLog(layout_.portableLog()), {marker}) == 1; }))
+      return ::testing::AssertionFailure() << "the marker was not started";
+    return ::testing::AssertionSuccess();
+  }
+
   static bool ProbeSaw(const std::wstring& commandLine) {
     for (const ModuleRun& r : ReadModuleLog(layout_.probeLog()))
       if (r.commandLine == commandLine) return true;
@@ -157,6 +171,7 @@ PortableLayout PortableDeviceE2e::layout_;
 // portable-device name, after the quiet second; the volume-only module is
 // never asked.
 TEST_F(PortableDeviceE2e, ArrivalScoresAndStartsThePortableModuleOnce) {
+  ProductTiming quietSecond;
   Process watcher;
   HWND window = StartWatcher(&watcher);
   ASSERT_NE(nullptr, window) << "no portable-device window in the watcher";
@@ -175,11 +190,12 @@ TEST_F(PortableDeviceE2e, ArrivalScoresAndStartsThePortableModuleOnce) {
   });
   EXPECT_TRUE(started) << "the portable-device module was not started within 30 s; log:\n"
                        << testing::PrintToString(ReadUtf8(layout_.portableLog()));
-  Sleep(4000);  // a second start would come within this time
+  // A second start would come before a device announced afterwards is started.
+  EXPECT_TRUE(MarkerStarted(window));
   std::vector<ModuleRun> runs = ReadModuleLog(layout_.portableLog());
   EXPECT_EQ(1, CountRuns(runs, {L"/importscore", kPhone}));
   EXPECT_EQ(1, CountRuns(runs, import));
-  EXPECT_EQ(2u, runs.size()) << testing::PrintToString(ReadUtf8(layout_.portableLog()));
+  EXPECT_EQ(4u, runs.size()) << testing::PrintToString(ReadUtf8(layout_.portableLog()));
   if (started) {
     EXPECT_GE(startedAfter, 900u) << "started before the quiet second ended";
   }
@@ -188,15 +204,18 @@ TEST_F(PortableDeviceE2e, ArrivalScoresAndStartsThePortableModuleOnce) {
 
   // Unplugged: nothing is started for a removal.
   ASSERT_TRUE(SendInterface(window, DBT_DEVICEREMOVECOMPLETE, kPhone, kPortableClass));
-  Sleep(2500);
-  EXPECT_EQ(2u, ReadModuleLog(layout_.portableLog()).size());
+  EXPECT_TRUE(MarkerStarted(window));
+  EXPECT_EQ(6u, ReadModuleLog(layout_.portableLog()).size()) << "a removal started something";
+  EXPECT_EQ(1, CountRuns(ReadModuleLog(layout_.portableLog()), import));
   EXPECT_TRUE(watcher.Running());
   ExitWatcher(&watcher);
 }
 
 // The phone is announced again through both classes after its decision (more
-// than the quiet second later) and is still connected: nothing more is asked.
-// Read once a camera announced after it has been started.
+// than the quiet period later) and is still connected: nothing more is asked.
+// Read once a camera announced after it has been started. A session
+// disconnect hears no removal: the phone announced after the reconnect is
+// decided again (it may have been taken away and brought back meanwhile).
 TEST_F(PortableDeviceE2e, PhoneAnnouncedAgainWhileConnectedIsOneDecision) {
   Process watcher;
   HWND window = StartWatcher(&watcher);
@@ -208,7 +227,7 @@ TEST_F(PortableDeviceE2e, PhoneAnnouncedAgainWhileConnectedIsOneDecision) {
   ASSERT_TRUE(WaitUntil(30000, [&] { return runsOf(kPhone) == 1; }));
   ASSERT_TRUE(SendInterface(window, DBT_DEVICEARRIVAL, kPhoneStill, kStillImageClass));
   ASSERT_TRUE(SendInterface(window, DBT_DEVICEARRIVAL, kPhone, kPortableClass));
-  EXPECT_GE(GetTickCount() - first, 1000u);
+  EXPECT_GE(GetTickCount() - first, kTestQuietMs);
   ASSERT_TRUE(SendInterface(window, DBT_DEVICEARRIVAL, kCamera, kPortableClass));
   ASSERT_TRUE(WaitUntil(30000, [&] { return runsOf(kCamera) == 1; }));
   std::vector<ModuleRun> runs = ReadModuleLog(layout_.portableLog());
@@ -216,6 +235,23 @@ TEST_F(PortableDeviceE2e, PhoneAnnouncedAgainWhileConnectedIsOneDecision) {
       << testing::PrintToString(ReadUtf8(layout_.portableLog()));
   EXPECT_EQ(1, runsOf(kPhone));
   EXPECT_FALSE(Mentions(runs, L"6bdd1fc6")) << "the still-image name went to the module";
+
+  HWND icon = WaitForWatcherWindow(watcher, 1000);
+  ASSERT_NE(nullptr, icon);
+  DWORD_PTR result = 0;
+  ASSERT_NE(0, SendMessageTimeoutW(icon, 0x02B1 /* WM_WTSSESSION_CHANGE */, 2 /* console disconnect */, 0,
+                                   SMTO_NORMAL, 10000, &result));
+  ASSERT_NE(0, SendMessageTimeoutW(icon, 0x02B1, 1 /* console connect */, 0, SMTO_NORMAL, 10000, &result));
+  HWND again = nullptr;
+  while ((again = FindWindowExW(nullptr, again, kPortableWindowClass, nullptr)) != nullptr) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(again, &owner);
+    if (owner == watcher.Id()) break;
+  }
+  ASSERT_NE(nullptr, again) << "no portable-device window after the reconnect";
+  ASSERT_TRUE(SendInterface(again, DBT_DEVICEARRIVAL, kPhone, kPortableClass));
+  EXPECT_TRUE(WaitUntil(30000, [&] { return runsOf(kPhone) == 2; }))
+      << "the phone announced after a reconnect was not decided again";
   ExitWatcher(&watcher);
 }
 
@@ -240,7 +276,7 @@ TEST_F(PortableDeviceE2e, LaunchAndIgnoreListsMatchTheIdsInThePath) {
   EXPECT_TRUE(WaitUntil(30000, [&] {
     return CountRuns(ReadModuleLog(layout_.portableLog()), {kNetworkCamera}) > 0;
   })) << "the device on neither list was not handed to the module";
-  Sleep(3000);
+  EXPECT_TRUE(MarkerStarted(window));
   std::vector<ModuleRun> probe = ReadModuleLog(layout_.probeLog());
   EXPECT_EQ(1u, probe.size());
   std::vector<ModuleRun> runs = ReadModuleLog(layout_.portableLog());

@@ -64,7 +64,7 @@ class WatcherE2e : public ::testing::Test {
     if (!ready_) return;
     PrepareDesktop();
     Layout& l = layout_;
-    l.root = dir + L"e2e_work";
+    l.root = WorkFolder(L"e2e_work");
     l.watcher = l.root + L"\\watcher";
     l.other = l.root + L"\\other";
     l.importerA = l.root + L"\\importer-a";
@@ -129,13 +129,6 @@ class WatcherE2e : public ::testing::Test {
     p->Wait(15000);
   }
 
-  // The watchers are started after the icon is shown; the IEEE 1394 watcher's
-  // window is made last, so once it exists the volume watcher runs too.
-  static bool WaitForWatching(DWORD ms) {
-    return WaitUntil(ms,
-                     [] { return FindWindowW(L"Zelm_XpCommonLib_IEEE1394WatchDogDummyWindow", nullptr); });
-  }
-
   static bool ready_;
   static Layout layout_;
 };
@@ -155,7 +148,8 @@ bool BalloonVisible() {
 TEST_F(WatcherE2e, SecondStartShowsTheBalloonAndExitClosesTheFirst) {
   Process first;
   ASSERT_TRUE(StartWatcher(&first, layout_.exe()));
-  Sleep(1000);
+  // The icon (and a balloon of the start, if any) is shown before the watchers start.
+  ASSERT_TRUE(WaitForWatching(first, 20000));
   bool balloonBefore = BalloonVisible();
 
   Process second;
@@ -250,7 +244,7 @@ TEST_F(WatcherE2e, RegistVerbsUseTheStartupShortcut) {
 TEST_F(WatcherE2e, InsertedCardStartsTheBestScoringImporterOnce) {
   Process watcher;
   ASSERT_TRUE(StartWatcher(&watcher, layout_.exe()));
-  ASSERT_TRUE(WaitForWatching(20000));
+  ASSERT_TRUE(WaitForWatching(watcher, 20000));
   InsertedDrive card;
   ASSERT_TRUE(card.Insert(L'W', layout_.card));
   DWORD inserted = GetTickCount();
@@ -261,7 +255,8 @@ TEST_F(WatcherE2e, InsertedCardStartsTheBestScoringImporterOnce) {
     return CountRuns(ReadModuleLog(layout_.logB()), import) > 0;
   });
   EXPECT_TRUE(started) << "the importer was not started within 30 s";
-  Sleep(4000);  // a second start would come within this time
+  // A second start would come before a card put in afterwards is decided.
+  EXPECT_TRUE(MarkerDecided(L'P', layout_.card, layout_.logB()));
   std::vector<ModuleRun> a = ReadModuleLog(layout_.logA()), b = ReadModuleLog(layout_.logB());
   EXPECT_EQ(1, CountRuns(b, import));
   EXPECT_EQ(0, CountRuns(a, import));
@@ -297,20 +292,15 @@ TEST_F(WatcherE2e, OneCardIsOneDecisionAndNetworkVolumesAskNoModule) {
   WriteText(slot + L"\\.windows-serial", "1234abcd");
   Process watcher;
   ASSERT_TRUE(StartWatcher(&watcher, layout_.exe()));
-  ASSERT_TRUE(WaitForWatching(20000));
+  ASSERT_TRUE(WaitForWatching(watcher, 20000));
   auto runsOf = [&](const wchar_t* root) { return CountRuns(ReadModuleLog(layout_.logB()), {root}); };
-  auto markerDecided = [&](wchar_t letter) {
-    InsertedDrive marker;
-    const wchar_t root[] = {letter, L':', L'\\', 0};
-    return marker.Insert(letter, layout_.card) && WaitUntil(30000, [&] { return runsOf(root) == 1; });
-  };
   InsertedDrive card, network;
   ASSERT_TRUE(card.Insert(L'R', slot));
   ASSERT_TRUE(WaitUntil(30000, [&] { return runsOf(L"R:\\") == 1; }));
   ASSERT_EQ(0u, DriveTool(L"arrive R"));
   ASSERT_TRUE(network.Insert(L'Q', shared, false));
   ASSERT_EQ(0u, DriveTool(L"netarrive Q"));
-  ASSERT_TRUE(markerDecided(L'P'));
+  ASSERT_TRUE(MarkerDecided(L'P', layout_.card, layout_.logB()));
   EXPECT_EQ(1, runsOf(L"R:\\")) << "a second notice of the same card was decided again";
   EXPECT_EQ(0, CountRuns(ReadModuleLog(layout_.logA()), {L"/importscore", L"Q:\\"}));
   EXPECT_EQ(0, CountRuns(ReadModuleLog(layout_.logB()), {L"/importscore", L"Q:\\"}));
@@ -328,33 +318,33 @@ TEST_F(WatcherE2e, OneCardIsOneDecisionAndNetworkVolumesAskNoModule) {
 
 // Wine never reports session changes, so the test sends them to the hidden
 // window the way the system would: a disconnected session watches nothing, a
-// connected one watches again.
+// connected one watches again. A card put in while disconnected would be
+// decided before one put in after the reconnection.
 TEST_F(WatcherE2e, DisconnectedSessionPausesWatching) {
   Process watcher;
   ASSERT_TRUE(StartWatcher(&watcher, layout_.exe()));
   HWND window = WaitForWatcherWindow(watcher, 1000);
   ASSERT_NE(nullptr, window);
-  ASSERT_TRUE(WaitForWatching(20000));
+  ASSERT_TRUE(WaitForWatching(watcher, 20000));
   const UINT kSessionChange = 0x02B1;  // WM_WTSSESSION_CHANGE
   DWORD_PTR result = 0;
   ASSERT_NE(0, SendMessageTimeoutW(window, kSessionChange, 2 /* console disconnect */, 0, SMTO_ABORTIFHUNG,
                                    15000, &result));
-  {
-    InsertedDrive card;
-    ASSERT_TRUE(card.Insert(L'W', layout_.card));
-    Sleep(6000);
-    EXPECT_EQ(0, CountRuns(ReadModuleLog(layout_.logB()), {L"W:\\"})) << "watching while disconnected";
-    EXPECT_EQ(0, CountRuns(ReadModuleLog(layout_.logB()), {L"/importscore", L"W:\\"}));
-  }
+  EXPECT_TRUE(WaitForWatching(watcher, 15000, false)) << "the watchers still run while disconnected";
+  InsertedDrive paused;
+  ASSERT_TRUE(paused.Insert(L'W', layout_.card));
 
   ASSERT_NE(0, SendMessageTimeoutW(window, kSessionChange, 1 /* console connect */, 0, SMTO_ABORTIFHUNG,
                                    15000, &result));
-  Sleep(1500);
+  ASSERT_TRUE(WaitForWatching(watcher, 15000)) << "the watchers did not start again";
   InsertedDrive card;
   ASSERT_TRUE(card.Insert(L'S', layout_.card));
   EXPECT_TRUE(WaitUntil(30000, [&] { return CountRuns(ReadModuleLog(layout_.logB()), {L"S:\\"}) == 1; }))
       << "not watching again after the session was connected";
+  EXPECT_EQ(0, CountRuns(ReadModuleLog(layout_.logB()), {L"W:\\"})) << "watching while disconnected";
+  EXPECT_EQ(0, CountRuns(ReadModuleLog(layout_.logB()), {L"/importscore", L"W:\\"}));
   card.Remove();
+  paused.Remove();
   EXPECT_TRUE(watcher.Running());
   ExitWatcher(&watcher);
 }
@@ -404,11 +394,11 @@ TEST_F(Win98Devices, LaunchListStartsTheConfiguredApplication) {
   InsertedDrive card;
   ASSERT_TRUE(card.Insert(L'V', layout_.card));
   std::wstring expected = Quoted(layout_.probeExe()) + L" /Drive \"V\" -x";
-  // Polling every 5 seconds, then the quiet second.
+  // Polling rounds, then the quiet second.
   EXPECT_TRUE(WaitUntil(30000, [&] { return ProbeSaw(expected); }))
       << "expected " << testing::PrintToString(expected) << ", log:\n"
       << testing::PrintToString(ReadUtf8(layout_.probeLog()));
-  Sleep(3000);
+  EXPECT_TRUE(MarkerDecided(L'M', layout_.card, layout_.logB()));
   EXPECT_EQ(1u, ReadModuleLog(layout_.probeLog()).size());
   EXPECT_FALSE(Mentions(ReadModuleLog(layout_.logB()), L"V:\\")) << "a launched device goes to no importer";
   card.Remove();
@@ -427,7 +417,8 @@ TEST_F(Win98Devices, IgnoreListStartsNothingAndLaunchWinsOverIgnore) {
   std::wstring launched = Quoted(layout_.probeExe()) + L" /Drive \"T\" -both";
   EXPECT_TRUE(WaitUntil(30000, [&] { return ProbeSaw(launched); }))
       << "the device in both lists was not launched";
-  Sleep(7000);  // one more polling round for the ignored drive
+  // The polling round that decides a card put in afterwards has seen the ignored drive.
+  EXPECT_TRUE(MarkerDecided(L'M', layout_.card, layout_.logB()));
   std::vector<ModuleRun> probe = ReadModuleLog(layout_.probeLog());
   EXPECT_EQ(1u, probe.size());
   EXPECT_FALSE(Mentions(probe, L"\"U\""));

@@ -102,7 +102,7 @@ TEST(DevicesText, PlaceholdersAndDecisionTexts) {
   f.noModule = L"none";
   f.buses = DevicesText::SplitBars(L"Unknown|||USB|IEEE 1394|PCMCIA");
   ASSERT_EQ(6u, f.buses.size());
-  VolumeDecision d;
+  ArrivalDecision d;
   d.kind = kDeviceRuleIgnore;
   d.rule.name = L"Stick";
   EXPECT_EQ(XpString(L"Ignored (rule Stick)"), DevicesText::DecisionText(d, f));
@@ -197,12 +197,12 @@ TEST_F(DeviceRulesRegistry, UserListsComeBeforeTheMachinesAndLaunchBeforeIgnore)
   EXPECT_EQ(XpString(L"MyViewer"), found.name);
   EXPECT_EQ(DWORD(XpRegistry::kRootCurrentUser), found.root);
   EXPECT_EQ(kDeviceRuleLaunch, FindDeviceRule(rules, Facts(0x1234, 0x20), &found));
-  XpString program, arguments;
-  ReadLaunchEntry(found.path, found.root, L'G', &program, &arguments);
+  XpString program, commandLine;
+  ReadLaunchCommand(found, &program, &commandLine);
   EXPECT_EQ(XpString(L"C:\\Mine\\s.exe"), program);
-  EXPECT_EQ(XpString(L"/Drive \"G\" -q"), arguments);
+  EXPECT_EQ(XpString(L"-q"), commandLine);
   // The machine-only lookup of the ids still sees the machine's entry.
-  XpString path;
+  DeviceListEntry path;
   EXPECT_TRUE(FindDeviceListEntry(XpString(L"Software/Zelm Corporation/Vantolo/VolumeWatcher/7.1/Launch"),
                                   0x1234, 0x10, &path));
 }
@@ -233,7 +233,7 @@ TEST_F(DeviceRulesRegistry, SerialAndLabelEntriesBesideAGeneralOne) {
   EXPECT_EQ(kDeviceRuleLaunch, FindDeviceRule(rules, Facts(0x1234, 0x11), &found));
   EXPECT_EQ(XpString(L"Empty"), found.name);
   // The ids-only lookup for other callers passes over entries that want more.
-  XpString path;
+  DeviceListEntry path;
   EXPECT_TRUE(FindDeviceListEntry(XpString(L"Software/Zelm Corporation/Vantolo/VolumeWatcher/7.1/Ignore"),
                                   0x1234, 0x10, &path) == false);
 }

@@ -42,12 +42,13 @@ TEST(LaunchListNames, EntryNamesWithASlashAreMatchedAndRead) {
   std::wstring list = kList;
   for (auto& c : list)
     if (c == L'\\') c = L'/';
-  XpString found;
+  DeviceListEntry found;
   EXPECT_TRUE(FindDeviceListEntry(XpString(list.c_str()), 0x1234, 0x0058, &found));
-  EXPECT_EQ(XpString((list + L"/Card Reader 5/8").c_str()), found);
-  XpString program, arguments;
-  ReadLaunchEntry(found, L'E', &program, &arguments);
+  EXPECT_EQ(XpString((list + L"/Card Reader 5/8").c_str()), found.path);
+  EXPECT_EQ(XpString(L"Card Reader 5/8"), found.name);
+  XpString program, commandLine;
+  ReadLaunchCommand(found, &program, &commandLine);
   EXPECT_EQ(XpString(L"C:\\Tools\\view.exe"), program);
-  EXPECT_EQ(XpString(L"/Drive \"E\" -s"), arguments);
+  EXPECT_EQ(XpString(L"/Drive \"E\" -s"), FormatLaunchArguments(L'E', commandLine));
   SHDeleteKeyW(HKEY_LOCAL_MACHINE, L"Software\\Zelm Corporation\\VantoloNames");
 }

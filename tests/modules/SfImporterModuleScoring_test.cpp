@@ -3,8 +3,6 @@
 // crash (an exception code as its score).
 #include "modules/SfImporterModule.h"
 
-#include <tlhelp32.h>
-
 #include <gtest/gtest.h>
 
 #include "tests/modules/ModulesTestSupport.h"
@@ -13,22 +11,7 @@ using namespace modtest;
 
 namespace {
 
-// Processes running from an executable of this file name.
-int RunningCount(const std::wstring& exe) {
-  std::wstring name = exe.substr(exe.rfind(L'\\') + 1);
-  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return -1;
-  PROCESSENTRY32W entry = {};
-  entry.dwSize = sizeof(entry);
-  int n = 0;
-  for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
-    std::wstring seen = entry.szExeFile;
-    seen = seen.substr(seen.find_last_of(L'\\') == std::wstring::npos ? 0 : seen.find_last_of(L'\\') + 1);
-    if (_wcsicmp(seen.c_str(), name.c_str()) == 0) ++n;
-  }
-  CloseHandle(snapshot);
-  return n;
-}
+using xptest::RunningCount;
 
 bool WaitFor(DWORD ms, bool (*done)(const std::wstring&), const std::wstring& arg) {
   DWORD start = GetTickCount();
@@ -59,7 +42,7 @@ class ScoringTest : public ::testing::Test {
     if (sleepMs) WriteText(SideFile(exe, L".sleep"), sleepMs);
     return exe;
   }
-  std::wstring VolumePath() const { return m_volume.path() + L"\\"; }
+  std::wstring VolumePath() const { return m_volume.Path() + L"\\"; }
 
   ScratchDir m_modules;
   ScratchDir m_volume;

@@ -36,7 +36,7 @@ TEST(PortableDeviceKind, OnlyModulesOfTheKindAreAskedAndTheBestStarts) {
   // Volumes and portable devices, by file; it scores above the reference's 50.
   std::wstring bothExe = InstallModule(modules / L"Both", L"Both.exe");
   WriteText(SideFile(bothExe, L".score"), "60");
-  AddRegistrationFolder(L"Tests", regs.path());
+  AddRegistrationFolder(L"Tests", regs.Path());
   WritePlist(regs / L"both.xml", {{L"AppName", "string", L"Both"},
                                   {L"GroupApp", "true", L""},
                                   {L"DisplayLevel", "integer", L"6"},
@@ -57,7 +57,7 @@ TEST(PortableDeviceKind, OnlyModulesOfTheKindAreAskedAndTheBestStarts) {
 
     // Volumes and IEEE 1394 devices never reach the portable-device module.
     ClearLog(bothExe);
-    manager.selectFor((volume.path() + L"\\").c_str(), SF_DEVICE_VOLUME);
+    manager.selectFor((volume.Path() + L"\\").c_str(), SF_DEVICE_VOLUME);
     manager.selectFor(L"\\\\?\\1394#camcorder#1#{095780c3-48a1-4570-bd95-46707f78c2dc}", SF_DEVICE_1394);
     EXPECT_EQ(1u, ReadLog(phonesExe).size());
     EXPECT_EQ(1u, ReadLog(bothExe).size()) << "asked about the volume only";

@@ -1,7 +1,7 @@
 // The application object's part in portable devices: its watcher runs with
 // the others (also across session changes) and a Launch entry's arguments
 // take the device form.
-#include "app/DeviceLaunchSettings.h"
+#include "app/ArrivalDecision.h"
 #include "app/VolumeWatcherApp.h"
 #include "app/WatcherTrayIcon.h"
 
@@ -34,8 +34,7 @@ TEST(PortableDeviceApp, LaunchArgumentsNameTheDeviceInQuotes) {
   // An empty command line leaves the blank, as the drive form does.
   EXPECT_EQ(FormatDeviceLaunchArguments(path, XpString()).Right(2), XpString(L"\" "));
   // A path without USB ids is never matched against the lists.
-  XpString entry(L"untouched");
-  EXPECT_FALSE(FindDeviceListEntryForPath(L"Software/Zelm Corporation/Vantolo/VolumeWatcher/1.0/Launch",
-                                          L"\\\\?\\swd#mtpnetenum#cam#{6ac27878}", &entry));
-  EXPECT_EQ(entry, XpString(L"untouched"));
+  ArrivalDecision decision = DecideForDevice(SF_DEVICE_PORTABLE, L"\\\\?\\swd#mtpnetenum#cam#{6ac27878}");
+  EXPECT_FALSE(decision.identified);
+  EXPECT_EQ(kDeviceRuleNone, decision.kind);
 }

@@ -1,0 +1,48 @@
+#include "app/VolumeWatcherApp.h"
+
+#include <objbase.h>
+#include <shlobj.h>
+#include <shobjidl.h>
+#include <tlhelp32.h>
+
+#include <cstddef>
+#include <new>
+
+#include "app/WatcherNames.h"
+#include "app/res/LocResources.h"
+#include "modules/SuiteKeys.h"
+#include "platform/XpFileOperation.h"
+#include "platform/XpFileSystem.h"
+#include "platform/XpHandle.h"
+#include "platform/XpRegistry.h"
+#include "platform/XpThread.h"
+#include "platform/XpVersionedKey.h"
+#include "watch/XpVolumeWatchDog.h"
+
+XpString SingleInstanceGuard::mutexName(const XpString& executablePath) {
+  XpString name = executablePath;
+  int n = name.GetLength();
+  if (n == 0) return name;
+  // Copy-on-write: build the lowered text in a buffer and assign it once.
+  wchar_t* text = new wchar_t[static_cast<size_t>(n) + 1];
+  for (int i = n - 1; i >= 0; --i) {
+    const wchar_t c = *name.At(i);
+    text[i] = c == L'\\' ? L'/' : XpToLowerAscii(c);
+  }
+  text[n] = L'\0';
+  name = text;
+  delete[] text;
+  return name;
+}
+
+SingleInstanceGuard::SingleInstanceGuard(const XpString& executablePath, bool global) : m_isFirst(false) {
+  XpString name = mutexName(executablePath);
+  if (global) {
+    DWORD platform = 0, major = 0;
+    if (GetOsVersion(platform, &major, nullptr) == XP_OK && major >= 5) name = L"Global\\" + name;
+  }
+  m_mutex.reset(CreateMutexW(NULL, FALSE, name.c_str()));
+  m_isFirst = m_mutex && GetLastError() != ERROR_ALREADY_EXISTS;
+}
+
+SingleInstanceGuard::~SingleInstanceGuard() {}
