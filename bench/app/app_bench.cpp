@@ -10,7 +10,6 @@
 
 #include <psapi.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -21,31 +20,13 @@ namespace {
 
 using namespace E2e;
 
-const wchar_t kExe[] = L"QRNVolumeWatcher.exe";
-const wchar_t kImporter[] = L"Software\\Zelm Corporation\\Vantolo\\Importer\\BenchRef";
-const wchar_t kWatcher[] = L"Software\\Zelm Corporation\\Vantolo\\VolumeWatcher";
+const wchar_t kImporterName[] = L"BenchRef";
 
-double Ms(LARGE_INTEGER from, LARGE_INTEGER to) {
-  LARGE_INTEGER f;
-  QueryPerformanceFrequency(&f);
-  return 1000.0 * static_cast<double>(to.QuadPart - from.QuadPart) / static_cast<double>(f.QuadPart);
-}
-
-LARGE_INTEGER Now() {
-  LARGE_INTEGER t;
-  QueryPerformanceCounter(&t);
-  return t;
-}
-
-double Median(std::vector<double> v) {
-  if (v.empty()) return -1;
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
+double Median(const std::vector<double>& v) { return Percentile(v, 0.5); }
 
 struct Parts {
   std::wstring dir, work, importer, card;
-  std::wstring exe() const { return dir + kExe; }
+  std::wstring exe() const { return dir + kExeName; }
   std::wstring log() const { return importer + L"\\RefImporter.log"; }
 };
 
@@ -58,14 +39,6 @@ double DirectStart(const Parts& p) {
       code != 100)
     return -1;
   return Ms(t0, Now());
-}
-
-// Wine's notification area shows a balloon as a visible tooltip window.
-bool BalloonVisible() {
-  HWND w = nullptr;
-  while ((w = FindWindowExW(nullptr, w, L"tooltips_class32", nullptr)) != nullptr)
-    if (IsWindowVisible(w)) return true;
-  return false;
 }
 
 }  // namespace
@@ -89,14 +62,12 @@ int wmain(int argc, wchar_t** argv) {
   p.importer = p.work + L"\\importer";
   p.card = p.work + L"\\card";
   CreateDirectoryW(p.work.c_str(), nullptr);
-  CopyInto(p.dir + L"RefImporter.exe", p.importer, L"RefImporter.exe");
-  CopyInto(p.dir + L"RefImporterLoc.dll", p.importer, L"RefImporterLoc.dll");
+  InstallRefImporter(p.dir, p.importer);
   CreateDirectoryW(p.card.c_str(), nullptr);
   CreateDirectoryW((p.card + L"\\DCIM").c_str(), nullptr);
-  DeleteTree(HKEY_LOCAL_MACHINE, kWatcher);
-  SetString(HKEY_LOCAL_MACHINE, kImporter, L"CurrentVersion", L"1.0");
-  SetString(HKEY_LOCAL_MACHINE, std::wstring(kImporter) + L"\\1.0", L"InstalledLocation", p.importer);
-  SetString(HKEY_LOCAL_MACHINE, std::wstring(kImporter) + L"\\1.0", L"ExeName", L"RefImporter.exe");
+  DeleteTree(HKEY_LOCAL_MACHINE, kWatcherKey);
+  // For volumes, with a settings dialog: what missing values are read as.
+  RegisterImporter(kImporterName, p.importer, 1, 1);
 
   std::vector<double> direct;
   for (int i = 0; i < 7; ++i) {
@@ -123,8 +94,7 @@ int wmain(int argc, wchar_t** argv) {
     }
     toWindow.push_back(Ms(t0, tWindow));
     if (shown) toIdle.push_back(Ms(t0, tShown));
-    RunToEnd(Quoted(p.exe()) + L" /exit", 30000, nullptr);
-    w.Wait(15000);
+    ExitWatcher(&w, p.exe());
     WaitUntil(10000, [] { return !BalloonVisible(); });
   }
   wprintf(L"start to hidden window (median of %u): %.0f ms = %.2f direct starts\n",
@@ -134,8 +104,7 @@ int wmain(int argc, wchar_t** argv) {
 
   // 2. Insertion to the start of the chosen importer, three cards.
   Process watcher;
-  if (!watcher.Start(Quoted(p.exe()) + L" /noballoononstart", p.dir) ||
-      WaitForWatcherWindow(watcher, 30000) == nullptr) {
+  if (!StartWatcher(&watcher, p.exe())) {
     wprintf(L"bench_app: the watcher did not start\n");
     return 1;
   }
@@ -183,8 +152,7 @@ int wmain(int argc, wchar_t** argv) {
   // resident program's Unix process can be checked with ps beside this run.
   wprintf(L"watcher process id %lu\n", static_cast<unsigned long>(watcher.Id()));
 
-  RunToEnd(Quoted(p.exe()) + L" /exit", 30000, nullptr);
-  watcher.Wait(15000);
-  DeleteTree(HKEY_LOCAL_MACHINE, kImporter);
+  ExitWatcher(&watcher, p.exe());
+  DeleteTree(HKEY_LOCAL_MACHINE, std::wstring(kImporterKey) + L"\\" + kImporterName);
   return 0;
 }

@@ -37,37 +37,12 @@ using namespace E2e;
 
 const wchar_t kBaseline[] = L"bench_minimal_tray.exe";
 const wchar_t kBare[] = L"bench_bare_program.exe";
-const wchar_t kImporter[] = L"Software\\Zelm Corporation\\Vantolo\\Importer\\SoakRef";
-const wchar_t kIeee1394Class[] = L"Zelm_XpCommonLib_IEEE1394WatchDogDummyWindow";
-const wchar_t kPortableClass[] = L"Zelm_XpCommonLib_PortableDeviceWatchDogDummyWindow";
-const GUID kPortableGuid = {0x6AC27878, 0xA6FA, 0x4155, {0xBA, 0x85, 0xF9, 0x8F, 0x49, 0x1D, 0x4F, 0x33}};
+const wchar_t kImporterName[] = L"SoakRef";
 const wchar_t kPhone[] =
     L"\\\\?\\usb#vid_04e8&pid_6860&ms_comp_mtp#6&1e6d7b7a&0&0000#{6ac27878-a6fa-4155-ba85-f98f491d4f33}";
 const wchar_t kFireWire[] = L"\\\\?\\1394#soak#1";
-const UINT kSessionChange = 0x02B1;  // WM_WTSSESSION_CHANGE
-const UINT kDevicesCommand = 0x8016;
-const int kDetailsId = 1011;
 const double kQuietMs = 1000.0;
 const int kCheckpoint = 50;
-
-double Ms(LARGE_INTEGER from, LARGE_INTEGER to) {
-  LARGE_INTEGER f;
-  QueryPerformanceFrequency(&f);
-  return 1000.0 * static_cast<double>(to.QuadPart - from.QuadPart) / static_cast<double>(f.QuadPart);
-}
-
-LARGE_INTEGER Now() {
-  LARGE_INTEGER t;
-  QueryPerformanceCounter(&t);
-  return t;
-}
-
-double Percentile(std::vector<double> v, double q) {
-  if (v.empty()) return -1;
-  std::sort(v.begin(), v.end());
-  size_t i = static_cast<size_t>(q * static_cast<double>(v.size() - 1) + 0.5);
-  return v[std::min(i, v.size() - 1)];
-}
 
 struct Program {
   const wchar_t* label;
@@ -138,45 +113,6 @@ double BareStart(const std::wstring& exe) {
   return Ms(t0, Now());
 }
 
-std::vector<unsigned char> InterfaceRecord(const wchar_t* name, const GUID* cls) {
-  size_t chars = wcslen(name) + 1;
-  size_t size = offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name) + chars * sizeof(wchar_t);
-  std::vector<unsigned char> record(size);
-  DEV_BROADCAST_DEVICEINTERFACE_W* r = reinterpret_cast<DEV_BROADCAST_DEVICEINTERFACE_W*>(&record[0]);
-  r->dbcc_size = static_cast<DWORD>(size);
-  r->dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-  if (cls) r->dbcc_classguid = *cls;
-  memcpy(r->dbcc_name, name, chars * sizeof(wchar_t));
-  return record;
-}
-
-HWND WindowOf(const wchar_t* cls, DWORD processId) {
-  HWND w = nullptr;
-  while ((w = FindWindowExW(nullptr, w, cls, nullptr)) != nullptr) {
-    DWORD owner = 0;
-    GetWindowThreadProcessId(w, &owner);
-    if (owner == processId) return w;
-  }
-  return nullptr;
-}
-
-bool SendInterface(HWND window, WPARAM event, const wchar_t* name, const GUID* cls) {
-  std::vector<unsigned char> record = InterfaceRecord(name, cls);
-  DWORD_PTR result = 0;
-  return window && SendMessageTimeoutW(window, WM_DEVICECHANGE, event, reinterpret_cast<LPARAM>(&record[0]),
-                                       SMTO_ABORTIFHUNG, 10000, &result) != 0;
-}
-
-HWND DevicesWindowOf(DWORD processId) {
-  HWND w = nullptr;
-  while ((w = FindWindowExW(nullptr, w, nullptr, nullptr)) != nullptr) {
-    DWORD owner = 0;
-    GetWindowThreadProcessId(w, &owner);
-    if (owner == processId && GetDlgItem(w, kDetailsId) != nullptr) return w;
-  }
-  return nullptr;
-}
-
 bool LogHasRun(const std::wstring& log) { return !ReadModuleLog(log).empty(); }
 
 // The kinds of arrival of the mixed run, by the arrival's number.
@@ -228,11 +164,8 @@ int wmain(int argc, wchar_t** argv) {
   CopyInto(dir + L"RefImporter.exe", probe, L"LaunchProbe.exe");
   DeleteTree(HKEY_LOCAL_MACHINE, kWatcherKey);
   DeleteTree(HKEY_CURRENT_USER, kWatcherKey);
-  SetString(HKEY_LOCAL_MACHINE, kImporter, L"CurrentVersion", L"1.0");
-  SetString(HKEY_LOCAL_MACHINE, std::wstring(kImporter) + L"\\1.0", L"InstalledLocation", importer);
-  SetString(HKEY_LOCAL_MACHINE, std::wstring(kImporter) + L"\\1.0", L"ExeName", L"RefImporter.exe");
-  // Volumes, IEEE 1394 and portable devices.
-  SetDword(HKEY_LOCAL_MACHINE, std::wstring(kImporter) + L"\\1.0", L"SupportedDevice", mixed ? 7 : 1);
+  // Volumes, IEEE 1394 and portable devices; with a settings dialog (what a missing value is read as).
+  RegisterImporter(kImporterName, importer, mixed ? 7 : 1, 1);
 
   // The cards: one folder per free drive letter (every letter in the mixed run).
   std::vector<wchar_t> letters;
@@ -258,16 +191,8 @@ int wmain(int argc, wchar_t** argv) {
     }
     // The lists are read under the configuration's version.
     SetString(HKEY_LOCAL_MACHINE, kWatcherKey, L"CurrentVersion", L"1.0");
-    std::wstring launch = std::wstring(kVersioned) + L"\\Launch\\SoakHoliday";
-    SetDword(HKEY_LOCAL_MACHINE, launch, L"VID", 0x1234);
-    SetDword(HKEY_LOCAL_MACHINE, launch, L"PID", 0x0040);
-    SetString(HKEY_LOCAL_MACHINE, launch, L"VolumeLabel", L"holiday*");
-    SetString(HKEY_LOCAL_MACHINE, launch, L"AppPath", probeExe);
-    SetString(HKEY_LOCAL_MACHINE, launch, L"CommandLine", L"-label");
-    std::wstring ignore = std::wstring(kVersioned) + L"\\Ignore\\SoakSkip";
-    SetDword(HKEY_LOCAL_MACHINE, ignore, L"VID", 0x1234);
-    SetDword(HKEY_LOCAL_MACHINE, ignore, L"PID", 0x0040);
-    SetString(HKEY_LOCAL_MACHINE, ignore, L"VolumeLabel", L"skip*");
+    AddDeviceEntry(L"Launch", L"SoakHoliday", 0x1234, 0x0040, probeExe, L"-label", L"holiday*");
+    AddDeviceEntry(L"Ignore", L"SoakSkip", 0x1234, 0x0040, std::wstring(), nullptr, L"skip*");
   } else {
     xptest::ClearWineAppDefaults(kExeName);
   }
@@ -289,8 +214,7 @@ int wmain(int argc, wchar_t** argv) {
   double trayStartMs = Ms(trayStarted, Now());
   LARGE_INTEGER started = Now();
   HWND icon = nullptr;
-  if (!watcher.process.Start(Quoted(dir + kExeName) + L" /noballoononstart", dir) ||
-      (icon = WaitForWatcherWindow(watcher.process, 30000)) == nullptr) {
+  if (!StartWatcher(&watcher.process, dir + kExeName, L"/noballoononstart", &icon)) {
     wprintf(L"bench_soak: the watcher did not start\n");
     return 1;
   }
@@ -300,8 +224,8 @@ int wmain(int argc, wchar_t** argv) {
     baseline.unixPid = Soak::UnixPidMapping(Soak::UnixPathOf(dir + kBaseline));
   }
   Sleep(3000);  // both settle: icons added, watcher threads running
-  HWND fireWire = WindowOf(kIeee1394Class, watcher.process.Id());
-  HWND portable = WindowOf(kPortableClass, watcher.process.Id());
+  HWND fireWire = DeviceWatcherWindow(watcher.process.Id());
+  HWND portable = WindowOf(kPortableWindowClass, watcher.process.Id());
 
   auto cpuMs = [](const Process& p) {
     FILETIME c, e, k, u;
@@ -344,8 +268,8 @@ int wmain(int argc, wchar_t** argv) {
       if (ok) ++sessions;
       // The watchers' windows are made again on the reconnect.
       WaitUntil(10000, [&] {
-        fireWire = WindowOf(kIeee1394Class, watcher.process.Id());
-        portable = WindowOf(kPortableClass, watcher.process.Id());
+        fireWire = DeviceWatcherWindow(watcher.process.Id());
+        portable = WindowOf(kPortableWindowClass, watcher.process.Id());
         return fireWire && portable;
       });
     }
@@ -359,7 +283,7 @@ int wmain(int argc, wchar_t** argv) {
     if (kind == kFireWireDevice || kind == kPortableDevice) {
       HWND window = kind == kFireWireDevice ? fireWire : portable;
       const wchar_t* name = kind == kFireWireDevice ? kFireWire : kPhone;
-      const GUID* cls = kind == kFireWireDevice ? nullptr : &kPortableGuid;
+      const GUID* cls = kind == kFireWireDevice ? nullptr : &kPortableClass;
       started = SendInterface(window, DBT_DEVICEARRIVAL, name, cls) &&
                 WaitUntil(
                     20000, [&] { return LogHasRun(log); }, 10);
@@ -416,9 +340,8 @@ int wmain(int argc, wchar_t** argv) {
     // same load as the arrivals.
     if (i % 10 == 0) bareStarts.push_back(BareStart(bare));
     if (mixed && i % period == 0) {
-      PostMessageW(icon, WM_COMMAND, kDevicesCommand, 0);
-      HWND dialog = nullptr;
-      if (WaitUntil(15000, [&] { return (dialog = DevicesWindowOf(watcher.process.Id())) != nullptr; })) {
+      HWND dialog = OpenDevicesWindow(watcher.process);
+      if (dialog != nullptr) {
         Sleep(1500);  // its list is filled
         PostMessageW(dialog, WM_CLOSE, 0, 0);
         if (WaitUntil(10000, [&] { return DevicesWindowOf(watcher.process.Id()) == nullptr; }))
@@ -498,8 +421,7 @@ int wmain(int argc, wchar_t** argv) {
       static_cast<unsigned long>(kIdleMs / 1000), idleCpuStart, idleCpuEnd, trayIdle);
   fflush(stdout);
 
-  RunToEnd(Quoted(dir + kExeName) + L" /exit", 30000, nullptr);
-  watcher.process.Wait(15000);
+  ExitWatcher(&watcher.process, dir + kExeName);
   HWND tray = FindWindowW(L"VantoloSoakBaselineTray", L"");
   if (tray) PostMessageW(tray, WM_CLOSE, 0, 0);
   baseline.process.Wait(5000);
@@ -512,6 +434,6 @@ int wmain(int argc, wchar_t** argv) {
     xptest::ClearWineAppDefaults(kExeName);
   }
   DeleteTree(HKEY_LOCAL_MACHINE, kWatcherKey);
-  DeleteTree(HKEY_LOCAL_MACHINE, kImporter);
+  DeleteTree(HKEY_LOCAL_MACHINE, std::wstring(kImporterKey) + L"\\" + kImporterName);
   return 0;
 }

@@ -30,20 +30,11 @@ const IID kIidQueryCancelAutoPlay = {
     0xddefe873, 0x6997, 0x4e68, {0xbe, 0x26, 0x39, 0xb6, 0x33, 0xad, 0xbe, 0x12}};
 const HRESULT kNotAsked = static_cast<HRESULT>(0x8000FFFFL);
 const DWORD kAnswerBoundMs = 2000;
-const UINT kSessionChange = 0x02B1;  // WM_WTSSESSION_CHANGE
 
-struct Folders {
-  std::wstring root, watcher, importer, card;
-  std::wstring exe() const { return watcher + L"\\" + kExeName; }
+struct Folders : SuiteFolders {
+  std::wstring importer, card;
   std::wstring log() const { return importer + L"\\RefImporter.log"; }
 };
-
-void ClearConfiguration() {
-  DeleteTree(HKEY_LOCAL_MACHINE, kWatcherKey);
-  DeleteTree(HKEY_CURRENT_USER, kWatcherKey);
-  DeleteTree(HKEY_LOCAL_MACHINE, std::wstring(kImporterKey) + L"\\" + kImporterName);
-  DeleteTree(HKEY_CURRENT_USER, kAppDefaults);
-}
 
 // AutoPlay's question for one path, from this process through the running
 // object table; the failure of the look-up when nothing is registered.
@@ -95,29 +86,21 @@ bool Registered() {
 class AutoPlayE2e : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    std::wstring dir = ProgramDir();
-    ready_ = WatcherBuilt(dir);
+    ready_ = folders_.LayOut(L"e2e_autoplay");
     if (!ready_) return;
-    PrepareDesktop();
-    Folders& f = folders_;
-    f.root = WorkFolder(L"e2e_autoplay");
-    f.watcher = f.root + L"\\watcher";
-    f.importer = f.root + L"\\importer";
-    f.card = f.root + L"\\card";
-    CreateDirectoryW(f.root.c_str(), nullptr);
-    InstallWatcher(dir, f.watcher);
-    InstallRefImporter(dir, f.importer);
-    WriteText(f.importer + L"\\RefImporter.score", "7");
-    CreateDirectoryW(f.card.c_str(), nullptr);
-    CreateDirectoryW((f.card + L"\\DCIM").c_str(), nullptr);
+    folders_.importer = folders_.root + L"\\importer";
+    folders_.card = folders_.root + L"\\card";
+    InstallRefImporter(ProgramDir(), folders_.importer);
+    WriteText(folders_.importer + L"\\RefImporter.score", "7");
+    CreateDirectoryW(folders_.card.c_str(), nullptr);
+    CreateDirectoryW((folders_.card + L"\\DCIM").c_str(), nullptr);
 
-    ClearConfiguration();
-    SetString(HKEY_LOCAL_MACHINE, kWatcherKey, L"CurrentVersion", L"1.0");
-    SetString(HKEY_LOCAL_MACHINE, kVersioned, L"InstalledLocation", f.watcher);
-    RegisterImporter(kImporterName, f.importer, 1);
+    ClearSettings(kImporterName);
+    folders_.RegisterWatcher();
+    RegisterImporter(kImporterName, folders_.importer, 1);
   }
   static void TearDownTestSuite() {
-    if (ready_) ClearConfiguration();
+    if (ready_) ClearSettings(kImporterName);
   }
 
   void SetUp() override {
@@ -133,23 +116,8 @@ class AutoPlayE2e : public ::testing::Test {
     DeleteTree(HKEY_LOCAL_MACHINE, std::wstring(kVersioned) + L"\\Ignore");
   }
 
-  static ::testing::AssertionResult StartWatcher(Process* p, HWND* window = nullptr) {
-    const std::wstring exe = folders_.exe();
-    if (!p->Start(Quoted(exe) + L" /noballoononstart", folders_.watcher))
-      return ::testing::AssertionFailure() << "cannot start the watcher";
-    HWND w = WaitForWatcherWindow(*p, 30000);
-    if (w == nullptr) return ::testing::AssertionFailure() << "no hidden window within 30 s";
-    if (window) *window = w;
-    return ::testing::AssertionSuccess();
-  }
-  static void ExitWatcher(Process* p) {
-    RunToEnd(Quoted(folders_.exe()) + L" /exit", 30000, nullptr);
-    p->Wait(15000);
-  }
   static DWORD AutoPlayVerb(const std::wstring& argument) {
-    DWORD code = 0xDEAD;
-    if (!RunToEnd(Quoted(folders_.exe()) + L" /autoplay " + argument, 60000, &code)) return 0xBAD;
-    return code;
+    return Verb(folders_.exe(), L"/autoplay " + argument, 60000);
   }
   static int Imports(const wchar_t* root) { return CountRuns(ReadModuleLog(folders_.log()), {root}); }
 
@@ -167,7 +135,7 @@ Folders AutoPlayE2e::folders_;
 TEST_F(AutoPlayE2e, CancelsForACardAnImporterTookAndAllowsOtherPaths) {
   Process watcher;
   HWND window = nullptr;
-  ASSERT_TRUE(StartWatcher(&watcher, &window));
+  ASSERT_TRUE(StartWatcher(&watcher, folders_.exe(), L"/noballoononstart", &window));
   ASSERT_TRUE(WaitUntil(20000, Registered)) << "nothing in the running object table";
 
   // The drive is defined without a broadcast; the arrival is then sent to the
@@ -199,7 +167,7 @@ TEST_F(AutoPlayE2e, CancelsForACardAnImporterTookAndAllowsOtherPaths) {
   EXPECT_TRUE(WaitUntil(5000, Registered)) << "not registered again after the session was connected";
 
   card.Remove();
-  ExitWatcher(&watcher);
+  ExitWatcher(&watcher, folders_.exe());
   EXPECT_FALSE(watcher.Running());
   EXPECT_FALSE(Registered()) << "the object outlived the watcher";
   EXPECT_EQ(1, Imports(L"W:\\"));
@@ -215,7 +183,7 @@ TEST_F(AutoPlayE2e, AllowsAnIgnoredCard) {
   // registry trees of that system; the watcher polls the drives.
   ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kAppDefaults, L"Version", L"win98"));
   Process watcher;
-  ASSERT_TRUE(StartWatcher(&watcher));
+  ASSERT_TRUE(StartWatcher(&watcher, folders_.exe()));
   ASSERT_TRUE(WaitUntil(20000, Registered));
   // Both arrive in the same polling round; the unidentified one goes to the
   // importer, whose start shows that the round was decided.
@@ -228,7 +196,7 @@ TEST_F(AutoPlayE2e, AllowsAnIgnoredCard) {
   EXPECT_EQ(0, Imports(L"U:\\"));
   ignored.Remove();
   other.Remove();
-  ExitWatcher(&watcher);
+  ExitWatcher(&watcher, folders_.exe());
 }
 
 // The verb of the AutoPlay choice: refused for what is not a present volume's
@@ -245,7 +213,7 @@ TEST_F(AutoPlayE2e, AutoPlayVerbImportsOnceWithAndWithoutARunningWatcher) {
   // The user's switch leaves AutoPlay alone; the choice still imports.
   ASSERT_TRUE(SetDword(HKEY_CURRENT_USER, kVersioned, L"DoNotCancelAutoPlay", 1));
   Process watcher;
-  ASSERT_TRUE(StartWatcher(&watcher));
+  ASSERT_TRUE(StartWatcher(&watcher, folders_.exe()));
   InsertedDrive card;
   ASSERT_TRUE(card.Insert(L'W', folders_.card));
   ASSERT_TRUE(WaitUntil(30000, [] { return Imports(L"W:\\") == 1; })) << "the arrival was not decided";
@@ -253,7 +221,7 @@ TEST_F(AutoPlayE2e, AutoPlayVerbImportsOnceWithAndWithoutARunningWatcher) {
   EXPECT_TRUE(WaitUntil(30000, [] { return Imports(L"W:\\") == 2; }))
       << "the handed-over volume was not decided";
   EXPECT_FALSE(Registered()) << "registered although switched off";
-  ExitWatcher(&watcher);
+  ExitWatcher(&watcher, folders_.exe());
   ASSERT_FALSE(watcher.Running());
 
   EXPECT_EQ(0u, AutoPlayVerb(L"\"W:\\\""));

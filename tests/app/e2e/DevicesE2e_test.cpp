@@ -19,44 +19,25 @@ namespace {
 using namespace E2e;
 
 const wchar_t kImporterName[] = L"E2eDevicesRef";
-const UINT kDevicesCommand = 0x8016;
-const int kDetailsId = 1011;
 const int kIgnoreButtonId = 1013;
 
-struct Folders {
-  std::wstring root, watcher, importer, probe, holiday, work;
-  std::wstring exe() const { return watcher + L"\\" + kExeName; }
+struct Folders : SuiteFolders {
+  std::wstring importer, holiday, work;
   std::wstring log() const { return importer + L"\\RefImporter.log"; }
-  std::wstring probeExe() const { return probe + L"\\LaunchProbe.exe"; }
-  std::wstring probeLog() const { return probe + L"\\LaunchProbe.log"; }
 };
-
-void ClearConfiguration() {
-  DeleteTree(HKEY_LOCAL_MACHINE, kWatcherKey);
-  DeleteTree(HKEY_CURRENT_USER, kWatcherKey);
-  DeleteTree(HKEY_LOCAL_MACHINE, std::wstring(kImporterKey) + L"\\" + kImporterName);
-  DeleteTree(HKEY_CURRENT_USER, kAppDefaults);
-}
 
 class DevicesE2e : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    std::wstring dir = ProgramDir();
-    ready_ = WatcherBuilt(dir);
+    ready_ = folders_.LayOut(L"e2e_devices");
     if (!ready_) return;
-    PrepareDesktop();
     Folders& f = folders_;
-    f.root = WorkFolder(L"e2e_devices");
-    f.watcher = f.root + L"\\watcher";
     f.importer = f.root + L"\\importer";
-    f.probe = f.root + L"\\probe";
     f.holiday = f.root + L"\\holiday-card";
     f.work = f.root + L"\\work-card";
-    CreateDirectoryW(f.root.c_str(), nullptr);
-    InstallWatcher(dir, f.watcher);
-    InstallRefImporter(dir, f.importer);
+    InstallRefImporter(ProgramDir(), f.importer);
     WriteText(f.importer + L"\\RefImporter.score", "7");
-    CopyInto(dir + L"RefImporter.exe", f.probe, L"LaunchProbe.exe");
+    f.InstallProbe();
     for (const std::wstring* card : {&f.holiday, &f.work}) {
       CreateDirectoryW(card->c_str(), nullptr);
       CreateDirectoryW((*card + L"\\DCIM").c_str(), nullptr);
@@ -64,17 +45,13 @@ class DevicesE2e : public ::testing::Test {
     WriteText(f.holiday + L"\\.windows-label", "HOLIDAY_2026");
     WriteText(f.work + L"\\.windows-label", "WORK");
 
-    ClearConfiguration();
-    SetString(HKEY_LOCAL_MACHINE, kWatcherKey, L"CurrentVersion", L"1.0");
-    SetString(HKEY_LOCAL_MACHINE, kVersioned, L"InstalledLocation", f.watcher);
-    std::wstring key = std::wstring(kImporterKey) + L"\\" + kImporterName;
-    SetString(HKEY_LOCAL_MACHINE, key, L"CurrentVersion", L"1.0");
-    SetString(HKEY_LOCAL_MACHINE, key + L"\\1.0", L"InstalledLocation", f.importer);
-    SetString(HKEY_LOCAL_MACHINE, key + L"\\1.0", L"ExeName", L"RefImporter.exe");
-    SetDword(HKEY_LOCAL_MACHINE, key + L"\\1.0", L"SupportedDevice", 1);
+    ClearSettings(kImporterName);
+    f.RegisterWatcher();
+    // A module with a settings dialog (what a missing value is read as).
+    RegisterImporter(kImporterName, f.importer, 1, 1);
   }
   static void TearDownTestSuite() {
-    if (ready_) ClearConfiguration();
+    if (ready_) ClearSettings(kImporterName);
   }
 
   void SetUp() override {
@@ -102,30 +79,8 @@ class DevicesE2e : public ::testing::Test {
     ASSERT_TRUE(SetString(HKEY_CURRENT_USER, kAppDefaults, L"Version", L"win98"));
   }
 
-  static ::testing::AssertionResult StartWatcher(Process* p) {
-    const std::wstring exe = folders_.exe();
-    if (!p->Start(Quoted(exe) + L" /noballoononstart", folders_.watcher))
-      return ::testing::AssertionFailure() << "cannot start the watcher";
-    if (WaitForWatcherWindow(*p, 30000) == nullptr)
-      return ::testing::AssertionFailure() << "no hidden window within 30 s";
-    return ::testing::AssertionSuccess();
-  }
-  static void ExitWatcher(Process* p) {
-    RunToEnd(Quoted(folders_.exe()) + L" /exit", 30000, nullptr);
-    p->Wait(15000);
-  }
-  static DWORD DriveTool(const std::wstring& args) {
-    DWORD code = 0xDEAD;
-    if (!RunToEnd(Quoted(ProgramDir() + L"drivetool.exe") + L" " + args, 30000, &code)) return 0xBAD;
-    return code;
-  }
   static int Runs(const std::vector<std::wstring>& args) {
     return CountRuns(ReadModuleLog(folders_.log()), args);
-  }
-  static bool ProbeSaw(const std::wstring& commandLine) {
-    for (const ModuleRun& r : ReadModuleLog(folders_.probeLog()))
-      if (r.commandLine == commandLine) return true;
-    return false;
   }
 
   static bool ready_;
@@ -135,28 +90,18 @@ class DevicesE2e : public ::testing::Test {
 bool DevicesE2e::ready_ = false;
 Folders DevicesE2e::folders_;
 
-void AddLaunchRule(const wchar_t* name, DWORD vid, DWORD pid, const wchar_t* label, const std::wstring& app,
-                   const wchar_t* commandLine) {
-  std::wstring key = std::wstring(kVersioned) + L"\\Launch\\" + name;
-  SetDword(HKEY_LOCAL_MACHINE, key, L"VID", vid);
-  SetDword(HKEY_LOCAL_MACHINE, key, L"PID", pid);
-  SetString(HKEY_LOCAL_MACHINE, key, L"VolumeLabel", label);
-  SetString(HKEY_LOCAL_MACHINE, key, L"AppPath", app);
-  SetString(HKEY_LOCAL_MACHINE, key, L"CommandLine", commandLine);
-}
-
 TEST_F(DevicesE2e, LaunchEntryByVolumeLabelStartsOnlyForTheMatchingCard) {
   Win98Device(L"E2E_DEV_R", L"USBSTOR&VID_1234&PID_0040&0001", L"R", L"E2eDevR",
               L"USBSTOR\\VID_1234&PID_0040\\0001");
   Win98Device(L"E2E_DEV_Q", L"USBSTOR&VID_1234&PID_0040&0002", L"Q", L"E2eDevQ",
               L"USBSTOR\\VID_1234&PID_0040\\0002");
-  AddLaunchRule(L"HolidayCards", 0x1234, 0x0040, L"holiday*", folders_.probeExe(), L"-label");
+  AddDeviceEntry(L"Launch", L"HolidayCards", 0x1234, 0x0040, folders_.probeExe(), L"-label", L"holiday*");
   Process watcher;
-  ASSERT_TRUE(StartWatcher(&watcher));
+  ASSERT_TRUE(StartWatcher(&watcher, folders_.exe()));
   ASSERT_EQ(0u, DriveTool(L"insert R " + Quoted(folders_.holiday)));
   ASSERT_EQ(0u, DriveTool(L"insert Q " + Quoted(folders_.work)));
   std::wstring expected = Quoted(folders_.probeExe()) + L" /Drive \"R\" -label";
-  EXPECT_TRUE(WaitUntil(30000, [&] { return ProbeSaw(expected); }))
+  EXPECT_TRUE(WaitUntil(30000, [&] { return folders_.ProbeSaw(expected); }))
       << "the card labelled HOLIDAY_2026 did not start the program; probe log:\n"
       << testing::PrintToString(ReadUtf8(folders_.probeLog()));
   EXPECT_TRUE(WaitUntil(30000, [&] { return Runs({L"Q:\\"}) == 1; }))
@@ -169,14 +114,14 @@ TEST_F(DevicesE2e, LaunchEntryByVolumeLabelStartsOnlyForTheMatchingCard) {
   EXPECT_EQ(1, Runs({L"Q:\\"}));
   DriveTool(L"remove R");
   DriveTool(L"remove Q");
-  ExitWatcher(&watcher);
+  ExitWatcher(&watcher, folders_.exe());
 }
 
 TEST_F(DevicesE2e, CardPresentAtStartIsHandledOnceWhenAskedFor) {
   ASSERT_TRUE(SetDword(HKEY_CURRENT_USER, kVersioned, L"HandleVolumesAtStart", 1));
   ASSERT_EQ(0u, DriveTool(L"insert P " + Quoted(folders_.work)));
   Process watcher;
-  ASSERT_TRUE(StartWatcher(&watcher));
+  ASSERT_TRUE(StartWatcher(&watcher, folders_.exe()));
   EXPECT_TRUE(WaitUntil(30000, [&] { return Runs({L"P:\\"}) >= 1; }))
       << "the card inserted before the start was not handled";
   // A second start of the program only asks the first to show its balloon.
@@ -184,49 +129,19 @@ TEST_F(DevicesE2e, CardPresentAtStartIsHandledOnceWhenAskedFor) {
   EXPECT_TRUE(RunToEnd(Quoted(folders_.exe()) + L" /noballoononstart", 30000, &code));
   EXPECT_TRUE(MarkerDecided(L'M', folders_.work, folders_.log()));
   EXPECT_EQ(1, Runs({L"P:\\"})) << "handled more than once";
-  ExitWatcher(&watcher);
+  ExitWatcher(&watcher, folders_.exe());
 
   // Off (the default): a card present at start is left alone.
   DeleteFileW(folders_.log().c_str());
   DeleteTree(HKEY_CURRENT_USER, kWatcherKey);
   Process quiet;
-  ASSERT_TRUE(StartWatcher(&quiet));
+  ASSERT_TRUE(StartWatcher(&quiet, folders_.exe()));
   // The volumes present at start would be decided before a card put in afterwards.
   EXPECT_TRUE(MarkerDecided(L'M', folders_.work, folders_.log()));
   EXPECT_EQ(0, Runs({L"/importscore", L"P:\\"}));
   EXPECT_EQ(0, Runs({L"P:\\"}));
   DriveTool(L"remove P");
-  ExitWatcher(&quiet);
-}
-
-// Top-level windows of the process that hold the Devices window's details text.
-struct DevicesSearch {
-  DWORD processId;
-  std::vector<HWND> found;
-};
-
-BOOL CALLBACK CollectDevicesWindow(HWND w, LPARAM p) {
-  DevicesSearch* s = reinterpret_cast<DevicesSearch*>(p);
-  DWORD owner = 0;
-  GetWindowThreadProcessId(w, &owner);
-  if (owner == s->processId && GetDlgItem(w, kDetailsId) != nullptr) s->found.push_back(w);
-  return TRUE;
-}
-
-std::vector<HWND> DevicesWindows(DWORD processId) {
-  DevicesSearch search = {processId, {}};
-  EnumWindows(CollectDevicesWindow, reinterpret_cast<LPARAM>(&search));
-  return search.found;
-}
-
-std::wstring DetailsText(HWND dialog) {
-  HWND details = GetDlgItem(dialog, kDetailsId);
-  wchar_t text[4096] = {};
-  DWORD_PTR copied = 0;
-  if (!details || !SendMessageTimeoutW(details, WM_GETTEXT, 4096, reinterpret_cast<LPARAM>(text),
-                                       SMTO_ABORTIFHUNG, 5000, &copied))
-    return std::wstring();
-  return text;
+  ExitWatcher(&quiet, folders_.exe());
 }
 
 TEST_F(DevicesE2e, DevicesWindowShowsTheCardAndItsIgnoreButtonSilencesIt) {
@@ -234,16 +149,10 @@ TEST_F(DevicesE2e, DevicesWindowShowsTheCardAndItsIgnoreButtonSilencesIt) {
               L"USBSTOR\\VID_1234&PID_0050\\0001");
   ASSERT_EQ(0u, DriveTool(L"insert O " + Quoted(folders_.holiday)));
   Process watcher;
-  ASSERT_TRUE(StartWatcher(&watcher));
-  HWND icon = WaitForWatcherWindow(watcher, 1000);
-  ASSERT_NE(nullptr, icon);
-  ASSERT_TRUE(PostMessageW(icon, WM_COMMAND, kDevicesCommand, 0));
-  HWND dialog = nullptr;
-  ASSERT_TRUE(WaitUntil(15000, [&] {
-    std::vector<HWND> all = DevicesWindows(watcher.Id());
-    dialog = all.empty() ? nullptr : all.front();
-    return dialog != nullptr;
-  })) << "no Devices window";
+  ASSERT_TRUE(StartWatcher(&watcher, folders_.exe()));
+  HWND icon = nullptr;
+  HWND dialog = OpenDevicesWindow(watcher, &icon);
+  ASSERT_NE(nullptr, dialog) << "no Devices window";
   std::wstring details;
   EXPECT_TRUE(WaitUntil(20000,
                         [&] {
@@ -293,7 +202,7 @@ TEST_F(DevicesE2e, DevicesWindowShowsTheCardAndItsIgnoreButtonSilencesIt) {
   EXPECT_FALSE(FileExists(folders_.probeLog()));
 
   // The window closes with the watcher.
-  ExitWatcher(&watcher);
+  ExitWatcher(&watcher, folders_.exe());
   EXPECT_FALSE(watcher.Running());
   DriveTool(L"remove O");
 }

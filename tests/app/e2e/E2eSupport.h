@@ -1,14 +1,19 @@
-// Helpers of the end-to-end tests, over the test-support library: processes
-// started on the shell desktop with bounded waits, registry values written in
-// this program's own view (the same view the watcher of the same architecture
-// reads), files and module logs.
+// Helpers of the end-to-end tests and the benchmarks of the real program,
+// over the test-support library: processes started on the shell desktop with
+// bounded waits, the watcher's windows and the broadcasts sent to them,
+// registry values written in this program's own view (the same view the
+// watcher of the same architecture reads), files and module logs.
 #pragma once
 
 #include <windows.h>
 
+#include <dbt.h>
 #include <shlwapi.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdio>
+#include <cstring>
 #include <cwchar>
 #include <string>
 #include <vector>
@@ -92,46 +97,166 @@ inline std::wstring WorkFolder(const wchar_t* name) {
   return base + name;
 }
 
-// Hidden watcher windows of one process (0: any process).
-inline std::vector<HWND> WatcherWindows(DWORD processId = 0) {
+// Top-level windows on this thread's desktop of a class and a title (null:
+// any), of one process (0: any), that pass a test.
+template <class Test>
+std::vector<HWND> FindWindows(DWORD processId, const wchar_t* cls, const wchar_t* title, Test test) {
   std::vector<HWND> found;
   HWND w = nullptr;
-  while ((w = FindWindowExW(nullptr, w, kWatcherClass, L"")) != nullptr) {
+  while ((w = FindWindowExW(nullptr, w, cls, title)) != nullptr) {
     DWORD owner = 0;
     GetWindowThreadProcessId(w, &owner);
-    if (processId == 0 || owner == processId) found.push_back(w);
+    if ((processId == 0 || owner == processId) && test(w)) found.push_back(w);
   }
   return found;
 }
 
-inline HWND WaitForWatcherWindow(const Process& p, DWORD ms) {
+inline bool AnyWindow(HWND) { return true; }
+inline HWND FirstOf(const std::vector<HWND>& windows) { return windows.empty() ? nullptr : windows.front(); }
+inline HWND WindowOf(const wchar_t* cls, DWORD processId) {
+  return FirstOf(FindWindows(processId, cls, nullptr, AnyWindow));
+}
+
+// A window of the class that the process makes; null when it did not within
+// the time or the process ended first.
+inline HWND WaitForWindow(const Process& p, const wchar_t* cls, DWORD ms, const wchar_t* title = nullptr) {
   HWND w = nullptr;
   WaitUntil(ms, [&] {
-    std::vector<HWND> all = WatcherWindows(p.Id());
-    w = all.empty() ? nullptr : all.front();
+    w = FirstOf(FindWindows(p.Id(), cls, title, AnyWindow));
     return w != nullptr || !p.Running();
   });
   return w;
+}
+
+// Hidden watcher windows of one process (0: any process).
+inline std::vector<HWND> WatcherWindows(DWORD processId = 0) {
+  return FindWindows(processId, kWatcherClass, L"", AnyWindow);
+}
+
+inline HWND WaitForWatcherWindow(const Process& p, DWORD ms) {
+  return WaitForWindow(p, kWatcherClass, ms, L"");
 }
 
 // The watchers start after the icon is shown, the IEEE 1394 watcher's window
 // last, and stop (their windows go) while the session is disconnected: that
 // window of a process tells whether it watches.
 const wchar_t kDeviceWatcherClass[] = L"Zelm_XpCommonLib_IEEE1394WatchDogDummyWindow";
+// The portable-device watcher's window, where its arrivals are sent.
+const wchar_t kPortableWindowClass[] = L"Zelm_XpCommonLib_PortableDeviceWatchDogDummyWindow";
 
-inline HWND DeviceWatcherWindow(DWORD processId) {
-  HWND w = nullptr;
-  while ((w = FindWindowExW(nullptr, w, kDeviceWatcherClass, nullptr)) != nullptr) {
-    DWORD owner = 0;
-    GetWindowThreadProcessId(w, &owner);
-    if (owner == processId) return w;
-  }
-  return nullptr;
-}
+inline HWND DeviceWatcherWindow(DWORD processId) { return WindowOf(kDeviceWatcherClass, processId); }
 
 // Until the process watches (or, with false, no longer does).
 inline bool WaitForWatching(const Process& p, DWORD ms, bool watching = true) {
   return WaitUntil(ms, [&] { return (DeviceWatcherWindow(p.Id()) != nullptr) == watching; });
+}
+
+// Wine's notification area shows a balloon as a visible tooltip window.
+inline bool BalloonVisible() {
+  return !FindWindows(0, L"tooltips_class32", nullptr, IsWindowVisible).empty();
+}
+
+// Wine never reports session changes: the tests send them as the system would.
+const UINT kSessionChange = 0x02B1;  // WM_WTSSESSION_CHANGE
+
+// The Devices window of the icon menu: a top-level window of the process
+// that holds the details text.
+const UINT kDevicesCommand = 0x8016;
+const int kDetailsId = 1011;
+
+inline std::vector<HWND> DevicesWindows(DWORD processId) {
+  return FindWindows(processId, nullptr, nullptr,
+                     [](HWND w) { return GetDlgItem(w, kDetailsId) != nullptr; });
+}
+
+inline HWND DevicesWindowOf(DWORD processId) { return FirstOf(DevicesWindows(processId)); }
+
+// Opens the Devices window with the command of the icon menu; null when it
+// did not show within the time.
+inline HWND OpenDevicesWindow(const Process& p, HWND* icon = nullptr) {
+  HWND w = WaitForWatcherWindow(p, 1000);
+  if (icon) *icon = w;
+  HWND dialog = nullptr;
+  if (w && PostMessageW(w, WM_COMMAND, kDevicesCommand, 0))
+    WaitUntil(15000, [&] { return (dialog = DevicesWindowOf(p.Id())) != nullptr; });
+  return dialog;
+}
+
+inline std::wstring DetailsText(HWND dialog) {
+  HWND details = GetDlgItem(dialog, kDetailsId);
+  wchar_t text[4096] = {};
+  DWORD_PTR copied = 0;
+  if (!details || !SendMessageTimeoutW(details, WM_GETTEXT, 4096, reinterpret_cast<LPARAM>(text),
+                                       SMTO_ABORTIFHUNG, 5000, &copied))
+    return std::wstring();
+  return text;
+}
+
+// --- the watcher's processes ------------------------------------------------
+
+// Starts a watcher in its folder and waits for its hidden window.
+inline ::testing::AssertionResult StartWatcher(Process* p, const std::wstring& exe,
+                                               const std::wstring& args = L"/noballoononstart",
+                                               HWND* window = nullptr) {
+  if (!p->Start(Quoted(exe) + L" " + args, exe.substr(0, exe.find_last_of(L'\\'))))
+    return ::testing::AssertionFailure() << "cannot start the watcher";
+  HWND w = WaitForWatcherWindow(*p, 30000);
+  if (w == nullptr) return ::testing::AssertionFailure() << "no hidden window within 30 s";
+  if (window) *window = w;
+  return ::testing::AssertionSuccess();
+}
+
+// A verb of the watcher run to its end: its exit code, 0xBAD when it did not end in time.
+inline DWORD Verb(const std::wstring& exe, const std::wstring& args, DWORD ms = 30000) {
+  DWORD code = 0xDEAD;
+  if (!RunToEnd(Quoted(exe) + L" " + args, ms, &code)) return 0xBAD;
+  return code;
+}
+
+// Asks the instance of that program to exit; false when it still runs.
+inline bool ExitWatcher(Process* p, const std::wstring& exe) {
+  RunToEnd(Quoted(exe) + L" /exit", 30000, nullptr);
+  return p->Wait(15000);
+}
+
+// The drive tool beside the test program, run on the test desktop within
+// half a minute (xptest::DriveTool runs it on this program's desktop).
+inline DWORD DriveTool(const std::wstring& args) {
+  DWORD code = 0xDEAD;
+  if (!RunToEnd(Quoted(ProgramDir() + L"drivetool.exe") + L" " + args, 30000, &code)) return 0xBAD;
+  return code;
+}
+
+// --- device broadcasts ------------------------------------------------------
+
+// The interface class of portable devices (cameras and phones).
+const GUID kPortableClass = {0x6AC27878, 0xA6FA, 0x4155, {0xBA, 0x85, 0xF9, 0x8F, 0x49, 0x1D, 0x4F, 0x33}};
+
+// A device-interface record as the system broadcasts it (no class: zeros).
+inline std::vector<unsigned char> InterfaceRecord(const wchar_t* name, const GUID* cls = nullptr) {
+  size_t chars = wcslen(name) + 1;
+  size_t size = offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name) + chars * sizeof(wchar_t);
+  std::vector<unsigned char> record(size);
+  DEV_BROADCAST_DEVICEINTERFACE_W* r = reinterpret_cast<DEV_BROADCAST_DEVICEINTERFACE_W*>(record.data());
+  r->dbcc_size = static_cast<DWORD>(size);
+  r->dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+  if (cls) r->dbcc_classguid = *cls;
+  memcpy(r->dbcc_name, name, chars * sizeof(wchar_t));
+  return record;
+}
+
+// Sends a device-interface event to a watcher's device window from this
+// process, as the system does; false when the window did not take it within
+// the time. The window's answer goes to *answer.
+inline bool SendInterface(HWND window, WPARAM event, const wchar_t* name, const GUID* cls = nullptr,
+                          DWORD ms = 10000, UINT flags = SMTO_ABORTIFHUNG, DWORD_PTR* answer = nullptr) {
+  std::vector<unsigned char> record = InterfaceRecord(name, cls);
+  DWORD_PTR result = 0;
+  bool taken = window != nullptr &&
+               SendMessageTimeoutW(window, WM_DEVICECHANGE, event, reinterpret_cast<LPARAM>(record.data()),
+                                   flags, ms, &result) != 0;
+  if (answer) *answer = result;
+  return taken;
 }
 
 // --- registry -----------------------------------------------------------
@@ -140,25 +265,36 @@ using xptest::DeleteTree;
 using xptest::SetDword;
 using xptest::SetString;
 
-// The reference importer registered as module <name> in <folder> for the
-// device kinds given.
+// The reference importer (or a copy of it under another program name)
+// registered as module <name> in <folder> for the device kinds given.
 inline void RegisterImporter(const wchar_t* name, const std::wstring& folder, DWORD kinds,
-                             DWORD hasSettingsDialog = 0) {
+                             DWORD hasSettingsDialog = 0, const std::wstring& exeName = L"RefImporter.exe") {
   std::wstring key = std::wstring(kImporterKey) + L"\\" + name;
   SetString(HKEY_LOCAL_MACHINE, key, L"CurrentVersion", L"1.0");
   SetString(HKEY_LOCAL_MACHINE, key + L"\\1.0", L"InstalledLocation", folder);
-  SetString(HKEY_LOCAL_MACHINE, key + L"\\1.0", L"ExeName", L"RefImporter.exe");
+  SetString(HKEY_LOCAL_MACHINE, key + L"\\1.0", L"ExeName", exeName);
   SetDword(HKEY_LOCAL_MACHINE, key + L"\\1.0", L"HasSettingsDialog", hasSettingsDialog);
   SetDword(HKEY_LOCAL_MACHINE, key + L"\\1.0", L"SupportedDevice", kinds);
 }
 
-// A machine "Launch" or "Ignore" entry; no program path or a null command
-// line leaves that value out.
+// The watcher's machine and user configuration, one importer module's
+// registration and the watcher's Wine settings, taken out.
+inline void ClearSettings(const wchar_t* importerName) {
+  DeleteTree(HKEY_LOCAL_MACHINE, kWatcherKey);
+  DeleteTree(HKEY_CURRENT_USER, kWatcherKey);
+  DeleteTree(HKEY_LOCAL_MACHINE, std::wstring(kImporterKey) + L"\\" + importerName);
+  DeleteTree(HKEY_CURRENT_USER, kAppDefaults);
+}
+
+// A machine "Launch" or "Ignore" entry; no program path, a null command line
+// or a null volume label leaves that value out.
 inline void AddDeviceEntry(const wchar_t* list, const wchar_t* name, DWORD vid, DWORD pid,
-                           const std::wstring& appPath, const wchar_t* commandLine) {
+                           const std::wstring& appPath, const wchar_t* commandLine,
+                           const wchar_t* volumeLabel = nullptr) {
   std::wstring key = std::wstring(kVersioned) + L"\\" + list + L"\\" + name;
   SetDword(HKEY_LOCAL_MACHINE, key, L"VID", vid);
   SetDword(HKEY_LOCAL_MACHINE, key, L"PID", pid);
+  if (volumeLabel != nullptr) SetString(HKEY_LOCAL_MACHINE, key, L"VolumeLabel", volumeLabel);
   if (!appPath.empty()) SetString(HKEY_LOCAL_MACHINE, key, L"AppPath", appPath);
   if (commandLine != nullptr) SetString(HKEY_LOCAL_MACHINE, key, L"CommandLine", commandLine);
 }
@@ -225,6 +361,49 @@ inline int CountRuns(const std::vector<ModuleRun>& runs, const std::vector<std::
   return n;
 }
 
+// Whether a run's command line holds the text.
+inline bool Mentions(const std::vector<ModuleRun>& runs, const wchar_t* text) {
+  for (const ModuleRun& r : runs)
+    if (r.commandLine.find(text) != std::wstring::npos) return true;
+  return false;
+}
+
+// One suite's folders inside its session's prefix (see WorkFolder), with the
+// watcher installed in one of its own; a suite adds the folders it needs.
+struct SuiteFolders {
+  std::wstring root, watcher, probe;
+  std::wstring exe() const { return watcher + L"\\" + kExeName; }
+  std::wstring probeExe() const { return probe + L"\\LaunchProbe.exe"; }
+  std::wstring probeLog() const { return probe + L"\\LaunchProbe.log"; }
+
+  // False when the watcher is not built beside the test program; otherwise
+  // the desktop is prepared and the folder <name> laid out with the watcher.
+  bool LayOut(const wchar_t* name) {
+    const std::wstring dir = ProgramDir();
+    if (!WatcherBuilt(dir)) return false;
+    PrepareDesktop();
+    root = WorkFolder(name);
+    watcher = root + L"\\watcher";
+    probe = root + L"\\probe";
+    CreateDirectoryW(root.c_str(), nullptr);
+    InstallWatcher(dir, watcher);
+    return true;
+  }
+  // The program a Launch entry starts: the reference importer under another
+  // name, which logs the command lines it was started with.
+  void InstallProbe() const { CopyInto(ProgramDir() + L"RefImporter.exe", probe, L"LaunchProbe.exe"); }
+  bool ProbeSaw(const std::wstring& commandLine) const {
+    for (const ModuleRun& r : ReadModuleLog(probeLog()))
+      if (r.commandLine == commandLine) return true;
+    return false;
+  }
+  // The configuration's version and the watcher's folder, as the package writes them.
+  void RegisterWatcher() const {
+    SetString(HKEY_LOCAL_MACHINE, kWatcherKey, L"CurrentVersion", L"1.0");
+    SetString(HKEY_LOCAL_MACHINE, kVersioned, L"InstalledLocation", watcher);
+  }
+};
+
 // "Nothing more comes" read from a sign rather than after a pause: a marker
 // card put in at another letter after what is under test, and decided (the
 // module log shows its import), comes after every notice the watcher had
@@ -238,6 +417,28 @@ inline ::testing::AssertionResult MarkerDecided(wchar_t letter, const std::wstri
   if (!WaitUntil(ms, [&] { return CountRuns(ReadModuleLog(moduleLog), {root}) >= 1; }))
     return ::testing::AssertionFailure() << "the marker card was not decided";
   return ::testing::AssertionSuccess();
+}
+
+// --- the benchmarks' clock ----------------------------------------------------
+
+inline LARGE_INTEGER Now() {
+  LARGE_INTEGER t;
+  QueryPerformanceCounter(&t);
+  return t;
+}
+
+inline double Ms(LARGE_INTEGER from, LARGE_INTEGER to) {
+  LARGE_INTEGER f;
+  QueryPerformanceFrequency(&f);
+  return 1000.0 * static_cast<double>(to.QuadPart - from.QuadPart) / static_cast<double>(f.QuadPart);
+}
+
+// The value at that fraction of the sorted times (0.5: the median); -1 for none.
+inline double Percentile(std::vector<double> v, double q) {
+  if (v.empty()) return -1;
+  std::sort(v.begin(), v.end());
+  size_t i = static_cast<size_t>(q * static_cast<double>(v.size() - 1) + 0.5);
+  return v[std::min(i, v.size() - 1)];
 }
 
 }  // namespace E2e

@@ -8,7 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -18,9 +17,6 @@ namespace {
 
 using namespace E2e;
 
-const wchar_t kPortableWindowClass[] = L"Zelm_XpCommonLib_PortableDeviceWatchDogDummyWindow";
-
-const GUID kPortableClass = {0x6AC27878, 0xA6FA, 0x4155, {0xBA, 0x85, 0xF9, 0x8F, 0x49, 0x1D, 0x4F, 0x33}};
 const GUID kStillImageClass = {0x6BDD1FC6, 0x810F, 0x11D0, {0xBE, 0xC7, 0x08, 0x00, 0x2B, 0xE2, 0x09, 0x2F}};
 
 const wchar_t kPhone[] =
@@ -30,13 +26,10 @@ const wchar_t kPhoneStill[] =
 const wchar_t kCamera[] = L"\\\\?\\USB#VID_04A9&PID_3218#0123#{6AC27878-A6FA-4155-BA85-F98F491D4F33}";
 const wchar_t kNetworkCamera[] = L"\\\\?\\swd#mtpnetenum#cam1#{6ac27878-a6fa-4155-ba85-f98f491d4f33}";
 
-struct PortableLayout {
-  std::wstring root, watcher, portable, volumeOnly, probe;
-  std::wstring exe() const { return watcher + L"\\" + kExeName; }
+struct PortableLayout : SuiteFolders {
+  std::wstring portable, volumeOnly;
   std::wstring portableLog() const { return portable + L"\\RefImporter.log"; }
   std::wstring volumeLog() const { return volumeOnly + L"\\RefImporter.log"; }
-  std::wstring probeExe() const { return probe + L"\\LaunchProbe.exe"; }
-  std::wstring probeLog() const { return probe + L"\\LaunchProbe.log"; }
 };
 
 void ClearConfiguration() {
@@ -45,43 +38,23 @@ void ClearConfiguration() {
   DeleteTree(HKEY_LOCAL_MACHINE, std::wstring(kImporterKey) + L"\\E2eVolumeOnly");
 }
 
-std::vector<unsigned char> InterfaceRecord(const wchar_t* name, const GUID& cls) {
-  size_t chars = wcslen(name) + 1;
-  size_t size = offsetof(DEV_BROADCAST_DEVICEINTERFACE_W, dbcc_name) + chars * sizeof(wchar_t);
-  std::vector<unsigned char> record(size);
-  DEV_BROADCAST_DEVICEINTERFACE_W* r = reinterpret_cast<DEV_BROADCAST_DEVICEINTERFACE_W*>(&record[0]);
-  r->dbcc_size = static_cast<DWORD>(size);
-  r->dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-  r->dbcc_classguid = cls;
-  memcpy(r->dbcc_name, name, chars * sizeof(wchar_t));
-  return record;
-}
-
 class PortableDeviceE2e : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    std::wstring dir = ProgramDir();
-    ready_ = WatcherBuilt(dir) && FileExists(dir + L"RefImporter.exe");
+    ready_ = FileExists(ProgramDir() + L"RefImporter.exe") && layout_.LayOut(L"e2e_portable");
     if (!ready_) return;
-    PrepareDesktop();
     PortableLayout& l = layout_;
-    l.root = WorkFolder(L"e2e_portable");
-    l.watcher = l.root + L"\\watcher";
     l.portable = l.root + L"\\importer-portable";
     l.volumeOnly = l.root + L"\\importer-volume";
-    l.probe = l.root + L"\\probe";
-    CreateDirectoryW(l.root.c_str(), nullptr);
-    InstallWatcher(dir, l.watcher);
     for (const std::wstring* f : {&l.portable, &l.volumeOnly}) {
-      InstallRefImporter(dir, *f);
+      InstallRefImporter(ProgramDir(), *f);
     }
     // The volume-only module would claim anything it were asked about.
     WriteText(l.volumeOnly + L"\\RefImporter.score", "90");
-    CopyInto(dir + L"RefImporter.exe", l.probe, L"LaunchProbe.exe");
+    l.InstallProbe();
 
     ClearConfiguration();
-    SetString(HKEY_LOCAL_MACHINE, kWatcherKey, L"CurrentVersion", L"1.0");
-    SetString(HKEY_LOCAL_MACHINE, kVersioned, L"InstalledLocation", l.watcher);
+    l.RegisterWatcher();
     RegisterImporter(L"E2eVolumeOnly", l.volumeOnly, 1);
     RegisterImporter(L"E2ePortable", l.portable, 4);
   }
@@ -105,32 +78,14 @@ class PortableDeviceE2e : public ::testing::Test {
   // Starts the watcher and returns its portable-device window once it exists.
   static HWND StartWatcher(Process* p) {
     if (!p->Start(Quoted(layout_.exe()) + L" /noballoononstart", layout_.watcher)) return nullptr;
-    HWND found = nullptr;
-    WaitUntil(30000, [&] {
-      HWND w = nullptr;
-      while ((w = FindWindowExW(nullptr, w, kPortableWindowClass, nullptr)) != nullptr) {
-        DWORD owner = 0;
-        GetWindowThreadProcessId(w, &owner);
-        if (owner == p->Id()) found = w;
-      }
-      return found != nullptr || !p->Running();
-    });
-    return found;
+    return WaitForWindow(*p, kPortableWindowClass, 30000);
   }
 
-  static void ExitWatcher(Process* p) {
-    DWORD code = 0;
-    RunToEnd(Quoted(layout_.exe()) + L" /exit", 30000, &code, layout_.watcher);
-    if (!p->Wait(15000)) p->Kill();
-  }
-
-  // Sent from this process to the watcher's window, as the system sends it.
+  // Sent from this process to the watcher's window, as the system sends it;
+  // the window takes it.
   static bool SendInterface(HWND window, WPARAM event, const wchar_t* name, const GUID& cls) {
-    std::vector<unsigned char> record = InterfaceRecord(name, cls);
-    DWORD_PTR result = 0;
-    return SendMessageTimeoutW(window, WM_DEVICECHANGE, event, reinterpret_cast<LPARAM>(&record[0]),
-                               SMTO_ABORTIFHUNG, 10000, &result) != 0 &&
-           result == TRUE;
+    DWORD_PTR answer = 0;
+    return E2e::SendInterface(window, event, name, &cls, 10000, SMTO_ABORTIFHUNG, &answer) && answer == TRUE;
   }
 
   // A device on no list, announced after what a test looks at: once it is
@@ -145,18 +100,6 @@ class PortableDeviceE2e : public ::testing::Test {
     if (!WaitUntil(30000, [&] { return CountRuns(ReadModuleLog(layout_.portableLog()), {marker}) == 1; }))
       return ::testing::AssertionFailure() << "the marker was not started";
     return ::testing::AssertionSuccess();
-  }
-
-  static bool ProbeSaw(const std::wstring& commandLine) {
-    for (const ModuleRun& r : ReadModuleLog(layout_.probeLog()))
-      if (r.commandLine == commandLine) return true;
-    return false;
-  }
-
-  static bool Mentions(const std::vector<ModuleRun>& runs, const wchar_t* text) {
-    for (const ModuleRun& r : runs)
-      if (r.commandLine.find(text) != std::wstring::npos) return true;
-    return false;
   }
 
   static bool ready_;
@@ -208,7 +151,7 @@ TEST_F(PortableDeviceE2e, ArrivalScoresAndStartsThePortableModuleOnce) {
   EXPECT_EQ(6u, ReadModuleLog(layout_.portableLog()).size()) << "a removal started something";
   EXPECT_EQ(1, CountRuns(ReadModuleLog(layout_.portableLog()), import));
   EXPECT_TRUE(watcher.Running());
-  ExitWatcher(&watcher);
+  ExitWatcher(&watcher, layout_.exe());
 }
 
 // The phone is announced again through both classes after its decision (more
@@ -239,20 +182,16 @@ TEST_F(PortableDeviceE2e, PhoneAnnouncedAgainWhileConnectedIsOneDecision) {
   HWND icon = WaitForWatcherWindow(watcher, 1000);
   ASSERT_NE(nullptr, icon);
   DWORD_PTR result = 0;
-  ASSERT_NE(0, SendMessageTimeoutW(icon, 0x02B1 /* WM_WTSSESSION_CHANGE */, 2 /* console disconnect */, 0,
-                                   SMTO_NORMAL, 10000, &result));
-  ASSERT_NE(0, SendMessageTimeoutW(icon, 0x02B1, 1 /* console connect */, 0, SMTO_NORMAL, 10000, &result));
-  HWND again = nullptr;
-  while ((again = FindWindowExW(nullptr, again, kPortableWindowClass, nullptr)) != nullptr) {
-    DWORD owner = 0;
-    GetWindowThreadProcessId(again, &owner);
-    if (owner == watcher.Id()) break;
-  }
+  ASSERT_NE(0, SendMessageTimeoutW(icon, kSessionChange, 2 /* console disconnect */, 0, SMTO_NORMAL, 10000,
+                                   &result));
+  ASSERT_NE(
+      0, SendMessageTimeoutW(icon, kSessionChange, 1 /* console connect */, 0, SMTO_NORMAL, 10000, &result));
+  HWND again = WindowOf(kPortableWindowClass, watcher.Id());
   ASSERT_NE(nullptr, again) << "no portable-device window after the reconnect";
   ASSERT_TRUE(SendInterface(again, DBT_DEVICEARRIVAL, kPhone, kPortableClass));
   EXPECT_TRUE(WaitUntil(30000, [&] { return runsOf(kPhone) == 2; }))
       << "the phone announced after a reconnect was not decided again";
-  ExitWatcher(&watcher);
+  ExitWatcher(&watcher, layout_.exe());
 }
 
 // By the USB ids in the path: a Launch entry starts its program with the
@@ -270,7 +209,7 @@ TEST_F(PortableDeviceE2e, LaunchAndIgnoreListsMatchTheIdsInThePath) {
   ASSERT_TRUE(SendInterface(window, DBT_DEVICEARRIVAL, kNetworkCamera, kPortableClass));
 
   std::wstring expected = Quoted(layout_.probeExe()) + L" /Device \"" + kPhone + L"\" -phone";
-  EXPECT_TRUE(WaitUntil(30000, [&] { return ProbeSaw(expected); }))
+  EXPECT_TRUE(WaitUntil(30000, [&] { return layout_.ProbeSaw(expected); }))
       << "expected " << testing::PrintToString(expected) << ", log:\n"
       << testing::PrintToString(ReadUtf8(layout_.probeLog()));
   EXPECT_TRUE(WaitUntil(30000, [&] {
@@ -284,7 +223,7 @@ TEST_F(PortableDeviceE2e, LaunchAndIgnoreListsMatchTheIdsInThePath) {
   EXPECT_FALSE(Mentions(runs, L"VID_04A9")) << "an ignored device goes to no module";
   EXPECT_FALSE(Mentions(probe, L"VID_04A9")) << "an ignored device starts nothing";
   EXPECT_TRUE(ReadModuleLog(layout_.volumeLog()).empty());
-  ExitWatcher(&watcher);
+  ExitWatcher(&watcher, layout_.exe());
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -19,10 +20,6 @@ namespace {
 using namespace E2e;
 
 const wchar_t kAccessorKey[] = L"Software\\Zelm Corporation\\Vantolo\\Accessor\\HDD1";
-// Registered in this order (the registry lists subkeys by name).
-const wchar_t kHang[] = L"E2eR1Hang";
-const wchar_t kCrash[] = L"E2eR2Crash";
-const wchar_t kGood[] = L"E2eR3Good";
 // The drive these tests insert.
 const wchar_t kLetter[] = L"R";
 const wchar_t kRoot[] = L"R:\\";
@@ -90,22 +87,18 @@ class SuspendedThread {
 class ResilienceE2e : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    std::wstring dir = ProgramDir();
-    ready_ = WatcherBuilt(dir);
+    ready_ = folders_.LayOut(L"e2e_resilience");
     if (!ready_) return;
-    PrepareDesktop();
-    root_ = WorkFolder(L"e2e_resilience");
-    watcher_ = root_ + L"\\watcher";
-    card_ = root_ + L"\\card";
-    CreateDirectoryW(root_.c_str(), nullptr);
-    InstallWatcher(dir, watcher_);
+    const std::wstring& root = folders_.root;
+    card_ = root + L"\\card";
     CreateDirectoryW(card_.c_str(), nullptr);
     CreateDirectoryW((card_ + L"\\DCIM").c_str(), nullptr);
-    hang_ = {kHang, root_ + L"\\hang", L"HangImporter.exe"};
-    crash_ = {kCrash, root_ + L"\\crash", L"CrashImporter.exe"};
-    good_ = {kGood, root_ + L"\\good", L"GoodImporter.exe"};
+    // Registered in this order (the registry lists subkeys by name).
+    hang_ = {L"E2eR1Hang", root + L"\\hang", L"HangImporter.exe"};
+    crash_ = {L"E2eR2Crash", root + L"\\crash", L"CrashImporter.exe"};
+    good_ = {L"E2eR3Good", root + L"\\good", L"GoodImporter.exe"};
     for (Module* m : {&hang_, &crash_, &good_})
-      CopyInto(dir + L"RefImporter.exe", m->folder, m->exeName.c_str());
+      CopyInto(ProgramDir() + L"RefImporter.exe", m->folder, m->exeName.c_str());
     // The hanging module never answers on its own; the crashing one dies of
     // an access violation; the good one claims everything with 100.
     WriteText(hang_.side(L".sleep"), "600000");
@@ -136,45 +129,35 @@ class ResilienceE2e : public ::testing::Test {
     DeleteTree(HKEY_LOCAL_MACHINE, kWatcherKey);
     DeleteTree(HKEY_CURRENT_USER, kWatcherKey);
     DeleteTree(HKEY_LOCAL_MACHINE, kAccessorKey);
-    for (const wchar_t* name : {kHang, kCrash, kGood})
-      DeleteTree(HKEY_LOCAL_MACHINE, std::wstring(kImporterKey) + L"\\" + name);
+    for (const Module* m : {&hang_, &crash_, &good_})
+      DeleteTree(HKEY_LOCAL_MACHINE, std::wstring(kImporterKey) + L"\\" + m->subkey);
   }
 
-  static void Register(const Module& m, DWORD supported = 3) {
-    std::wstring key = std::wstring(kImporterKey) + L"\\" + m.subkey;
-    SetString(HKEY_LOCAL_MACHINE, key, L"CurrentVersion", L"1.0");
-    SetString(HKEY_LOCAL_MACHINE, key + L"\\1.0", L"InstalledLocation", m.folder);
-    SetString(HKEY_LOCAL_MACHINE, key + L"\\1.0", L"ExeName", m.exeName);
-    SetDword(HKEY_LOCAL_MACHINE, key + L"\\1.0", L"HasSettingsDialog", 0);
-    SetDword(HKEY_LOCAL_MACHINE, key + L"\\1.0", L"SupportedDevice", supported);
-  }
-
-  static void SetScoreTimeout(DWORD seconds) {
-    SetDword(HKEY_LOCAL_MACHINE, kVersioned, L"ImportScoreTimeout", seconds);
-  }
-
-  static std::wstring Exe() { return watcher_ + L"\\" + kExeName; }
-
-  static ::testing::AssertionResult StartWatcher(Process* p) {
-    if (!p->Start(Quoted(Exe()) + L" /noballoononstart", watcher_))
-      return ::testing::AssertionFailure() << "cannot start the watcher";
-    if (WaitForWatcherWindow(*p, 30000) == nullptr)
-      return ::testing::AssertionFailure() << "no hidden window within 30 s";
+  // Registers the modules for volumes and IEEE 1394 devices, with a bound on
+  // a scoring run (0: the product's), and starts the watcher; it watches once
+  // this returns.
+  static ::testing::AssertionResult StartWatcher(Process* p,
+                                                 std::initializer_list<const Module*> modules = {},
+                                                 DWORD scoreTimeout = 0) {
+    for (const Module* m : modules) RegisterImporter(m->subkey, m->folder, 3, 0, m->exeName);
+    if (scoreTimeout) SetDword(HKEY_LOCAL_MACHINE, kVersioned, L"ImportScoreTimeout", scoreTimeout);
+    ::testing::AssertionResult started = E2e::StartWatcher(p, folders_.exe());
+    if (!started) return started;
     // The watcher threads start after the icon is shown.
     if (!WaitForWatching(*p, 20000)) return ::testing::AssertionFailure() << "not watching within 20 s";
     return ::testing::AssertionSuccess();
   }
 
-  static DWORD Verb(const wchar_t* verb, DWORD ms = 40000) {
-    DWORD code = 0xDEAD;
-    if (!RunToEnd(Quoted(Exe()) + L" " + verb, ms, &code)) return 0xBAD;
-    return code;
-  }
+  static DWORD Verb(const wchar_t* verb) { return E2e::Verb(folders_.exe(), verb, 40000); }
 
-  static DWORD DriveTool(const std::wstring& args) {
-    DWORD code = 0xDEAD;
-    if (!RunToEnd(Quoted(ProgramDir() + L"drivetool.exe") + L" " + args, 30000, &code)) return 0xBAD;
-    return code;
+  // "exit" answers 0 and the instance has ended within the time.
+  static ::testing::AssertionResult Exits(Process* p, DWORD ms = 1000) {
+    DWORD code = Verb(L"/exit");
+    bool ended = p->Wait(ms);
+    if (code != 0) return ::testing::AssertionFailure() << "exit answered 0x" << std::hex << code;
+    if (!ended)
+      return ::testing::AssertionFailure() << "the instance still runs " << ms << " ms after the exit";
+    return ::testing::AssertionSuccess();
   }
 
   static DWORD InsertCard() { return DriveTool(std::wstring(L"insert ") + kLetter + L" " + Quoted(card_)); }
@@ -185,35 +168,20 @@ class ResilienceE2e : public ::testing::Test {
   static int Scorings(const Module& m) { return CountRuns(ReadModuleLog(m.log()), {L"/importscore", kRoot}); }
 
   static bool ready_;
-  static std::wstring root_, watcher_, card_;
+  static SuiteFolders folders_;
+  static std::wstring card_;
   static Module hang_, crash_, good_;
 };
 
 bool ResilienceE2e::ready_ = false;
-std::wstring ResilienceE2e::root_, ResilienceE2e::watcher_, ResilienceE2e::card_;
+SuiteFolders ResilienceE2e::folders_;
+std::wstring ResilienceE2e::card_;
 Module ResilienceE2e::hang_, ResilienceE2e::crash_, ResilienceE2e::good_;
 
-// Sends an IEEE 1394 interface arrival to the watcher's device window, the
-// way the system broadcasts it; false when the window did not take it within
-// the time.
-bool SendDeviceArrival(HWND window, const std::wstring& name, DWORD ms) {
-  std::vector<unsigned char> record(sizeof(DEV_BROADCAST_DEVICEINTERFACE_W) + name.size() * sizeof(wchar_t));
-  DEV_BROADCAST_DEVICEINTERFACE_W* device = reinterpret_cast<DEV_BROADCAST_DEVICEINTERFACE_W*>(record.data());
-  device->dbcc_size = static_cast<DWORD>(record.size());
-  device->dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-  memcpy(device->dbcc_name, name.c_str(), (name.size() + 1) * sizeof(wchar_t));
-  DWORD_PTR result = 0;
-  return SendMessageTimeoutW(window, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, reinterpret_cast<LPARAM>(device),
-                             SMTO_NORMAL, ms, &result) != 0;
-}
-
 TEST_F(ResilienceE2e, HungScoringRunIsEndedAtTheBoundAndTheNextModuleStarts) {
-  Register(hang_);
-  Register(good_);
-  // The bound applies to the good module too: enough for a start on a busy machine.
-  SetScoreTimeout(8);
   Process watcher;
-  ASSERT_TRUE(StartWatcher(&watcher));
+  // The bound applies to the good module too: enough for a start on a busy machine.
+  ASSERT_TRUE(StartWatcher(&watcher, {&hang_, &good_}, 8));
   ASSERT_EQ(0u, InsertCard());
   EXPECT_TRUE(WaitUntil(30000, [&] { return Imports(good_, kRoot) == 1; }))
       << "the module that scores was not started after the hung one";
@@ -225,20 +193,18 @@ TEST_F(ResilienceE2e, HungScoringRunIsEndedAtTheBoundAndTheNextModuleStarts) {
   HWND devices = DeviceWatcherWindow(watcher.Id());
   ASSERT_NE(nullptr, devices);
   const std::wstring first = L"\\\\?\\1394#e2e#1", second = L"\\\\?\\1394#e2e#2";
-  ASSERT_TRUE(SendDeviceArrival(devices, first, 5000));
+  ASSERT_TRUE(SendInterface(devices, DBT_DEVICEARRIVAL, first.c_str(), nullptr, 5000, SMTO_NORMAL));
   EXPECT_TRUE(WaitUntil(10000, [&] { return RunningCount(hang_.exeName) >= 1; }));
-  EXPECT_TRUE(SendDeviceArrival(devices, second, 2000)) << "the device window is blocked by a scoring run";
+  EXPECT_TRUE(SendInterface(devices, DBT_DEVICEARRIVAL, second.c_str(), nullptr, 2000, SMTO_NORMAL))
+      << "the device window is blocked by a scoring run";
   EXPECT_TRUE(WaitUntil(60000, [&] { return Imports(good_, first) == 1 && Imports(good_, second) == 1; }))
       << "not every device was decided; the module's log:\n"
       << ::testing::PrintToString(ReadUtf8(good_.log()));
   EXPECT_TRUE(watcher.Running());
-  EXPECT_EQ(0u, Verb(L"/exit"));
-  EXPECT_TRUE(watcher.Wait(1000));
+  EXPECT_TRUE(Exits(&watcher));
 }
 
 TEST_F(ResilienceE2e, CrashingModuleBeforeOneThatScores100) {
-  Register(crash_);
-  Register(good_);
   // A scoring run starts without the crash dialog on Windows (it inherits
   // the watcher's error mode); Wine passes no error mode on and shows its
   // debugger's dialog instead, so that dialog is turned off for the test.
@@ -249,7 +215,7 @@ TEST_F(ResilienceE2e, CrashingModuleBeforeOneThatScores100) {
     ~Restore() { xptest::DeleteTree(HKEY_CURRENT_USER, key); }
   } restore = {kWineDbg};
   Process watcher;
-  ASSERT_TRUE(StartWatcher(&watcher));
+  ASSERT_TRUE(StartWatcher(&watcher, {&crash_, &good_}));
   ASSERT_EQ(0u, InsertCard());
   // The crash ends the run at once: no dialog of the system waits for a user.
   EXPECT_TRUE(WaitUntil(15000, [&] { return Imports(good_, kRoot) == 1; }))
@@ -260,21 +226,16 @@ TEST_F(ResilienceE2e, CrashingModuleBeforeOneThatScores100) {
   EXPECT_EQ(1, Scorings(crash_)) << "a crash is no request to be asked again";
   EXPECT_EQ(1, Scorings(good_));
   EXPECT_EQ(1, Imports(good_, kRoot));
-  EXPECT_EQ(0u, Verb(L"/exit"));
-  EXPECT_TRUE(watcher.Wait(1000));
+  EXPECT_TRUE(Exits(&watcher));
 }
 
 TEST_F(ResilienceE2e, ExitDuringAHungScoringRunThenANewStartAtOnce) {
-  Register(hang_);
-  Register(good_);
-  SetScoreTimeout(600);
   Process watcher;
-  ASSERT_TRUE(StartWatcher(&watcher));
+  ASSERT_TRUE(StartWatcher(&watcher, {&hang_, &good_}, 600));
   ASSERT_EQ(0u, InsertCard());
   ASSERT_TRUE(WaitUntil(15000, [&] { return RunningCount(hang_.exeName) >= 1; })) << "no scoring run began";
 
-  EXPECT_EQ(0u, Verb(L"/exit")) << "exit did not end the instance";
-  EXPECT_TRUE(watcher.Wait(1000));
+  EXPECT_TRUE(Exits(&watcher)) << "exit did not end the instance";
   EXPECT_TRUE(WaitUntil(5000, [&] { return RunningCount(hang_.exeName) == 0; }))
       << "the scoring run was left behind";
 
@@ -283,8 +244,7 @@ TEST_F(ResilienceE2e, ExitDuringAHungScoringRunThenANewStartAtOnce) {
   EXPECT_TRUE(next.Running()) << "the new start took itself for a second instance";
   EXPECT_EQ(1u, WatcherWindows().size());
   EXPECT_EQ(0, Imports(good_, kRoot)) << "the decision cut off by the exit started a module";
-  EXPECT_EQ(0u, Verb(L"/exit"));
-  EXPECT_TRUE(next.Wait(1000));
+  EXPECT_TRUE(Exits(&next));
 }
 
 TEST_F(ResilienceE2e, ExitAllEndsAnInstanceWhoseMainThreadIsBlocked) {
@@ -301,7 +261,7 @@ TEST_F(ResilienceE2e, ExitAllEndsAnInstanceWhoseMainThreadIsBlocked) {
   EXPECT_EQ(0x8201u, Verb(L"/exit"));
   EXPECT_TRUE(watcher.Running());
   Process all;
-  ASSERT_TRUE(all.Start(Quoted(Exe()) + L" /exitall", watcher_));
+  ASSERT_TRUE(all.Start(Quoted(folders_.exe()) + L" /exitall", folders_.watcher));
   ASSERT_TRUE(all.Wait(40000)) << "exitall waits for the blocked instance";
   EXPECT_EQ(0u, all.ExitCode());
   EXPECT_TRUE(watcher.Wait(5000)) << "the blocked instance still runs";
@@ -322,23 +282,15 @@ TEST_F(ResilienceE2e, AbandonedExitQuestionCountsAsFree) {
   ASSERT_NE(nullptr, mutex);
 
   Process asker;
-  ASSERT_TRUE(asker.Start(Quoted(Exe()) + L" /exit", watcher_));
-  bool asking = WaitUntil(20000, [&] {
-    HWND w = nullptr;
-    while ((w = FindWindowExW(nullptr, w, L"#32770", nullptr)) != nullptr) {
-      DWORD owner = 0;
-      GetWindowThreadProcessId(w, &owner);
-      if (owner == asker.Id() && IsWindowVisible(w)) return true;
-    }
-    return false;
-  });
+  ASSERT_TRUE(asker.Start(Quoted(folders_.exe()) + L" /exit", folders_.watcher));
+  bool asking =
+      WaitUntil(20000, [&] { return !FindWindows(asker.Id(), L"#32770", nullptr, IsWindowVisible).empty(); });
   ASSERT_TRUE(asking) << "the exit question did not appear";
   asker.Kill();  // killed while its question is open: the mutex is abandoned
   EXPECT_TRUE(watcher.Running());
 
   DeleteTree(HKEY_LOCAL_MACHINE, kAccessorKey);
-  EXPECT_EQ(0u, Verb(L"/exit"));
-  EXPECT_TRUE(watcher.Wait(1000)) << "an abandoned question blocked the next exit";
+  EXPECT_TRUE(Exits(&watcher)) << "an abandoned question blocked the next exit";
   // And the mutex is free again for whoever asks next.
   EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(mutex, 0));
   ReleaseMutex(mutex);
@@ -346,10 +298,9 @@ TEST_F(ResilienceE2e, AbandonedExitQuestionCountsAsFree) {
 }
 
 TEST_F(ResilienceE2e, ShiftHeldDuringAnArrivalStartsNothing) {
-  Register(good_);
   SetDword(HKEY_CURRENT_USER, kVersioned, L"IgnoreMoutingOnPressingSHIFT", 1);
   Process watcher;
-  ASSERT_TRUE(StartWatcher(&watcher));
+  ASSERT_TRUE(StartWatcher(&watcher, {&good_}));
   {
     ShiftKey shift;
     shift.Press();
@@ -375,20 +326,15 @@ TEST_F(ResilienceE2e, ShiftHeldDuringAnArrivalStartsNothing) {
   ASSERT_TRUE(again.Insert(L'S', card_));
   EXPECT_TRUE(WaitUntil(30000, [&] { return Imports(good_, L"S:\\") == 1; }))
       << "without SHIFT the card was ignored";
-  EXPECT_EQ(0u, Verb(L"/exit"));
-  EXPECT_TRUE(watcher.Wait(1000));
+  EXPECT_TRUE(Exits(&watcher));
 }
 
 // Wine never reports session changes; the test sends them as the system would.
 TEST_F(ResilienceE2e, DisconnectDropsAQueuedArrivalAndCutsAScoringRunShort) {
-  Register(hang_);
-  Register(good_);
-  SetScoreTimeout(600);
   Process watcher;
-  ASSERT_TRUE(StartWatcher(&watcher));
+  ASSERT_TRUE(StartWatcher(&watcher, {&hang_, &good_}, 600));
   HWND window = WaitForWatcherWindow(watcher, 1000);
   ASSERT_NE(nullptr, window);
-  const UINT kSessionChange = 0x02B1;  // WM_WTSSESSION_CHANGE
   DWORD_PTR result = 0;
 
   // Inserted, and disconnected within its quiet second.
@@ -413,8 +359,7 @@ TEST_F(ResilienceE2e, DisconnectDropsAQueuedArrivalAndCutsAScoringRunShort) {
   Sleep(1000);
   EXPECT_EQ(0, Imports(good_, L"S:\\")) << "a decision cut off by the disconnect started a module";
   EXPECT_NE(0, SendMessageTimeoutW(window, kSessionChange, 1, 0, SMTO_NORMAL, 5000, &result));
-  EXPECT_EQ(0u, Verb(L"/exit"));
-  EXPECT_TRUE(watcher.Wait(1000));
+  EXPECT_TRUE(Exits(&watcher));
 }
 
 // A registration as a file, written as text: name, level, the installation it
@@ -433,7 +378,7 @@ TEST_F(ResilienceE2e, SkippedRegistrationsKeepTheirFilesThroughTheWriteBack) {
   wchar_t appData[MAX_PATH] = {0};
   ASSERT_TRUE(SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, 0, appData)));
   const std::wstring tools = std::wstring(appData) + L"\\Zelm Corporation\\Vantolo\\ExtTools";
-  const std::wstring regs = root_ + L"\\regs";
+  const std::wstring regs = folders_.root + L"\\regs";
   const std::wstring browser = std::wstring(kVantolo) + L"\\Browser";
   xptest::RemoveTree(tools);
   ASSERT_TRUE(xptest::MakeDirs(tools));
@@ -464,42 +409,18 @@ TEST_F(ResilienceE2e, SkippedRegistrationsKeepTheirFilesThroughTheWriteBack) {
   xptest::RemoveTree(tools);
 }
 
-// The Devices window of the icon menu and its controls.
-const UINT kDevicesCommand = 0x8016;
-const int kDetailsId = 1011;
+// The Devices window's button that scores the modules for a device.
 const int kScoreButtonId = 1015;
 
-HWND DevicesWindowOf(DWORD processId) {
-  HWND w = nullptr;
-  while ((w = FindWindowExW(nullptr, w, nullptr, nullptr)) != nullptr) {
-    DWORD owner = 0;
-    GetWindowThreadProcessId(w, &owner);
-    if (owner == processId && GetDlgItem(w, kDetailsId) != nullptr) return w;
-  }
-  return nullptr;
-}
-
 TEST_F(ResilienceE2e, ExitWhileTheDevicesWindowScoresAHungModuleLeavesNoModuleRunning) {
-  Register(hang_);
-  SetScoreTimeout(600);
   // Present before the start, so that only the window asks the module.
   ASSERT_EQ(0u, InsertCard());
   Process watcher;
-  ASSERT_TRUE(StartWatcher(&watcher));
-  HWND icon = WaitForWatcherWindow(watcher, 1000);
-  ASSERT_NE(nullptr, icon);
-  ASSERT_TRUE(PostMessageW(icon, WM_COMMAND, kDevicesCommand, 0));
-  HWND dialog = nullptr;
-  ASSERT_TRUE(WaitUntil(15000, [&] { return (dialog = DevicesWindowOf(watcher.Id())) != nullptr; }))
-      << "no Devices window";
-  HWND details = GetDlgItem(dialog, kDetailsId);
-  ASSERT_TRUE(WaitUntil(20000, [&] {
-    wchar_t text[2048] = {};
-    DWORD_PTR copied = 0;
-    SendMessageTimeoutW(details, WM_GETTEXT, 2048, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 5000,
-                        &copied);
-    return std::wstring(text).find(kRoot) != std::wstring::npos;
-  })) << "the card is not listed";
+  ASSERT_TRUE(StartWatcher(&watcher, {&hang_}, 600));
+  HWND dialog = OpenDevicesWindow(watcher);
+  ASSERT_NE(nullptr, dialog) << "no Devices window";
+  ASSERT_TRUE(WaitUntil(20000, [&] { return DetailsText(dialog).find(kRoot) != std::wstring::npos; }))
+      << "the card is not listed";
   EXPECT_EQ(0, RunningCount(hang_.exeName));
   // Pressed twice: one scoring at a time.
   for (int i = 0; i < 2; ++i)
@@ -508,18 +429,15 @@ TEST_F(ResilienceE2e, ExitWhileTheDevicesWindowScoresAHungModuleLeavesNoModuleRu
   ASSERT_TRUE(WaitUntil(15000, [&] { return RunningCount(hang_.exeName) >= 1; })) << "no scoring run began";
   EXPECT_EQ(1, RunningCount(hang_.exeName));
 
-  EXPECT_EQ(0u, Verb(L"/exit"));
-  EXPECT_TRUE(watcher.Wait(10000)) << "the exit waited for the window's scoring run";
+  EXPECT_TRUE(Exits(&watcher, 10000)) << "the exit waited for the window's scoring run";
   EXPECT_TRUE(WaitUntil(5000, [&] { return RunningCount(hang_.exeName) == 0; }))
       << "the window's scoring run was left behind";
 }
 
 // Wine never ends a session; the test sends the messages as the system would.
 TEST_F(ResilienceE2e, SessionEndCancelsScoringAndAnUpdateClosesTheWatcher) {
-  Register(hang_);
-  SetScoreTimeout(600);
   Process watcher;
-  ASSERT_TRUE(StartWatcher(&watcher));
+  ASSERT_TRUE(StartWatcher(&watcher, {&hang_}, 600));
   HWND window = WaitForWatcherWindow(watcher, 1000);
   ASSERT_NE(nullptr, window);
   ASSERT_EQ(0u, InsertCard());

@@ -28,15 +28,12 @@ using xptest::DriveTool;
 using xptest::InsertedDrive;
 
 // Folders of one run, below the test program's own folder.
-struct Layout {
-  std::wstring root, watcher, other, third, importerA, importerB, probe, card;
-  std::wstring exe() const { return watcher + L"\\" + kExeName; }
+struct Layout : SuiteFolders {
+  std::wstring other, third, importerA, importerB, card;
   std::wstring otherExe() const { return other + L"\\" + kExeName; }
   std::wstring thirdExe() const { return third + L"\\" + kExeName; }
   std::wstring logA() const { return importerA + L"\\RefImporter.log"; }
   std::wstring logB() const { return importerB + L"\\RefImporter.log"; }
-  std::wstring probeExe() const { return probe + L"\\LaunchProbe.exe"; }
-  std::wstring probeLog() const { return probe + L"\\LaunchProbe.log"; }
 };
 
 // Nothing left by a demo or an earlier run: another registered importer would
@@ -59,21 +56,16 @@ std::wstring LoadLocString(const std::wstring& loc, UINT id) {
 class WatcherE2e : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    std::wstring dir = ProgramDir();
-    ready_ = WatcherBuilt(dir);
+    ready_ = layout_.LayOut(L"e2e_work");
     if (!ready_) return;
-    PrepareDesktop();
+    const std::wstring dir = ProgramDir();
     Layout& l = layout_;
-    l.root = WorkFolder(L"e2e_work");
-    l.watcher = l.root + L"\\watcher";
     l.other = l.root + L"\\other";
     l.importerA = l.root + L"\\importer-a";
     l.importerB = l.root + L"\\importer-b";
-    l.probe = l.root + L"\\probe";
     l.third = l.root + L"\\third";
     l.card = l.root + L"\\card";
-    CreateDirectoryW(l.root.c_str(), nullptr);
-    for (const std::wstring* f : {&l.watcher, &l.other, &l.third}) {
+    for (const std::wstring* f : {&l.other, &l.third}) {
       InstallWatcher(dir, *f);
     }
     for (const std::wstring* f : {&l.importerA, &l.importerB}) {
@@ -81,7 +73,7 @@ class WatcherE2e : public ::testing::Test {
     }
     // A scores every volume 5, B scores a card with a DCIM folder 100.
     WriteText(l.importerA + L"\\RefImporter.score", "5");
-    CopyInto(dir + L"RefImporter.exe", l.probe, L"LaunchProbe.exe");
+    l.InstallProbe();
     CreateDirectoryW(l.card.c_str(), nullptr);
     CreateDirectoryW((l.card + L"\\DCIM").c_str(), nullptr);
     CreateDirectoryW((l.card + L"\\DCIM\\100DEMO").c_str(), nullptr);
@@ -89,8 +81,7 @@ class WatcherE2e : public ::testing::Test {
     WriteText(l.watcher + L"\\version.txt", "1.0 (end-to-end test)");
 
     ClearConfiguration();
-    SetString(HKEY_LOCAL_MACHINE, kWatcherKey, L"CurrentVersion", L"1.0");
-    SetString(HKEY_LOCAL_MACHINE, kVersioned, L"InstalledLocation", l.watcher);
+    l.RegisterWatcher();
     RegisterImporter(L"E2eRefA", l.importerA, 1, 1);
     RegisterImporter(L"E2eRefB", l.importerB, 1, 1);
   }
@@ -107,27 +98,7 @@ class WatcherE2e : public ::testing::Test {
     DeleteFileW(layout_.probeLog().c_str());
   }
 
-  // Starts the watcher and waits for its hidden window.
-  static ::testing::AssertionResult StartWatcher(Process* p, const std::wstring& exe,
-                                                 const wchar_t* args = L"/noballoononstart") {
-    if (!p->Start(Quoted(exe) + L" " + args, exe.substr(0, exe.find_last_of(L'\\'))))
-      return ::testing::AssertionFailure() << "cannot start the watcher";
-    if (WaitForWatcherWindow(*p, 30000) == nullptr)
-      return ::testing::AssertionFailure() << "no hidden window within 30 s";
-    return ::testing::AssertionSuccess();
-  }
-
-  static DWORD Verb(const wchar_t* verb, const std::wstring& exe = std::wstring()) {
-    DWORD code = 0xDEAD;
-    std::wstring path = exe.empty() ? layout_.exe() : exe;
-    if (!RunToEnd(Quoted(path) + L" " + verb, 30000, &code)) return 0xBAD;
-    return code;
-  }
-
-  static void ExitWatcher(Process* p) {
-    Verb(L"/exit");
-    p->Wait(15000);
-  }
+  static DWORD Verb(const wchar_t* verb) { return E2e::Verb(layout_.exe(), verb); }
 
   static bool ready_;
   static Layout layout_;
@@ -135,15 +106,6 @@ class WatcherE2e : public ::testing::Test {
 
 bool WatcherE2e::ready_ = false;
 Layout WatcherE2e::layout_;
-
-// A visible balloon of Wine's notification area on this desktop.
-bool BalloonVisible() {
-  bool found = false;
-  HWND w = nullptr;
-  while (!found && (w = FindWindowExW(nullptr, w, L"tooltips_class32", nullptr)) != nullptr)
-    found = IsWindowVisible(w) != FALSE;
-  return found;
-}
 
 TEST_F(WatcherE2e, SecondStartShowsTheBalloonAndExitClosesTheFirst) {
   Process first;
@@ -235,7 +197,7 @@ TEST_F(WatcherE2e, RegistVerbsUseTheStartupShortcut) {
   Process resident;
   ASSERT_TRUE(StartWatcher(&resident, layout_.exe(), L"/regist now"));
   EXPECT_FALSE(FileExists(link));
-  ExitWatcher(&resident);
+  ExitWatcher(&resident, layout_.exe());
   EXPECT_FALSE(resident.Running());
 }
 
@@ -275,7 +237,7 @@ TEST_F(WatcherE2e, InsertedCardStartsTheBestScoringImporterOnce) {
   }
   EXPECT_FALSE(FileExists(layout_.probeLog()));
   card.Remove();
-  ExitWatcher(&watcher);
+  ExitWatcher(&watcher, layout_.exe());
 }
 
 // A second notice of the card in the slot decides nothing; another card in the
@@ -313,7 +275,7 @@ TEST_F(WatcherE2e, OneCardIsOneDecisionAndNetworkVolumesAskNoModule) {
   EXPECT_TRUE(WaitUntil(30000, [&] { return runsOf(L"R:\\") == 2; })) << "another card was not decided";
   card.Remove();
   network.Remove();
-  ExitWatcher(&watcher);
+  ExitWatcher(&watcher, layout_.exe());
 }
 
 // Wine never reports session changes, so the test sends them to the hidden
@@ -326,7 +288,6 @@ TEST_F(WatcherE2e, DisconnectedSessionPausesWatching) {
   HWND window = WaitForWatcherWindow(watcher, 1000);
   ASSERT_NE(nullptr, window);
   ASSERT_TRUE(WaitForWatching(watcher, 20000));
-  const UINT kSessionChange = 0x02B1;  // WM_WTSSESSION_CHANGE
   DWORD_PTR result = 0;
   ASSERT_NE(0, SendMessageTimeoutW(window, kSessionChange, 2 /* console disconnect */, 0, SMTO_ABORTIFHUNG,
                                    15000, &result));
@@ -346,7 +307,7 @@ TEST_F(WatcherE2e, DisconnectedSessionPausesWatching) {
   card.Remove();
   paused.Remove();
   EXPECT_TRUE(watcher.Running());
-  ExitWatcher(&watcher);
+  ExitWatcher(&watcher, layout_.exe());
 }
 
 // Under a Windows 98 version setting the watcher polls the drives and finds the
@@ -373,17 +334,6 @@ class Win98Devices : public WatcherE2e {
     DeleteTree(HKEY_LOCAL_MACHINE, std::wstring(kVersioned) + L"\\Launch");
     DeleteTree(HKEY_LOCAL_MACHINE, std::wstring(kVersioned) + L"\\Ignore");
   }
-
-  bool ProbeSaw(const std::wstring& commandLine) {
-    for (const ModuleRun& r : ReadModuleLog(layout_.probeLog()))
-      if (r.commandLine == commandLine) return true;
-    return false;
-  }
-  static bool Mentions(const std::vector<ModuleRun>& runs, const wchar_t* text) {
-    for (const ModuleRun& r : runs)
-      if (r.commandLine.find(text) != std::wstring::npos) return true;
-    return false;
-  }
 };
 
 TEST_F(Win98Devices, LaunchListStartsTheConfiguredApplication) {
@@ -395,14 +345,14 @@ TEST_F(Win98Devices, LaunchListStartsTheConfiguredApplication) {
   ASSERT_TRUE(card.Insert(L'V', layout_.card));
   std::wstring expected = Quoted(layout_.probeExe()) + L" /Drive \"V\" -x";
   // Polling rounds, then the quiet second.
-  EXPECT_TRUE(WaitUntil(30000, [&] { return ProbeSaw(expected); }))
+  EXPECT_TRUE(WaitUntil(30000, [&] { return layout_.ProbeSaw(expected); }))
       << "expected " << testing::PrintToString(expected) << ", log:\n"
       << testing::PrintToString(ReadUtf8(layout_.probeLog()));
   EXPECT_TRUE(MarkerDecided(L'M', layout_.card, layout_.logB()));
   EXPECT_EQ(1u, ReadModuleLog(layout_.probeLog()).size());
   EXPECT_FALSE(Mentions(ReadModuleLog(layout_.logB()), L"V:\\")) << "a launched device goes to no importer";
   card.Remove();
-  ExitWatcher(&watcher);
+  ExitWatcher(&watcher, layout_.exe());
 }
 
 TEST_F(Win98Devices, IgnoreListStartsNothingAndLaunchWinsOverIgnore) {
@@ -415,7 +365,7 @@ TEST_F(Win98Devices, IgnoreListStartsNothingAndLaunchWinsOverIgnore) {
   ASSERT_TRUE(ignored.Insert(L'U', layout_.card));
   ASSERT_TRUE(both.Insert(L'T', layout_.card));
   std::wstring launched = Quoted(layout_.probeExe()) + L" /Drive \"T\" -both";
-  EXPECT_TRUE(WaitUntil(30000, [&] { return ProbeSaw(launched); }))
+  EXPECT_TRUE(WaitUntil(30000, [&] { return layout_.ProbeSaw(launched); }))
       << "the device in both lists was not launched";
   // The polling round that decides a card put in afterwards has seen the ignored drive.
   EXPECT_TRUE(MarkerDecided(L'M', layout_.card, layout_.logB()));
@@ -427,7 +377,7 @@ TEST_F(Win98Devices, IgnoreListStartsNothingAndLaunchWinsOverIgnore) {
   EXPECT_FALSE(Mentions(ReadModuleLog(layout_.logB()), L"U:\\"));
   ignored.Remove();
   both.Remove();
-  ExitWatcher(&watcher);
+  ExitWatcher(&watcher, layout_.exe());
 }
 
 }  // namespace
