@@ -112,10 +112,6 @@ bool VolumeWatcherApp::shutdown(DWORD boundMs) {
   if (XpVolumeWatchDogEx* events = GetEventWatcher()) events->ReleaseNotifiers();
   m_portableWatchDog.ReleaseDelivery();
   XpIEEE1394WatchDog::ReleaseDelivery();
-  // A destination-folder dialog still open would make static destruction wait
-  // for the user: the process ends without it then.
-  XpSharedPtr<SfImporterModuleManager> manager = existingModuleManager();
-  if (manager && manager->hasOpenDestinationRun()) return false;
   m_identificationLibrary.reset();
   m_shutDown = true;
   return true;

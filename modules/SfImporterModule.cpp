@@ -99,9 +99,15 @@ SfImporterModule::SfImporterModule(const XpString& subkeyName)
 
 SfImporterModule::~SfImporterModule() { reapWorker(true); }
 
-void SfImporterModule::reapWorker(bool wait) {
+void SfImporterModule::reapWorker(bool ending) {
   if (!m_worker) return;
-  if (!wait && WaitForSingleObject(m_worker->GetHandle(), 0) == WAIT_TIMEOUT) return;
+  if (ending) {
+    // The dialog is the user's and may stay open for hours: the worker stops
+    // waiting for it, so the module (and the watcher's exit) goes at once.
+    if (m_workerStop) SetEvent(m_workerStop.get());
+  } else if (WaitForSingleObject(m_worker->GetHandle(), 0) == WAIT_TIMEOUT) {
+    return;
+  }
   // Nobody reads a background run's exit code: its outcome goes to the completion interface.
   (void)m_worker.Join();
 }
@@ -268,9 +274,15 @@ XpResult SfImporterModule::openDestinationFolder(HANDLE* process, DWORD* exitCod
 
 unsigned int SfImporterModule::DestinationWorker(void* argument) {
   SfImporterModule* module = static_cast<SfImporterModule*>(argument);
-  DWORD code = 0;
-  XpResult result = module->openDestinationFolder(nullptr, &code);
+  XpUniqueHandle process;
+  XpResult result = module->openDestinationFolder(process.put(), nullptr);
   if (XpFailed(result)) return result;
+  // The stop comes first: once the module goes, a run still open is not
+  // reported, even if it ended in the same moment.
+  HANDLE waits[2] = {module->m_workerStop.get(), process.get()};
+  if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0 + 1) return XP_E_CANCELLED;
+  DWORD code = 0;
+  if (!GetExitCodeProcess(process.get(), &code)) return XP_E_FAIL;
   if (module->m_completion != nullptr) module->m_completion->OnImporterRunDone(static_cast<int>(code));
   return code;
 }
@@ -284,6 +296,9 @@ XpResult SfImporterModule::runDestinationDialog(ISfImporterCompletion* completio
   // second dialog of the same module would only stand beside the first.
   reapWorker(false);
   if (m_worker) return XP_OK;
+  // Made with the first background run only: most modules never have one.
+  if (!m_workerStop) m_workerStop.reset(CreateEventW(NULL, TRUE, FALSE, NULL));
+  if (!m_workerStop) return XP_E_FAIL;
   m_completion = completion;
   m_worker = XpScopedThread(XpThread::Create(&SfImporterModule::DestinationWorker, this));
   return m_worker ? XP_OK : XP_E_FAIL;
@@ -383,14 +398,6 @@ DWORD SfImporterModuleManager::scoreTimeout() const {
 void SfImporterModuleManager::cancelSelections() { m_cancellation->cancel(); }
 
 void SfImporterModuleManager::resumeSelections() { m_cancellation->resume(); }
-
-bool SfImporterModuleManager::hasOpenDestinationRun() const {
-  for (const SfImporterModulePtr& module : m_modules) {
-    XpThread* worker = module->m_worker.get();
-    if (worker != nullptr && WaitForSingleObject(worker->GetHandle(), 0) == WAIT_TIMEOUT) return true;
-  }
-  return false;
-}
 
 SfImporterModulePtr SfImporterModuleManager::findByKey(const XpString& key) const {
   for (const SfImporterModulePtr& module : m_modules) {

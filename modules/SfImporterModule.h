@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/XpCancellation.h"
+#include "platform/XpHandle.h"
 #include "platform/XpResult.h"
 #include "platform/XpString.h"
 #include "platform/XpThread.h"
@@ -105,7 +106,9 @@ class SfImporterModule {
 
   static unsigned int DestinationWorker(void* argument);
   [[nodiscard]] XpResult runDestinationModal();
-  void reapWorker(bool wait);
+  // Joins a background run that has ended; ending: stops waiting for its
+  // program (which stays open) and joins.
+  void reapWorker(bool ending);
   void formKeyAndName(const XpString& fullPath);
   friend class SfImporterModuleManager;
 
@@ -119,6 +122,7 @@ class SfImporterModule {
   DWORD m_supportedDevices;
   HWND m_parentWindow;
   XpScopedThread m_worker;
+  XpUniqueHandle m_workerStop;  // manual-reset: the worker stops waiting for the dialog
   ISfImporterCompletion* m_completion;
   XpString m_resourceLibrary;
   XpString m_fixedArguments;
@@ -166,9 +170,6 @@ class SfImporterModuleManager {
   // cancellation, so a shared one's other users are cancelled and resumed too.
   void cancelSelections();
   void resumeSelections();
-  // A destination-folder run started without waiting is still open; the
-  // module's destructor would wait for the user to close it.
-  bool hasOpenDestinationRun() const;
 
  private:
   SfImporterModuleManager(const SfImporterModuleManager&);

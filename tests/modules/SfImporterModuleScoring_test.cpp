@@ -155,16 +155,3 @@ TEST_F(ScoringTest, CancelEndsASelectionUnderWayAndOneThatStartsLater) {
   ASSERT_FALSE(chosen.IsNull());
   EXPECT_STREQ(L"Importer/AHung", chosen->key().c_str());
 }
-
-TEST_F(ScoringTest, AnOpenDestinationRunIsReportedUntilItEnds) {
-  std::wstring dcf = AddImporter(L"DCF", "0", "2000");
-  SfImporterModuleManager manager;
-  EXPECT_FALSE(manager.hasOpenDestinationRun());
-  ASSERT_EQ(XP_OK, manager.openCameraFolderDestination(NULL, nullptr, false));
-  EXPECT_TRUE(manager.hasOpenDestinationRun());
-  ASSERT_TRUE(WaitFor(
-      20000, [](const std::wstring& exe) { return !ReadLog(exe).empty(); }, dcf));
-  DWORD start = GetTickCount();
-  while (manager.hasOpenDestinationRun() && GetTickCount() - start < 10000) Sleep(20);
-  EXPECT_FALSE(manager.hasOpenDestinationRun());
-}

@@ -422,6 +422,35 @@ TEST_F(ImporterTest, DestinationDialogInTheBackgroundAndModal) {
   DestroyWindow(window);
 }
 
+// The user may keep the dialog open for hours; exiting the watcher meanwhile
+// must not wait for it.
+TEST_F(ImporterTest, AModuleGoesAtOnceWhileItsBackgroundDestinationDialogStaysOpen) {
+  std::wstring exe = AddImporter(L"DCF");
+  const std::wstring hold = L"RefImporterHold" + std::to_wstring(GetCurrentProcessId());
+  WriteText(SideFile(exe, L".hold"), std::to_string(GetCurrentProcessId()));
+  xptest::Handle open = xptest::MakeEvent((hold + L"Open").c_str());
+  xptest::Handle release = xptest::MakeEvent(hold.c_str());
+  RecordingCompletion completion;
+  struct Going {
+    static DWORD WINAPI Drop(void* manager) {
+      delete static_cast<SfImporterModuleManager*>(manager);
+      return 0;
+    }
+  };
+  SfImporterModuleManager* manager = new SfImporterModuleManager;
+  ASSERT_EQ(XP_OK, manager->openCameraFolderDestination(nullptr, &completion, false));
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(open.get(), 20000));
+  xptest::Handle dropping(CreateThread(nullptr, 0, &Going::Drop, manager, 0, nullptr));
+  ASSERT_TRUE(dropping);
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(dropping.get(), 10000)) << "the module waited for the dialog";
+  // The dialog is still the user's: it ends when they close it.
+  SetEvent(release.get());
+  WaitForSingleObject(dropping.get(), 70000);
+  for (int i = 0; i < 200 && ReadLog(exe).empty(); ++i) Sleep(50);
+  EXPECT_EQ(1u, ReadLog(exe).size());
+  EXPECT_TRUE(completion.codes.Events().empty());
+}
+
 TEST_F(ImporterTest, CameraFolderDestinationWithoutTheModule) {
   AddImporter(L"Other");
   SfImporterModuleManager manager;

@@ -21,7 +21,10 @@
 // steer it: <exe>.score holds a fixed score, <exe>.negative makes the next
 // scoring run answer -1 once (the file is consumed), <exe>.exitcode holds the
 // /destdir exit code and <exe>.sleep a delay in milliseconds before exiting;
-// with <exe>.crash a scoring run logs and then dies of an access violation.
+// with <exe>.crash a scoring run logs and then dies of an access violation;
+// <exe>.hold holds a number n: the /destdir run sets the event
+// "RefImporterHold<n>Open" and stays open, as a user's dialog does, until
+// "RefImporterHold<n>" is set (a minute at most).
 #include <windows.h>
 #include <shellapi.h>
 
@@ -148,6 +151,20 @@ int Unregister() {
   return rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND ? 0 : 1;
 }
 
+void HoldIfAsked() {
+  long id = 0;
+  if (!ReadIntFile(SideFile(L".hold"), &id)) return;
+  std::wstring name = L"RefImporterHold" + std::to_wstring(id);
+  HANDLE open = CreateEventW(nullptr, TRUE, FALSE, (name + L"Open").c_str());
+  HANDLE release = CreateEventW(nullptr, TRUE, FALSE, name.c_str());
+  if (open != nullptr && release != nullptr) {
+    SetEvent(open);
+    WaitForSingleObject(release, 60000);
+  }
+  if (release != nullptr) CloseHandle(release);
+  if (open != nullptr) CloseHandle(open);
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
@@ -220,6 +237,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     long code = 0;
     if (ReadIntFile(SideFile(L".exitcode"), &code)) exitCode = (int)code;
     log.push_back(L"# destdir");
+    HoldIfAsked();
   } else if (!device.empty()) {
     log.push_back(L"# device " + device);
   }
