@@ -2,6 +2,7 @@
 
 #include "device/XpDriveDeviceInfo.h"
 #include "device/XpUsbDevicePath.h"
+#include "platform/XpResult.h"
 
 void ApplyDeviceRules(const DeviceRules& rules, ArrivalDecision* decision) {
   decision->kind = kDeviceRuleNone;

@@ -7,6 +7,7 @@
 
 #include "app/WatcherSettings.h"
 #include "platform/XpRegistry.h"
+#include "platform/XpResult.h"
 #include "platform/XpVersionedKey.h"
 #include "watch/XpVolumeWatchDog.h"
 #include "watch/XpVolumeWatchDogEx.h"

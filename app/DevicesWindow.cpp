@@ -4,9 +4,14 @@
 
 #include <new>
 
+#include "app/ArrivalObserver.h"
+#include "app/LaunchSettings.h"
 #include "app/VolumeWatcherApp.h"
 #include "app/WatcherSettings.h"
 #include "app/res/LocResources.h"
+#include "modules/SfImporterModule.h"
+#include "platform/XpCancellation.h"
+#include "platform/XpResult.h"
 #include "platform/XpSync.h"
 #include "platform/XpThread.h"
 

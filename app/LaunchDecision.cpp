@@ -2,10 +2,13 @@
 // device: the decision of ArrivalDecision, carried out. Runs on the watchers'
 // delivery threads, never on their window threads; the only shared state is
 // the module registry.
+#include <new>
+
 #include "app/ArrivalDecision.h"
+#include "app/LaunchSettings.h"
 #include "app/VolumeWatcherApp.h"
 #include "app/VolumeDecisionTracker.h"
-#include "platform/XpFileSystem.h"
+#include "platform/XpProcessStart.h"
 
 struct VolumeWatcherApp::DeviceDecision {
   VolumeWatcherApp* app;

@@ -2,7 +2,7 @@
 
 #include "app/WatcherSettings.h"
 #include "modules/SuiteKeys.h"
-#include "platform/XpFileSystem.h"
+#include "platform/XpPath.h"
 #include "platform/XpRegistry.h"
 #include "platform/XpVersionedKey.h"
 

@@ -1,10 +1,9 @@
 #include "app/SfAbstractTrayIcon.h"
 
-#include <cwchar>
 #include <utility>
 
-#include "platform/XpFileSystem.h"
 #include "platform/XpHandle.h"
+#include "platform/XpProcessStart.h"
 
 namespace {
 

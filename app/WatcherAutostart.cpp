@@ -3,21 +3,18 @@
 #include <objbase.h>
 #include <shlobj.h>
 #include <shobjidl.h>
-#include <tlhelp32.h>
 
 #include <cstddef>
-#include <new>
 
-#include "app/WatcherNames.h"
 #include "app/res/LocResources.h"
-#include "modules/SuiteKeys.h"
 #include "platform/XpFileOperation.h"
 #include "platform/XpFileSystem.h"
+#include "platform/XpFsObject.h"
 #include "platform/XpHandle.h"
+#include "platform/XpPath.h"
 #include "platform/XpRegistry.h"
-#include "platform/XpThread.h"
+#include "platform/XpSpecialFolders.h"
 #include "platform/XpVersionedKey.h"
-#include "watch/XpVolumeWatchDog.h"
 
 namespace {
 

@@ -2,6 +2,7 @@
 
 #include "app/VolumeWatcherApp.h"
 #include "app/res/LocResources.h"
+#include "modules/SfImporterModule.h"
 
 namespace {
 

@@ -1,23 +1,11 @@
 #include "app/VolumeWatcherApp.h"
 
-#include <objbase.h>
-#include <shlobj.h>
-#include <shobjidl.h>
 #include <tlhelp32.h>
-
-#include <cstddef>
-#include <new>
 
 #include "app/WatcherNames.h"
 #include "app/res/LocResources.h"
-#include "modules/SuiteKeys.h"
-#include "platform/XpFileOperation.h"
-#include "platform/XpFileSystem.h"
 #include "platform/XpHandle.h"
-#include "platform/XpRegistry.h"
-#include "platform/XpThread.h"
-#include "platform/XpVersionedKey.h"
-#include "watch/XpVolumeWatchDog.h"
+#include "platform/XpPath.h"
 
 namespace {
 

@@ -1,5 +1,7 @@
 #include "app/WatcherMain.h"
 
+#include <shellapi.h>
+
 #include <new>
 
 #include "app/AutoPlayVerb.h"
@@ -7,6 +9,7 @@
 #include "app/WatcherNames.h"
 #include "app/WatcherTrayIcon.h"
 #include "app/res/LocResources.h"
+#include "platform/XpString.h"
 
 namespace {
 

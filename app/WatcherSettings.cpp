@@ -3,6 +3,7 @@
 #include "modules/SuiteKeys.h"
 #include "platform/XpOsVersion.h"
 #include "platform/XpRegistry.h"
+#include "platform/XpResult.h"
 #include "platform/XpVersionedKey.h"
 #include "watch/XpVolumeWatchDog.h"
 

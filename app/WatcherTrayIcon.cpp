@@ -1,11 +1,15 @@
 #include "app/WatcherTrayIcon.h"
 
+#include <shellapi.h>
+
 #include "app/AutoPlayVerb.h"
 #include "app/DevicesWindow.h"
 #include "app/VolumeWatcherApp.h"
 #include "app/WatcherNames.h"
 #include "app/WatcherDialogs.h"
 #include "app/res/LocResources.h"
+#include "platform/XpResult.h"
+#include "platform/XpString.h"
 
 namespace {
 

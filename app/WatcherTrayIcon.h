@@ -3,6 +3,8 @@
 // and the end of the message loop when its window goes.
 #pragma once
 
+#include <windows.h>
+
 #include "app/SfAbstractTrayIcon.h"
 #include "modules/SfImporterModule.h"
 #include "platform/XpSync.h"

@@ -1,7 +1,7 @@
 #include "platform/XpBoundedRun.h"
 
-#include "platform/XpFileSystem.h"
 #include "platform/XpHandle.h"
+#include "platform/XpProcessStart.h"
 
 namespace {
 

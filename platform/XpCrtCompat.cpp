@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 

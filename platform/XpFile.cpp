@@ -16,6 +16,7 @@
 
 #include "platform/XpFileOperation.h"
 #include "platform/XpHandle.h"
+#include "platform/XpPath.h"
 
 namespace {
 

@@ -12,11 +12,9 @@
 #include <io.h>
 #include <shellapi.h>
 #include <sys/stat.h>
-#include <sys/types.h>
 
 #include <cstdlib>
 #include <cwchar>
-#include <cwctype>
 
 #include "platform/XpPath.h"
 

@@ -1,5 +1,7 @@
 #include "platform/XpFileSystem.h"
 
+#include <windows.h>
+
 #include <cwchar>
 #include <new>
 

@@ -3,8 +3,6 @@
 // that one include gives the whole file-system layer.
 #pragma once
 
-#include <windows.h>
-
 #include <cstdint>
 
 #include "platform/XpFsObject.h"

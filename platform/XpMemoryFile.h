@@ -7,6 +7,8 @@
 
 #include "platform/XpDateTime.h"
 #include "platform/XpFile.h"
+#include "platform/XpResult.h"
+#include "platform/XpString.h"
 
 // The three times of a file that has no place on disk to keep them.
 struct XpFileTime {

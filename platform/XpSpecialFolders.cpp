@@ -3,9 +3,12 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 
+#include <cwchar>
+
 #include "platform/XpFileOperation.h"
 #include "platform/XpHandle.h"
 #include "platform/XpPath.h"
+#include "platform/XpResult.h"
 
 // ---------------------------------------------------------------------------
 // Special folders

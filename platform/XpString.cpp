@@ -5,6 +5,7 @@
 #include <cwchar>
 #include <functional>
 #include <map>
+#include <utility>
 
 namespace {
 

@@ -7,7 +7,6 @@
 #include <windows.h>
 
 #include <cstdarg>
-#include <cstddef>
 
 class XpString;
 class XpStringA;

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <clocale>
 #include <new>
+#include <utility>
 
 namespace XpThreadDetail {
 

@@ -3,6 +3,8 @@
 // the installed version. One place reads it for every component.
 #pragma once
 
+#include <windows.h>
+
 #include "XpRegistry.h"
 #include "XpString.h"
 
