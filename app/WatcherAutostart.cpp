@@ -13,7 +13,7 @@
 #include "platform/XpHandle.h"
 #include "platform/XpPath.h"
 #include "platform/XpRegistry.h"
-#include "platform/XpSpecialFolders.h"
+#include "platform/XpShellFolders.h"
 #include "platform/XpVersionedKey.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include "app/res/LocResources.h"
 #include "platform/XpHandle.h"
 #include "platform/XpPath.h"
-#include "platform/XpSpecialFolders.h"
+#include "platform/XpShellFolders.h"
 
 XpString VolumeWatcherApp::executablePath() {
   wchar_t path[MAX_PATH + 1];

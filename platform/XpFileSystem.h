@@ -9,7 +9,7 @@
 #include "platform/XpPath.h"
 #include "platform/XpProcessStart.h"
 #include "platform/XpResult.h"
-#include "platform/XpSpecialFolders.h"
+#include "platform/XpShellFolders.h"
 #include "platform/XpString.h"
 
 // Filter flags of XpAbstractDir::BeginFind.

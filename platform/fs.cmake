@@ -6,8 +6,8 @@ target_sources(xpplatform PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/XpFsObject.cpp
   ${CMAKE_CURRENT_LIST_DIR}/XpFileSystem.h
   ${CMAKE_CURRENT_LIST_DIR}/XpFileSystem.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/XpSpecialFolders.h
-  ${CMAKE_CURRENT_LIST_DIR}/XpSpecialFolders.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/XpShellFolders.h
+  ${CMAKE_CURRENT_LIST_DIR}/XpShellFolders.cpp
   ${CMAKE_CURRENT_LIST_DIR}/XpProcessStart.h
   ${CMAKE_CURRENT_LIST_DIR}/XpProcessStart.cpp
   ${CMAKE_CURRENT_LIST_DIR}/XpFileOperation.h

@@ -390,7 +390,7 @@ TEST_F(XpDirTest, OverlongPathsAreRefusedNotOverrun) {
   EXPECT_EQ(GetPathTimes(path, &t, &t, &t), XP_E_FILE_NOT_FOUND);
 }
 
-TEST(XpSpecialFolders, KnownFoldersByNumber) {
+TEST(XpShellFolders, KnownFoldersByNumber) {
   XpString temp = GetSpecialFolderPath(XP_FOLDER_TEMP, false);
   ASSERT_FALSE(temp.IsEmpty());
   EXPECT_TRUE(IsDirectoryPath(temp));
@@ -417,7 +417,7 @@ TEST(XpSpecialFolders, KnownFoldersByNumber) {
   EXPECT_EQ(GetProgramRelativeFile(XpString(L"no_such_program.exe")), L"");
 }
 
-TEST(XpSpecialFolders, DisplayPathReplacesAKnownFolderOnly) {
+TEST(XpShellFolders, DisplayPathReplacesAKnownFolderOnly) {
   XpString documents = GetSpecialFolderPath(XP_FOLDER_MY_DOCUMENTS, false);
   XpString name = GetSpecialFolderDisplayName(XP_FOLDER_MY_DOCUMENTS);
   ASSERT_FALSE(documents.IsEmpty());
@@ -444,7 +444,7 @@ TEST(XpSpecialFolders, DisplayPathReplacesAKnownFolderOnly) {
   }
 }
 
-TEST(XpSpecialFolders, AppDataPathIsJoinedAndCreated) {
+TEST(XpShellFolders, AppDataPathIsJoinedAndCreated) {
   XpString appData = GetSpecialFolderPath(XP_FOLDER_APPDATA, false);
   ASSERT_FALSE(appData.IsEmpty());
   wchar_t unique[64];

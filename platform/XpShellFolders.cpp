@@ -1,4 +1,4 @@
-#include "platform/XpSpecialFolders.h"
+#include "platform/XpShellFolders.h"
 
 #include <shlobj.h>
 #include <shlwapi.h>
@@ -11,7 +11,7 @@
 #include "platform/XpResult.h"
 
 // ---------------------------------------------------------------------------
-// Special folders
+// Well-known folders
 
 namespace {
 
