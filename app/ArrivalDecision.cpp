@@ -49,21 +49,8 @@ ArrivalDecision DecideForDevice(DWORD deviceKind, const XpString& interfacePath)
   decision.identified = true;
   // The USB bus, as the Devices window names it.
   decision.busType = XP_BUS_TYPE_USB_STORAGE;
-  facts.serial = SerialOfInterfacePath(interfacePath);
+  facts.serial = XpUsbDevicePath::SerialOf(interfacePath);
   facts.serialKnown = !facts.serial.IsEmpty();
   ApplyDeviceRules(ReadDeviceRules(), &decision);
   return decision;
-}
-
-XpString SerialOfInterfacePath(const XpString& interfacePath) {
-  DWORD vendorId = 0, productId = 0;
-  if (!XpUsbDevicePath::ParseUsbIds(interfacePath, &vendorId, &productId)) return XpString();
-  // \\?\usb#vid_XXXX&pid_YYYY[&...]#<instance>#{class}
-  int start = interfacePath.Find(L'#', 25);
-  if (start < 0) return XpString();
-  int end = interfacePath.Find(L'#', start + 1);
-  if (end <= start + 1) return XpString();
-  XpString instance = interfacePath.Left(end).Right(end - start - 1);
-  if (instance.Find(L'&') >= 0) return XpString();
-  return instance;
 }

@@ -56,8 +56,3 @@ ArrivalDecision DecideForVolume(const XpString& rootPath, IDeviceIdentification&
 // label. The lists do not apply to IEEE 1394 devices: they go to the
 // importer modules.
 ArrivalDecision DecideForDevice(DWORD deviceKind, const XpString& interfacePath);
-
-// The serial number a USB interface path carries: the device instance part
-// when the device reported a serial (the system then uses it as the
-// instance), empty when the system made the instance up (it holds "&").
-XpString SerialOfInterfacePath(const XpString& interfacePath);

@@ -21,6 +21,9 @@ bool ReadHex4(const XpString& text, int position, DWORD* value) {
   return true;
 }
 
+// Where the ids of \\?\usb#vid_XXXX&pid_YYYY end.
+const int kIdsEnd = 25;
+
 }  // namespace
 
 bool XpUsbDevicePath::ParseUsbIds(const XpString& interfacePath, DWORD* vendorId, DWORD* productId) {
@@ -30,10 +33,22 @@ bool XpUsbDevicePath::ParseUsbIds(const XpString& interfacePath, DWORD* vendorId
   if (!XpHasAtNoCase(p, 4, L"usb#vid_") || !XpHasAtNoCase(p, 16, L"&pid_")) return false;
   DWORD vid = 0, pid = 0;
   if (!ReadHex4(p, 12, &vid) || !ReadHex4(p, 21, &pid)) return false;
-  if (p.GetLength() <= 25) return false;
-  const wchar_t after = *p.At(25);
+  if (p.GetLength() <= kIdsEnd) return false;
+  const wchar_t after = *p.At(kIdsEnd);
   if (after != L'#' && after != L'&') return false;
   if (vendorId) *vendorId = vid;
   if (productId) *productId = pid;
   return true;
+}
+
+XpString XpUsbDevicePath::SerialOf(const XpString& interfacePath) {
+  if (!ParseUsbIds(interfacePath, nullptr, nullptr)) return XpString();
+  // \\?\usb#vid_XXXX&pid_YYYY[&...]#<instance>#{class}
+  int start = interfacePath.Find(L'#', kIdsEnd);
+  if (start < 0) return XpString();
+  int end = interfacePath.Find(L'#', start + 1);
+  if (end <= start + 1) return XpString();
+  XpString instance = interfacePath.Left(end).Right(end - start - 1);
+  if (instance.Find(L'&') >= 0) return XpString();
+  return instance;
 }

@@ -14,4 +14,9 @@ namespace XpUsbDevicePath {
 // prefix). False, with the outputs untouched, for any other path.
 bool ParseUsbIds(const XpString& interfacePath, DWORD* vendorId, DWORD* productId);
 
+// The serial number such a path carries: the device instance part when the
+// device reported a serial (the system then uses it as the instance), empty
+// when the system made the instance up (it holds "&") or for any other path.
+XpString SerialOf(const XpString& interfacePath);
+
 }  // namespace XpUsbDevicePath
