@@ -21,13 +21,6 @@ const wchar_t kClass[] = L"BrimwellTrayIconDummyWnd";
 const wchar_t kVantolo[] = L"Software\\Zelm Corporation\\Vantolo";
 const wchar_t kAppDefaults[] = L"Software\\Wine\\AppDefaults\\QRNVolumeWatcher.exe";
 
-std::wstring Here() {
-  wchar_t path[MAX_PATH];
-  DWORD n = GetModuleFileNameW(NULL, path, MAX_PATH);
-  std::wstring p(path, n);
-  return p.substr(0, p.find_last_of(L'\\'));
-}
-
 std::wstring Dir(const wchar_t* name) { return std::wstring(kRoot) + L"\\" + name; }
 
 void CopyInto(const std::wstring& folder, const std::wstring& from, const wchar_t* as) {
@@ -157,12 +150,12 @@ class WatcherHardening : public ::testing::Test {
   static void SetUpTestSuite() {
     SHDeleteKeyW(HKEY_LOCAL_MACHINE, kVantolo);
     SHDeleteKeyW(HKEY_CURRENT_USER, kAppDefaults);
-    CopyInto(Dir(L"A"), Here() + L"\\QRNVolumeWatcher.exe", L"QRNVolumeWatcher.exe");
-    CopyInto(Dir(L"A"), Here() + L"\\QRNVolumeWatcherLOC.DLL", L"QRNVolumeWatcherLOC.DLL");
-    CopyInto(Dir(L"tools"), Here() + L"\\drivetool.exe", L"drivetool.exe");
-    CopyInto(Dir(L"importer"), Here() + L"\\RefImporter.exe", L"RefImporter.exe");
-    CopyInto(Dir(L"importer"), Here() + L"\\RefImporterLoc.dll", L"RefImporterLoc.dll");
-    CopyInto(Dir(L"current"), Here() + L"\\planted\\msxml4.dll", L"msxml4.dll");
+    CopyInto(Dir(L"A"), xptest::ProgramDir() + L"QRNVolumeWatcher.exe", L"QRNVolumeWatcher.exe");
+    CopyInto(Dir(L"A"), xptest::ProgramDir() + L"QRNVolumeWatcherLOC.DLL", L"QRNVolumeWatcherLOC.DLL");
+    CopyInto(Dir(L"tools"), xptest::ProgramDir() + L"drivetool.exe", L"drivetool.exe");
+    CopyInto(Dir(L"importer"), xptest::ProgramDir() + L"RefImporter.exe", L"RefImporter.exe");
+    CopyInto(Dir(L"importer"), xptest::ProgramDir() + L"RefImporterLoc.dll", L"RefImporterLoc.dll");
+    CopyInto(Dir(L"current"), xptest::ProgramDir() + L"planted\\msxml4.dll", L"msxml4.dll");
     SHCreateDirectoryExW(NULL, (Dir(L"card") + L"\\DCIM\\100DEMO").c_str(), NULL);
     EXPECT_TRUE(xptest::WriteBytes(Dir(L"card") + L"\\DCIM\\100DEMO\\IMG_0001.JPG", "jpeg"));
     ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, Sub(L"VolumeWatcher"), L"CurrentVersion", L"1.0"));

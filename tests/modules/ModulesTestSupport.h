@@ -153,6 +153,21 @@ inline void Register(const ImporterRegistration& r) {
   SetDword(HKEY_LOCAL_MACHINE, v, L"CommentStrId", r.commentStrId);
 }
 
+// A copy of the reference importer in modules\<subkey>, registered under
+// Importer with that subkey; returns the program's path.
+inline std::wstring AddRegisteredImporter(const std::wstring& modules, const std::wstring& subkey,
+                                          DWORD supported = 1, bool withTexts = true) {
+  std::wstring folder = Join(modules, subkey);
+  std::wstring exe = InstallModule(folder, subkey + L".exe", withTexts);
+  ImporterRegistration r;
+  r.subkey = subkey;
+  r.location = folder;
+  r.exeName = subkey + L".exe";
+  r.supportedDevice = supported;
+  Register(r);
+  return exe;
+}
+
 inline std::string XmlEscape(const std::wstring& text) {
   std::string in = Utf8(text), out;
   for (char c : in) {

@@ -31,13 +31,7 @@ class ScoringTest : public ::testing::Test {
   void TearDown() override { ClearSuiteState(); }
 
   std::wstring AddImporter(const std::wstring& subkey, const char* score, const char* sleepMs = nullptr) {
-    std::wstring folder = m_modules / subkey;
-    std::wstring exe = InstallModule(folder, subkey + L".exe", false);
-    ImporterRegistration r;
-    r.subkey = subkey;
-    r.location = folder;
-    r.exeName = subkey + L".exe";
-    Register(r);
+    std::wstring exe = AddRegisteredImporter(m_modules.Path(), subkey, 1, false);
     WriteText(SideFile(exe, L".score"), score);
     if (sleepMs) WriteText(SideFile(exe, L".sleep"), sleepMs);
     return exe;

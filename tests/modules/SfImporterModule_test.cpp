@@ -19,15 +19,7 @@ class ImporterTest : public ::testing::Test {
 
   // Installs a copy of the reference importer and registers it under Importer.
   std::wstring AddImporter(const std::wstring& subkey, DWORD supported = 1, bool withTexts = true) {
-    std::wstring folder = m_modules / subkey;
-    std::wstring exe = InstallModule(folder, subkey + L".exe", withTexts);
-    ImporterRegistration r;
-    r.subkey = subkey;
-    r.location = folder;
-    r.exeName = subkey + L".exe";
-    r.supportedDevice = supported;
-    Register(r);
-    return exe;
+    return AddRegisteredImporter(m_modules.Path(), subkey, supported, withTexts);
   }
 
   std::wstring VolumePath() const { return m_volume.Path() + L"\\"; }
