@@ -219,6 +219,8 @@ void SfAbstractTrayIcon::showBalloon(const wchar_t* title, const wchar_t* text, 
 
 LRESULT SfAbstractTrayIcon::close() {
   if (!m_window) return 0;
+  // The icon's own window: from its thread a direct call; from another, that
+  // thread never waits without a bound.
   return SendMessageW(m_window.get(), WM_CLOSE, 0, 0);
 }
 

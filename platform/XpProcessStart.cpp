@@ -76,6 +76,9 @@ bool IsAbsoluteProgramPath(const XpString& path) {
   XpResult started = StartProgram(program, arguments, CREATE_DEFAULT_ERROR_MODE, child.put(), nullptr);
   if (XpFailed(started)) return started;
   if (exitCode != nullptr) {
+    // Only a caller that asked to wait for the program's end gets here (the
+    // module interface's synchronous runs); the watcher's own roads start
+    // without waiting or bound the wait (RunProgramWithin).
     WaitForSingleObject(child.get(), INFINITE);
     DWORD code = 0;
     if (GetExitCodeProcess(child.get(), &code)) *exitCode = code;
